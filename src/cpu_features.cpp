@@ -1,0 +1,59 @@
+#include "src/cpu_features.hpp"
+
+#include <atomic>
+#include <cpuid.h>
+
+namespace vellum::cpu {
+namespace {
+
+struct CpuidRegs {
+  unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+};
+
+CpuidRegs cpuid(unsigned leaf, unsigned subleaf) {
+  CpuidRegs r;
+  if (!__get_cpuid_count(leaf, subleaf, &r.eax, &r.ebx, &r.ecx, &r.edx)) return CpuidRegs{};
+  return r;
+}
+
+uint64_t xgetbv0() {
+  uint32_t lo, hi;
+  __asm__ volatile("xgetbv" : "=a"(lo), "=d"(hi) : "c"(0));
+  return (uint64_t{hi} << 32) | lo;
+}
+
+constexpr unsigned bit(unsigned n) { return 1u << n; }
+
+std::atomic<uint64_t> cached{0};
+
+}  // namespace
+
+uint64_t probe_features() {
+  const CpuidRegs leaf1 = cpuid(1, 0);
+  const CpuidRegs leaf7 = cpuid(7, 0);
+  uint64_t word = Filled;
+
+  if (leaf1.ecx & bit(29)) word |= F16c;
+
+  const bool os_xsave = (leaf1.ecx & bit(26)) && (leaf1.ecx & bit(27));
+  if (!os_xsave) return word;
+  const uint64_t xcr0 = xgetbv0();
+  const bool ymm_state = (xcr0 & 0x6) == 0x6;          // XMM and YMM
+  const bool zmm_state = ymm_state && (xcr0 & 0xe0) == 0xe0;  // opmask, ZMM_Hi256, Hi16_ZMM
+
+  if (ymm_state && (leaf7.ebx & bit(5))) word |= Avx2;
+  const bool avx512_f_bw_vl = (leaf7.ebx & bit(16)) && (leaf7.ebx & bit(30)) && (leaf7.ebx & bit(31));
+  if (zmm_state && avx512_f_bw_vl) word |= Avx512Vl;
+  return word;
+}
+
+uint64_t features() {
+  uint64_t word = cached.load(std::memory_order_relaxed);
+  if (word & Filled) [[likely]]
+    return word;
+  word = probe_features();
+  cached.store(word, std::memory_order_relaxed);
+  return word;
+}
+
+}  // namespace vellum::cpu

@@ -1,0 +1,51 @@
+// Included first by every processor-specific variant (*_avx2.cpp, *_avx512.cpp).
+//
+// A variant is compiled twice:
+//  - in the product, with the real intrinsics inside a target region, so only
+//    the variant's own functions use the extra instructions and nothing it
+//    shares with other files (inline helpers, templates) is built for them;
+//  - in the test build (VELLUM_SIMDE), against SIMDe's portable intrinsics and
+//    in a namespace of its own, so its logic runs and can be compared with the
+//    portable twin on any host.
+//
+// Usage:
+//   #include "src/simd/variant.hpp"
+//   VELLUM_TARGET_AVX512_BEGIN
+//   namespace vellum::VELLUM_VARIANT(avx512) { ... }
+//   VELLUM_TARGET_END
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#if defined(VELLUM_SIMDE)
+
+#define SIMDE_ENABLE_NATIVE_ALIASES
+#include <simde/x86/avx2.h>
+#include <simde/x86/avx512.h>
+#include "src/simd/simde_compat.hpp"
+
+#define VELLUM_VARIANT(name) name##_simde
+#define VELLUM_TARGET_AVX2_BEGIN
+#define VELLUM_TARGET_AVX512_BEGIN
+#define VELLUM_TARGET_END
+
+#else
+
+#include <immintrin.h>
+
+namespace vellum::simd {
+using mask16 = __mmask16;
+using mask32 = __mmask32;
+using mask64 = __mmask64;
+}  // namespace vellum::simd
+
+#define VELLUM_VARIANT(name) name
+#define VELLUM_TARGET_AVX2_BEGIN \
+  _Pragma("GCC push_options") _Pragma("GCC target(\"avx2,bmi,bmi2,lzcnt,popcnt\")")
+#define VELLUM_TARGET_AVX512_BEGIN \
+  _Pragma("GCC push_options")      \
+      _Pragma("GCC target(\"avx2,bmi,bmi2,lzcnt,popcnt,avx512f,avx512bw,avx512vl,avx512dq\")")
+#define VELLUM_TARGET_END _Pragma("GCC pop_options")
+
+#endif

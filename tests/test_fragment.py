@@ -1,0 +1,67 @@
+import sys
+
+import pytest
+
+import vellum
+
+MESSAGE = "vellum.Fragment() takes exactly 1 positional argument"
+
+
+@pytest.mark.parametrize("content", [b'{"a":1}', "[1,2]", 1, None, bytearray(b"x")])
+def test_any_single_content_is_accepted(content):
+    assert type(vellum.Fragment(content)) is vellum.Fragment
+
+
+@pytest.mark.parametrize(
+    "args,kwargs",
+    [((), {}), ((b"a", b"b"), {}), ((), {"content": b"a"}), ((b"a",), {"x": 1})],
+    ids=["none", "two", "keyword-only", "positional-and-keyword"],
+)
+def test_wrong_arguments(args, kwargs):
+    with pytest.raises(TypeError) as info:
+        vellum.Fragment(*args, **kwargs)
+    assert str(info.value) == MESSAGE
+
+
+def test_type_identity():
+    assert vellum.Fragment.__name__ == "Fragment"
+    assert vellum.Fragment.__module__ == "vellum"
+    assert vellum.Fragment.__qualname__ == "Fragment"
+
+
+def test_not_subclassable():
+    with pytest.raises(TypeError):
+        type("Sub", (vellum.Fragment,), {})
+
+
+def test_type_is_immutable():
+    with pytest.raises(TypeError):
+        vellum.Fragment.extra = 1
+    with pytest.raises(AttributeError):
+        vellum.Fragment(b"x").extra = 1
+
+
+def test_content_released_exactly_once():
+    content = object()
+    before = sys.getrefcount(content)
+    fragments = [vellum.Fragment(content) for _ in range(10)]
+    held = sys.getrefcount(content) - before
+    fragments.clear()
+    released = sys.getrefcount(content) - before
+    assert (held, released) == (10, 0)
+
+
+def test_failed_construction_keeps_no_reference():
+    content = object()
+    before = sys.getrefcount(content)
+    for _ in range(10):
+        with pytest.raises(TypeError):
+            vellum.Fragment(content, content)
+    assert sys.getrefcount(content) == before
+
+
+def test_default_object_behaviour():
+    f = vellum.Fragment(b"1")
+    assert f == f and f != vellum.Fragment(b"1")
+    assert hash(f) == hash(f)
+    assert repr(f).startswith("<vellum.Fragment object at ")
