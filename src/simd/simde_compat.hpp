@@ -76,3 +76,27 @@ inline T bzhi(T x, unsigned n) {
   return n >= sizeof(T) * 8 ? x : static_cast<T>(x & ((T{1} << n) - 1));
 }
 }  // namespace vellum::simd
+
+// SIMDe 0.7.4 defines this function but not its native name.
+#ifndef _mm256_cmple_epu8_mask
+#define _mm256_cmple_epu8_mask(a, b) simde_mm256_cmple_epu8_mask((a), (b))
+#endif
+
+// SIMDe 0.7.4's portable testz answers 1 when either 64-bit half of the AND
+// is zero; these look at every byte.
+namespace vellum::simd {
+template <typename Vec>
+inline int all_zero_and(Vec a, Vec b) {
+  uint8_t x[sizeof(Vec)], y[sizeof(Vec)];
+  std::memcpy(x, &a, sizeof(Vec));
+  std::memcpy(y, &b, sizeof(Vec));
+  uint8_t any = 0;
+  for (size_t i = 0; i < sizeof(Vec); ++i) any |= static_cast<uint8_t>(x[i] & y[i]);
+  return any == 0;
+}
+}  // namespace vellum::simd
+
+#undef _mm_testz_si128
+#define _mm_testz_si128(a, b) (vellum::simd::all_zero_and<simde__m128i>((a), (b)))
+#undef _mm256_testz_si256
+#define _mm256_testz_si256(a, b) (vellum::simd::all_zero_and<simde__m256i>((a), (b)))

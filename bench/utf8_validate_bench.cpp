@@ -1,0 +1,107 @@
+// Throughput of the scalar and the AVX2 validator on pure ASCII, on
+// generated mixed text and on the corpus documents.
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "src/cpu_features.hpp"
+#include "src/deserialize/utf8/validate.hpp"
+
+namespace {
+
+void append_utf8(std::vector<uint8_t>& out, uint32_t cp) {
+  if (cp < 0x80) {
+    out.push_back(static_cast<uint8_t>(cp));
+  } else if (cp < 0x800) {
+    out.push_back(static_cast<uint8_t>(0xC0 | (cp >> 6)));
+    out.push_back(static_cast<uint8_t>(0x80 | (cp & 0x3F)));
+  } else if (cp < 0x10000) {
+    out.push_back(static_cast<uint8_t>(0xE0 | (cp >> 12)));
+    out.push_back(static_cast<uint8_t>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<uint8_t>(0x80 | (cp & 0x3F)));
+  } else {
+    out.push_back(static_cast<uint8_t>(0xF0 | (cp >> 18)));
+    out.push_back(static_cast<uint8_t>(0x80 | ((cp >> 12) & 0x3F)));
+    out.push_back(static_cast<uint8_t>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<uint8_t>(0x80 | (cp & 0x3F)));
+  }
+}
+
+std::vector<uint8_t> ascii_text(size_t n) {
+  std::vector<uint8_t> t(n);
+  for (size_t i = 0; i < n; ++i) t[i] = static_cast<uint8_t>(' ' + i % 95);
+  return t;
+}
+
+// About one character in four beyond ASCII, spread over all sequence lengths.
+std::vector<uint8_t> mixed_text(size_t n) {
+  std::mt19937 rng(1);
+  std::vector<uint8_t> t;
+  while (t.size() < n) {
+    switch (rng() % 8) {
+      case 0: append_utf8(t, 0x80 + rng() % 0x780); break;
+      case 1: append_utf8(t, 0x3040 + rng() % 0x60); break;
+      default: t.push_back(static_cast<uint8_t>('a' + rng() % 26)); break;
+    }
+    if (rng() % 64 == 0) append_utf8(t, 0x1F600 + rng() % 0x50);
+  }
+  return t;
+}
+
+std::vector<uint8_t> corpus(const char* name) {
+  std::ifstream in(std::string("/work/shared/corpus/") + name, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+template <bool (*Validate)(const uint8_t*, size_t)>
+void run(benchmark::State& state, const std::vector<uint8_t>& text) {
+  if (text.empty()) {
+    state.SkipWithError("no input");
+    return;
+  }
+  for (auto _ : state) {
+    bool ok = Validate(text.data(), text.size());
+    benchmark::DoNotOptimize(ok);
+    if (!ok) state.SkipWithError("input rejected");
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(text.size()));
+}
+
+bool scalar(const uint8_t* p, size_t n) { return vellum::valid_utf8_prefix(p, n) == n; }
+bool avx2(const uint8_t* p, size_t n) { return vellum::avx2::validate_utf8(p, n); }
+
+void register_all() {
+  struct Input {
+    const char* name;
+    std::vector<uint8_t> text;
+  };
+  static const std::vector<Input> inputs = {
+      {"ascii_64k", ascii_text(64 * 1024)},       {"mixed_64k", mixed_text(64 * 1024)},
+      {"ascii_100", ascii_text(100)},             {"mixed_100", mixed_text(100)},
+      {"twitter", corpus("twitter.json")},        {"citm_catalog", corpus("citm_catalog.json")},
+      {"canada", corpus("canada.json")},          {"github_events", corpus("github_events.json")},
+  };
+  for (const Input& in : inputs) {
+    benchmark::RegisterBenchmark((std::string("scalar/") + in.name).c_str(),
+                                 [&in](benchmark::State& s) { run<scalar>(s, in.text); });
+    if (vellum::cpu::has(vellum::cpu::Avx2)) {
+      benchmark::RegisterBenchmark((std::string("avx2/") + in.name).c_str(),
+                                   [&in](benchmark::State& s) { run<avx2>(s, in.text); });
+    }
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  register_all();
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

@@ -1,0 +1,29 @@
+// Well-formed UTF-8 check for byte input to loads: exactly the sequences of
+// the Unicode Standard's table of well-formed byte sequences (no overlong
+// forms, no surrogates, nothing above U+10FFFF, no sequence cut off at the
+// end). NUL is valid. Nothing outside [p, p + n) is read.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace vellum {
+
+// Length of the longest valid prefix; the input is valid when it equals n.
+size_t valid_utf8_prefix(const uint8_t* p, size_t n);
+
+// 64-byte block validator with nibble lookups; needs AVX2.
+namespace avx2 {
+bool validate_utf8(const uint8_t* p, size_t n);
+}
+
+// The same logic on portable intrinsics; exists in the test build only.
+namespace avx2_simde {
+bool validate_utf8(const uint8_t* p, size_t n);
+}
+
+// The block validator when the processor has AVX2, else the scalar one.
+// The choice is made on the first call and kept.
+bool validate_utf8(const uint8_t* p, size_t n);
+
+}  // namespace vellum
