@@ -1,0 +1,152 @@
+// read_document alone on each corpus document, as loads runs it (one pool
+// buffer sized from the input length), and for canada.json the number reader
+// against strtod on the same number tokens.
+//
+//   reader_document_bench [benchmark flags] [corpus directory]
+//   (default: $VELLUM_CORPUS, else /work/shared/corpus)
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "reader/document.hpp"
+#include "reader/number.hpp"
+#include "reader/pool.hpp"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace vellum;
+
+std::string slurp(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+size_t loads_buffer_size(size_t length) { return ((length / 2) * 24 + 4344) & ~size_t{4095}; }
+
+void read_with_pool(benchmark::State& state, const std::string& text) {
+  const size_t size = loads_buffer_size(text.size());
+  std::vector<uint8_t> buffer(size);
+  const auto* input = reinterpret_cast<const uint8_t*>(text.data());
+  for (auto _ : state) {
+    ReaderAllocator allocator{};
+    PoolAllocator::init(&allocator, buffer.data(), buffer.size());
+    DecodeError error{};
+    JsonDocument* doc = read_document(input, text.size(), &allocator, &error);
+    if (doc == nullptr) {
+      state.SkipWithError(error.message);
+      break;
+    }
+    benchmark::DoNotOptimize(doc->value_count);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+}
+
+// Offsets of the number tokens outside strings.
+std::vector<size_t> number_offsets(const std::string& text) {
+  std::vector<size_t> out;
+  bool in_string = false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (in_string) {
+      if (c == '\\') ++i;
+      else if (c == '"') in_string = false;
+      continue;
+    }
+    if (c == '"') {
+      in_string = true;
+    } else if (c == '-' || (c >= '0' && c <= '9')) {
+      out.push_back(i);
+      while (i + 1 < text.size() && std::strchr("+-0123456789.eE", text[i + 1]) != nullptr) ++i;
+    }
+  }
+  return out;
+}
+
+struct NumberSet {
+  std::vector<uint8_t> copy;  // zero-tailed
+  std::vector<size_t> offsets;
+  size_t bytes = 0;
+
+  explicit NumberSet(const std::string& text) : copy(text.begin(), text.end()), offsets(number_offsets(text)) {
+    copy.resize(text.size() + ZeroTail, 0);
+    for (size_t at : offsets) {
+      size_t end = at + 1;
+      while (std::strchr("+-0123456789.eE", static_cast<char>(copy[end])) != nullptr && copy[end] != 0) ++end;
+      bytes += end - at;
+    }
+  }
+};
+
+void numbers_with_strtod(benchmark::State& state, const NumberSet& set) {
+  const char* base = reinterpret_cast<const char*>(set.copy.data());
+  for (auto _ : state) {
+    double sum = 0;
+    for (size_t at : set.offsets) sum += std::strtod(base + at, nullptr);
+    benchmark::DoNotOptimize(sum);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * set.bytes));
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * set.offsets.size()));
+}
+
+void numbers_with_reader(benchmark::State& state, const NumberSet& set) {
+  for (auto _ : state) {
+    uint64_t sum = 0;
+    for (size_t at : set.offsets) {
+      JsonValue v;
+      NumberFailure failure;
+      if (read_number(set.copy.data() + at, v, failure) == nullptr) {
+        state.SkipWithError(failure.message);
+        return;
+      }
+      sum += v.u64;
+    }
+    benchmark::DoNotOptimize(sum);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * set.bytes));
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * set.offsets.size()));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  fs::path dir = "/work/shared/corpus";
+  if (const char* env = std::getenv("VELLUM_CORPUS")) dir = env;
+  if (argc > 1) dir = argv[1];
+
+  std::vector<fs::path> files;
+  for (const auto& entry : fs::directory_iterator(dir))
+    if (entry.path().extension() == ".json") files.push_back(entry.path());
+  std::sort(files.begin(), files.end());
+
+  static std::vector<std::string> texts;
+  static std::vector<NumberSet> number_sets;
+  texts.reserve(files.size());
+  for (const auto& f : files) {
+    texts.push_back(slurp(f));
+    const std::string& text = texts.back();
+    benchmark::RegisterBenchmark(("read_document/" + f.filename().string()).c_str(),
+                                 [&text](benchmark::State& s) { read_with_pool(s, text); });
+    if (f.filename() == "canada.json") {
+      number_sets.reserve(1);
+      const NumberSet& set = number_sets.emplace_back(text);
+      benchmark::RegisterBenchmark("canada_numbers/strtod",
+                                   [&set](benchmark::State& s) { numbers_with_strtod(s, set); });
+      benchmark::RegisterBenchmark("canada_numbers/read_number",
+                                   [&set](benchmark::State& s) { numbers_with_reader(s, set); });
+    }
+  }
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
