@@ -1,0 +1,120 @@
+// Number formatting kernels next to std::to_chars on the same inputs.
+#include <benchmark/benchmark.h>
+
+#include <bit>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <random>
+#include <vector>
+
+#include "src/serialize/number/format.hpp"
+
+namespace {
+
+constexpr size_t Count = 4096;
+
+const std::vector<double>& random_doubles() {
+  static const std::vector<double> v = [] {
+    std::mt19937_64 rng(1);
+    std::vector<double> out;
+    while (out.size() < Count) {
+      const double d = std::bit_cast<double>(rng());
+      if (std::isfinite(d)) out.push_back(d);
+    }
+    return out;
+  }();
+  return v;
+}
+
+// Doubles as JSON documents often hold them: a few digits in a modest range.
+const std::vector<double>& short_doubles() {
+  static const std::vector<double> v = [] {
+    std::mt19937_64 rng(2);
+    std::vector<double> out;
+    for (size_t i = 0; i < Count; ++i) out.push_back(static_cast<double>(rng() % 1000000) / 100.0);
+    return out;
+  }();
+  return v;
+}
+
+const std::vector<float>& random_floats() {
+  static const std::vector<float> v = [] {
+    std::mt19937 rng(3);
+    std::vector<float> out;
+    while (out.size() < Count) {
+      const float f = std::bit_cast<float>(static_cast<uint32_t>(rng()));
+      if (std::isfinite(f)) out.push_back(f);
+    }
+    return out;
+  }();
+  return v;
+}
+
+// Every length from 1 to 20 digits equally often.
+const std::vector<uint64_t>& mixed_u64() {
+  static const std::vector<uint64_t> v = [] {
+    std::mt19937_64 rng(4);
+    std::vector<uint64_t> out;
+    for (size_t i = 0; i < Count; ++i) out.push_back(rng() >> (rng() % 64));
+    return out;
+  }();
+  return v;
+}
+
+const std::vector<uint64_t>& small_u64() {
+  static const std::vector<uint64_t> v = [] {
+    std::mt19937_64 rng(5);
+    std::vector<uint64_t> out;
+    for (size_t i = 0; i < Count; ++i) out.push_back(rng() % 1000);
+    return out;
+  }();
+  return v;
+}
+
+template <class T, class Fn>
+void run(benchmark::State& state, const std::vector<T>& values, Fn fn) {
+  alignas(64) uint8_t buf[128];
+  for (auto _ : state) {
+    for (T v : values) {
+      benchmark::DoNotOptimize(fn(buf, v));
+      benchmark::ClobberMemory();
+    }
+  }
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * values.size()));
+}
+
+uint8_t* ours_f64(uint8_t* d, double v) { return vellum::format_f64(d, v); }
+uint8_t* ours_f32(uint8_t* d, float v) { return vellum::format_f32(d, v); }
+template <class T>
+char* std_chars(uint8_t* d, T v) {
+  char* p = reinterpret_cast<char*>(d);
+  return std::to_chars(p, p + 64, v).ptr;
+}
+size_t ours_u64(uint8_t* d, uint64_t v) { return vellum::format_u64(v, d); }
+
+void F64RandomVellum(benchmark::State& s) { run(s, random_doubles(), ours_f64); }
+void F64RandomToChars(benchmark::State& s) { run(s, random_doubles(), std_chars<double>); }
+void F64ShortVellum(benchmark::State& s) { run(s, short_doubles(), ours_f64); }
+void F64ShortToChars(benchmark::State& s) { run(s, short_doubles(), std_chars<double>); }
+void F32RandomVellum(benchmark::State& s) { run(s, random_floats(), ours_f32); }
+void F32RandomToChars(benchmark::State& s) { run(s, random_floats(), std_chars<float>); }
+void U64MixedVellum(benchmark::State& s) { run(s, mixed_u64(), ours_u64); }
+void U64MixedToChars(benchmark::State& s) { run(s, mixed_u64(), std_chars<uint64_t>); }
+void U64SmallVellum(benchmark::State& s) { run(s, small_u64(), ours_u64); }
+void U64SmallToChars(benchmark::State& s) { run(s, small_u64(), std_chars<uint64_t>); }
+
+BENCHMARK(F64RandomVellum);
+BENCHMARK(F64RandomToChars);
+BENCHMARK(F64ShortVellum);
+BENCHMARK(F64ShortToChars);
+BENCHMARK(F32RandomVellum);
+BENCHMARK(F32RandomToChars);
+BENCHMARK(U64MixedVellum);
+BENCHMARK(U64MixedToChars);
+BENCHMARK(U64SmallVellum);
+BENCHMARK(U64SmallToChars);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,38 @@
+// The shape of a str about to be built from valid UTF-8: its length in
+// characters and the bound of its canonical character width.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace vellum {
+
+struct Utf8Shape {
+  size_t chars;
+  uint32_t max_char;  // 127 (ASCII), 255, 0xFFFF or 0x10FFFF
+};
+
+// Width bound of non-ASCII text from its largest byte: lead bytes from 0xF0
+// begin characters above U+FFFF, lead bytes from 0xC4 characters above U+00FF.
+constexpr uint32_t width_bound(uint8_t max_byte) {
+  return max_byte >= 0xF0 ? 0x10FFFF : max_byte >= 0xC4 ? 0xFFFF : 0xFF;
+}
+
+// SSE2 (AVX2 for the count when present).
+Utf8Shape utf8_shape(const uint8_t* p, size_t n);
+
+// 64-byte vectors; needs AVX-512BW.
+namespace avx512 {
+Utf8Shape utf8_shape(const uint8_t* p, size_t n);
+}
+// The same code over portable intrinsics (test build only).
+namespace avx512_simde {
+Utf8Shape utf8_shape(const uint8_t* p, size_t n);
+}
+
+using Utf8ShapeRoutine = Utf8Shape (*)(const uint8_t* p, size_t n);
+
+// The fastest routine this processor can run.
+Utf8ShapeRoutine select_utf8_shape_routine();
+
+}  // namespace vellum

@@ -1,0 +1,269 @@
+#include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "src/cpu_features.hpp"
+#include "src/serialize/escape/escape.hpp"
+#include "src/serialize/escape/escape_table.hpp"
+
+namespace {
+
+using vellum::EscapeRoutine;
+using Bytes = std::vector<uint8_t>;
+
+double test_scale() {
+  const char* s = std::getenv("VELLUM_TEST_SCALE");
+  const double v = s ? std::atof(s) : 1.0;
+  return v > 0 ? v : 1.0;
+}
+
+struct Form {
+  const char* name;
+  EscapeRoutine routine;
+};
+
+// Every form this host can run: the native ones, and the portable build of
+// the AVX-512 form always.
+std::vector<Form> forms() {
+  std::vector<Form> f{{"sse2", &vellum::escape_sse2}, {"avx512_simde", &vellum::avx512_simde::escape_string}};
+  if (vellum::cpu::has(vellum::cpu::Avx512Vl)) f.push_back({"avx512", &vellum::avx512::escape_string});
+  return f;
+}
+
+// Written from the JSON grammar, independently of the tables.
+std::string reference(const Bytes& in) {
+  std::string out = "\"";
+  for (uint8_t b : in) {
+    switch (b) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\b': out += "\\b"; break;
+      case '\t': out += "\\t"; break;
+      case '\n': out += "\\n"; break;
+      case '\f': out += "\\f"; break;
+      case '\r': out += "\\r"; break;
+      default:
+        if (b < 0x20) {
+          char buf[8];
+          std::snprintf(buf, sizeof buf, "\\u%04x", b);
+          out += buf;
+        } else {
+          out += static_cast<char>(b);
+        }
+    }
+  }
+  return out + "\"";
+}
+
+constexpr uint8_t Untouched = 0xEE;
+
+// Runs a form with an exactly sized heap source and an output of exactly the
+// reservation, so that the sanitizers see any access outside either; checks
+// that nothing beyond count + 32 was stored.
+std::string run(const Form& form, const Bytes& in) {
+  const size_t n = in.size();
+  std::unique_ptr<uint8_t[]> src(new uint8_t[n]);
+  if (n) std::memcpy(src.get(), in.data(), n);
+  const size_t cap = vellum::escape_reservation(n);
+  std::unique_ptr<uint8_t[]> dst(new uint8_t[cap]);
+  std::memset(dst.get(), Untouched, cap);
+  const size_t count = form.routine(dst.get(), src.get(), n);
+  EXPECT_LE(count, cap) << form.name << " n=" << n;
+  for (size_t i = count + 32; i < cap; ++i) {
+    if (dst[i] != Untouched) {
+      ADD_FAILURE() << form.name << " n=" << n << ": stored at " << i << ", count " << count;
+      break;
+    }
+  }
+  return std::string(reinterpret_cast<const char*>(dst.get()), std::min(count, cap));
+}
+
+void expect_all_forms(const Bytes& in) {
+  const std::string want = reference(in);
+  for (const Form& f : forms()) {
+    const std::string got = run(f, in);
+    if (got != want) {
+      ADD_FAILURE() << f.name << " n=" << in.size() << "\n got: " << got << "\nwant: " << want;
+      return;
+    }
+  }
+}
+
+Bytes ascii(size_t n) {
+  Bytes b(n);
+  for (size_t i = 0; i < n; ++i) b[i] = static_cast<uint8_t>('A' + i % 26);
+  return b;
+}
+
+Bytes text(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+TEST(EscapeTable, EntriesAreTheJsonEscapes) {
+  for (unsigned b = 0; b < 96; ++b) {
+    const auto& e = vellum::escape_table[b];
+    const Bytes one{static_cast<uint8_t>(b)};
+    if (!vellum::needs_escape(static_cast<uint8_t>(b))) {
+      EXPECT_EQ(e, vellum::EscapeEntry{}) << b;
+      continue;
+    }
+    const std::string want = reference(one).substr(1, reference(one).size() - 2);
+    ASSERT_EQ(e[7], want.size()) << b;
+    EXPECT_EQ(std::string(e.begin(), e.begin() + e[7]), want) << b;
+    // Padding: ASCII zeros after two-character escapes, NUL after \u00XX.
+    const uint8_t pad = e[7] == 2 ? '0' : 0;
+    for (unsigned i = e[7]; i < 7; ++i) EXPECT_EQ(e[i], pad) << b << " byte " << i;
+  }
+  EXPECT_EQ(vellum::escape_table[0x1F], (vellum::EscapeEntry{'\\', 'u', '0', '0', '1', 'f', 0, 6}));
+  EXPECT_EQ(vellum::escape_table['\n'], (vellum::EscapeEntry{'\\', 'n', '0', '0', '0', '0', '0', 2}));
+}
+
+TEST(EscapeTable, NeedsEscapeMarksControlQuoteBackslash) {
+  for (unsigned b = 0; b < 256; ++b)
+    EXPECT_EQ(vellum::needs_escape_table[b] != 0, b < 0x20 || b == 0x22 || b == 0x5C) << b;
+}
+
+TEST(Escape, SelectionFollowsProcessor) {
+  const EscapeRoutine want = vellum::cpu::has(vellum::cpu::Avx512Vl) ? &vellum::avx512::escape_string
+                                                                      : &vellum::escape_sse2;
+  EXPECT_EQ(vellum::select_escape_routine(), want);
+}
+
+TEST(Escape, EdgeCases) {
+  struct Case {
+    std::string in, out;
+  };
+  const Case cases[] = {
+      {"", "\"\""},
+      {"a\"b\\c", "\"a\\\"b\\\\c\""},
+      {std::string(1, '\x1f'), "\"\\u001f\""},
+      {std::string(1, '\x0b'), "\"\\u000b\""},
+      {std::string(1, '\0'), "\"\\u0000\""},
+      {"\x7f", "\"\x7f\""},
+      {"/", "\"/\""},
+      {"\xc3\xa9", "\"\xc3\xa9\""},
+      {"\xe2\x80\xa8\xe2\x80\xa9", "\"\xe2\x80\xa8\xe2\x80\xa9\""},
+      {"\b\t\n\f\r", "\"\\b\\t\\n\\f\\r\""},
+  };
+  for (const Case& c : cases)
+    for (const Form& f : forms()) EXPECT_EQ(run(f, text(c.in)), c.out) << f.name;
+}
+
+// Each escapable kind and each multi-byte character at every position of
+// every length up to 300, which crosses every block and tail boundary.
+TEST(Escape, EveryLengthEveryPosition) {
+  const std::string inserts[] = {"\"", "\\", "\n", std::string(1, '\0'), "\x1f", "\xc3\xa9",
+                                 "\xe2\x80\xa8", "\xf0\x9f\x98\x80", "\"\""};
+  for (size_t n = 0; n <= 300; ++n) {
+    expect_all_forms(ascii(n));
+    for (const std::string& ins : inserts) {
+      for (size_t p = 0; p + ins.size() <= n; ++p) {
+        Bytes b = ascii(n);
+        std::memcpy(b.data() + p, ins.data(), ins.size());
+        expect_all_forms(b);
+        if (HasFailure()) return;
+      }
+    }
+  }
+}
+
+// Every byte value at every position for lengths around the block sizes.
+TEST(Escape, EveryByteEveryPosition) {
+  for (size_t n : {1, 2, 15, 16, 17, 31, 32, 33, 63, 64, 65, 127, 128, 129}) {
+    for (size_t p = 0; p < n; ++p) {
+      for (unsigned v = 0; v < 256; ++v) {
+        Bytes b = ascii(n);
+        b[p] = static_cast<uint8_t>(v);
+        expect_all_forms(b);
+        if (HasFailure()) return;
+      }
+    }
+  }
+}
+
+// Two escapes at every pair of positions exercise the restart after an
+// escape and several escapes within one tail.
+TEST(Escape, PairsOfEscapes) {
+  for (size_t n : {15, 16, 17, 33, 47, 70}) {
+    for (size_t p = 0; p < n; ++p) {
+      for (size_t q = p; q < n; ++q) {
+        Bytes b = ascii(n);
+        b[p] = '\n';
+        b[q] = static_cast<uint8_t>(q == p ? 1 : '"');
+        expect_all_forms(b);
+        if (HasFailure()) return;
+      }
+    }
+  }
+}
+
+// Six output bytes per input byte: the worst case stays inside 8n + 32.
+TEST(Escape, AllControlCharactersFitTheReservation) {
+  std::vector<size_t> lengths;
+  for (size_t n = 0; n <= 300; ++n) lengths.push_back(n);
+  lengths.push_back(4096);
+  lengths.push_back(4099);
+  for (size_t n : lengths) {
+    // Control characters without a two-character escape.
+    static constexpr uint8_t six[] = {0x00, 0x01, 0x07, 0x0B, 0x0E, 0x1A, 0x1F};
+    Bytes b(n);
+    for (size_t i = 0; i < n; ++i) b[i] = six[i % sizeof six];
+    expect_all_forms(b);
+    for (const Form& f : forms()) EXPECT_EQ(run(f, b).size(), 6 * n + 2) << f.name;
+  }
+}
+
+TEST(Escape, RandomText) {
+  std::mt19937_64 rng(12345);
+  const int rounds = static_cast<int>(3000 * test_scale()) + 1;
+  for (int r = 0; r < rounds; ++r) {
+    const size_t n = rng() % (r % 10 == 0 ? 5000 : 200);
+    const unsigned density = static_cast<unsigned>(rng() % 5);  // none, 1%, 10%, 50%, all kinds of bytes
+    Bytes b(n);
+    for (auto& c : b) {
+      const unsigned x = static_cast<unsigned>(rng() % 100);
+      const bool special = (density == 1 && x < 1) || (density == 2 && x < 10) || (density == 3 && x < 50);
+      if (density == 4)
+        c = static_cast<uint8_t>(rng());
+      else if (special)
+        c = "\"\\\n\x01\x1f"[rng() % 5];
+      else
+        c = static_cast<uint8_t>(0x20 + rng() % 0x5F);
+    }
+    expect_all_forms(b);
+    if (HasFailure()) return;
+  }
+}
+
+// Sources that end at (or start at) an inaccessible page: any read outside
+// the source faults even without sanitizers, also for the native masked loads.
+TEST(Escape, SourceAtPageBoundaries) {
+  const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  void* mem = mmap(nullptr, 3 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  ASSERT_NE(mem, MAP_FAILED);
+  auto* base = static_cast<uint8_t*>(mem);
+  ASSERT_EQ(mprotect(base, page, PROT_NONE), 0);
+  ASSERT_EQ(mprotect(base + 2 * page, page, PROT_NONE), 0);
+  uint8_t* data = base + page;
+  std::vector<uint8_t> out(vellum::escape_reservation(page));
+  for (size_t n = 0; n <= 200; ++n) {
+    for (bool at_end : {false, true}) {
+      uint8_t* src = at_end ? data + page - n : data;
+      for (size_t i = 0; i < n; ++i) src[i] = static_cast<uint8_t>(i % 7 == 3 ? '"' : 'a' + i % 26);
+      const std::string want = reference(Bytes(src, src + n));
+      for (const Form& f : forms()) {
+        const size_t count = f.routine(out.data(), src, n);
+        EXPECT_EQ(std::string(reinterpret_cast<char*>(out.data()), count), want) << f.name << " n=" << n;
+      }
+    }
+  }
+  munmap(mem, 3 * page);
+}
+
+}  // namespace

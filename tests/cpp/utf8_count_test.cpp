@@ -1,0 +1,119 @@
+#include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <vector>
+
+#include "src/cpu_features.hpp"
+#include "src/deserialize/utf8/utf8_count.hpp"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using CountRoutine = size_t (*)(const uint8_t*, size_t);
+
+double test_scale() {
+  const char* s = std::getenv("VELLUM_TEST_SCALE");
+  const double v = s ? std::atof(s) : 1.0;
+  return v > 0 ? v : 1.0;
+}
+
+struct Form {
+  const char* name;
+  CountRoutine routine;
+};
+
+std::vector<Form> forms() {
+  std::vector<Form> f{{"dispatch", &vellum::count_utf8_chars},
+                      {"sse2", &vellum::count_utf8_chars_sse2},
+                      {"avx2_simde", &vellum::avx2_simde::count_utf8_chars}};
+  if (vellum::cpu::has(vellum::cpu::Avx2)) f.push_back({"avx2", &vellum::avx2::count_utf8_chars});
+  return f;
+}
+
+size_t reference(const Bytes& b) {
+  size_t n = 0;
+  for (uint8_t c : b) n += !(c >= 0x80 && c <= 0xBF);
+  return n;
+}
+
+// Counting is defined on any bytes, so the inputs need not be valid UTF-8.
+// The source is an exactly sized heap block for the sanitizers.
+void expect_all_forms(const Bytes& in) {
+  const size_t want = reference(in);
+  std::unique_ptr<uint8_t[]> src(new uint8_t[in.size()]);
+  if (!in.empty()) std::memcpy(src.get(), in.data(), in.size());
+  for (const Form& f : forms()) {
+    const size_t got = f.routine(src.get(), in.size());
+    if (got != want) {
+      ADD_FAILURE() << f.name << " n=" << in.size() << ": got " << got << ", want " << want;
+      return;
+    }
+  }
+}
+
+TEST(Utf8Count, EveryLengthEveryByteEveryPosition) {
+  const uint8_t fills[] = {'a', 0x80, 0xBF, 0xC3};
+  for (size_t n = 0; n <= 300; ++n) {
+    for (uint8_t fill : fills) {
+      expect_all_forms(Bytes(n, fill));
+      for (size_t p = 0; p < n; ++p) {
+        for (unsigned v : {0x00u, 0x7Fu, 0x80u, 0xBFu, 0xC0u, 0xFFu}) {
+          Bytes b(n, fill);
+          b[p] = static_cast<uint8_t>(v);
+          expect_all_forms(b);
+        }
+        if (HasFailure()) return;
+      }
+    }
+  }
+}
+
+TEST(Utf8Count, RandomBytes) {
+  std::mt19937_64 rng(7);
+  const int rounds = static_cast<int>(3000 * test_scale()) + 1;
+  for (int r = 0; r < rounds; ++r) {
+    Bytes b(rng() % (r % 20 == 0 ? 20000 : 400));
+    for (auto& c : b) c = static_cast<uint8_t>(rng());
+    expect_all_forms(b);
+    if (HasFailure()) return;
+  }
+}
+
+// Long runs where every byte starts a character fill each lane counter to
+// its limit between flushes; lengths around multiples of the round sizes.
+TEST(Utf8Count, LongInputsCrossCounterFlushes) {
+  for (size_t n : {4080u, 4081u, 8159u, 8160u, 8161u, 16319u, 16320u, 16321u, 16352u, 32640u, 32641u, 100003u}) {
+    for (uint8_t fill : {uint8_t{'x'}, uint8_t{0xC3}, uint8_t{0x80}}) {
+      Bytes b(n, fill);
+      expect_all_forms(b);
+      b[n / 2] = 0xA9;
+      b[n - 1] = 0xA9;
+      expect_all_forms(b);
+    }
+  }
+}
+
+TEST(Utf8Count, SourceAtPageBoundaries) {
+  const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  void* mem = mmap(nullptr, 3 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  ASSERT_NE(mem, MAP_FAILED);
+  auto* base = static_cast<uint8_t*>(mem);
+  ASSERT_EQ(mprotect(base, page, PROT_NONE), 0);
+  ASSERT_EQ(mprotect(base + 2 * page, page, PROT_NONE), 0);
+  uint8_t* data = base + page;
+  for (size_t i = 0; i < page; ++i) data[i] = static_cast<uint8_t>(i * 37);
+  for (size_t n = 0; n <= 300; ++n) {
+    for (const uint8_t* src : {static_cast<const uint8_t*>(data), static_cast<const uint8_t*>(data + page - n)}) {
+      const size_t want = reference(Bytes(src, src + n));
+      for (const Form& f : forms()) EXPECT_EQ(f.routine(src, n), want) << f.name << " n=" << n;
+    }
+  }
+  munmap(mem, 3 * page);
+}
+
+}  // namespace

@@ -1,0 +1,272 @@
+#include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <bit>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "src/cpu_features.hpp"
+#include "src/deserialize/utf8/utf8_decode.hpp"
+#include "src/deserialize/utf8/utf8_shape.hpp"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using vellum::Utf8Shape;
+using vellum::Utf8ShapeRoutine;
+
+double test_scale() {
+  const char* s = std::getenv("VELLUM_TEST_SCALE");
+  const double v = s ? std::atof(s) : 1.0;
+  return v > 0 ? v : 1.0;
+}
+
+struct Form {
+  const char* name;
+  Utf8ShapeRoutine routine;
+};
+
+std::vector<Form> forms() {
+  std::vector<Form> f{{"general", &vellum::utf8_shape}, {"avx512_simde", &vellum::avx512_simde::utf8_shape}};
+  if (vellum::cpu::has(vellum::cpu::Avx512Vl)) f.push_back({"avx512", &vellum::avx512::utf8_shape});
+  return f;
+}
+
+void encode(std::u32string_view cps, Bytes& out) {
+  for (char32_t c : cps) {
+    if (c < 0x80) {
+      out.push_back(static_cast<uint8_t>(c));
+    } else if (c < 0x800) {
+      out.push_back(static_cast<uint8_t>(0xC0 | (c >> 6)));
+      out.push_back(static_cast<uint8_t>(0x80 | (c & 0x3F)));
+    } else if (c < 0x10000) {
+      out.push_back(static_cast<uint8_t>(0xE0 | (c >> 12)));
+      out.push_back(static_cast<uint8_t>(0x80 | ((c >> 6) & 0x3F)));
+      out.push_back(static_cast<uint8_t>(0x80 | (c & 0x3F)));
+    } else {
+      out.push_back(static_cast<uint8_t>(0xF0 | (c >> 18)));
+      out.push_back(static_cast<uint8_t>(0x80 | ((c >> 12) & 0x3F)));
+      out.push_back(static_cast<uint8_t>(0x80 | ((c >> 6) & 0x3F)));
+      out.push_back(static_cast<uint8_t>(0x80 | (c & 0x3F)));
+    }
+  }
+}
+
+// Sequence lengths from the count of leading one bits.
+std::u32string reference_decode(const Bytes& b) {
+  std::u32string out;
+  for (size_t i = 0; i < b.size();) {
+    const int ones = std::countl_one(b[i]);
+    const int len = ones == 0 ? 1 : ones;
+    char32_t c = b[i] & (len == 1 ? 0x7F : 0x7F >> len);
+    for (int k = 1; k < len; ++k) c = (c << 6) | (b[i + k] & 0x3F);
+    out.push_back(c);
+    i += static_cast<size_t>(len);
+  }
+  return out;
+}
+
+// The canonical width bound from the decoded characters themselves.
+Utf8Shape reference_shape(const std::u32string& cps) {
+  char32_t top = 0;
+  for (char32_t c : cps) top = c > top ? c : top;
+  const uint32_t bound = top < 0x80 ? 0x7F : top < 0x100 ? 0xFF : top < 0x10000 ? 0xFFFF : 0x10FFFF;
+  return {cps.size(), bound};
+}
+
+template <typename Unit>
+std::u32string decode_as(const uint8_t* src, size_t n, size_t chars) {
+  // Exactly sized so that the sanitizers see any store past the last unit.
+  std::unique_ptr<Unit[]> dst(new Unit[chars]);
+  vellum::utf8_decode(src, n, dst.get(), sizeof(Unit));
+  return std::u32string(dst.get(), dst.get() + chars);
+}
+
+void check_at(const uint8_t* src, const Bytes& in) {
+  const std::u32string cps = reference_decode(in);
+  const Utf8Shape want = reference_shape(cps);
+  for (const Form& f : forms()) {
+    const Utf8Shape got = f.routine(src, in.size());
+    if (got.chars != want.chars || got.max_char != want.max_char) {
+      ADD_FAILURE() << f.name << " n=" << in.size() << ": got {" << got.chars << ", " << got.max_char
+                    << "}, want {" << want.chars << ", " << want.max_char << "}";
+      return;
+    }
+  }
+  if (want.max_char <= 0xFF && decode_as<uint8_t>(src, in.size(), want.chars) != cps)
+    ADD_FAILURE() << "kind 1, n=" << in.size();
+  if (want.max_char <= 0xFFFF && decode_as<uint16_t>(src, in.size(), want.chars) != cps)
+    ADD_FAILURE() << "kind 2, n=" << in.size();
+  if (decode_as<uint32_t>(src, in.size(), want.chars) != cps) ADD_FAILURE() << "kind 4, n=" << in.size();
+}
+
+void check(const Bytes& in) {
+  std::unique_ptr<uint8_t[]> src(new uint8_t[in.size()]);
+  if (!in.empty()) std::memcpy(src.get(), in.data(), in.size());
+  check_at(src.get(), in);
+}
+
+// m bytes of valid filler: ASCII, or two-byte characters (one ASCII byte
+// when m is odd).
+void filler(Bytes& out, size_t m, bool latin) {
+  for (size_t i = 0; i < m; ++i) {
+    if (latin && i + 1 < m) {
+      encode(U"\u00e9", out);
+      ++i;
+    } else {
+      out.push_back(static_cast<uint8_t>('a' + i % 26));
+    }
+  }
+}
+
+TEST(Utf8Shape, SelectionFollowsProcessor) {
+  const Utf8ShapeRoutine want =
+      vellum::cpu::has(vellum::cpu::Avx512Vl) ? &vellum::avx512::utf8_shape : &vellum::utf8_shape;
+  EXPECT_EQ(vellum::select_utf8_shape_routine(), want);
+}
+
+TEST(Utf8Shape, EdgeCases) {
+  struct Case {
+    Bytes in;
+    size_t chars;
+    uint32_t max_char;
+  };
+  const Case cases[] = {
+      {Bytes(300, 'x'), 300, 0x7F},
+      {{}, 0, 0x7F},
+      {{0xC3, 0xA9}, 1, 0xFF},
+      {{'a', 0xC4, 0x80}, 2, 0xFFFF},
+      {{'a', 0xF0, 0x9F, 0x98, 0x80}, 2, 0x10FFFF},
+      {{0xF0, 0x9F, 0x98, 0x80, 'a'}, 2, 0x10FFFF},  // settled by the first byte
+      {{0xC2, 0x80, 0xC3, 0xBF}, 2, 0xFF},
+      {{0xDF, 0xBF}, 1, 0xFFFF},
+      {{0xEF, 0xBF, 0xBF}, 1, 0xFFFF},
+      {{'a', 0, 'b'}, 3, 0x7F},
+  };
+  for (const Case& c : cases) {
+    for (const Form& f : forms()) {
+      std::unique_ptr<uint8_t[]> src(new uint8_t[c.in.size()]);
+      if (!c.in.empty()) std::memcpy(src.get(), c.in.data(), c.in.size());
+      const Utf8Shape s = f.routine(src.get(), c.in.size());
+      EXPECT_EQ(s.chars, c.chars) << f.name;
+      EXPECT_EQ(s.max_char, c.max_char) << f.name;
+    }
+    check(c.in);
+  }
+}
+
+TEST(Utf8Decode, NulByteIsACharacter) {
+  const Bytes in{'a', 0, 0xC3, 0xA9};
+  const std::u32string want{U'a', 0, 0xE9};
+  EXPECT_EQ(decode_as<uint8_t>(in.data(), in.size(), 3), want);
+  EXPECT_EQ(decode_as<uint16_t>(in.data(), in.size(), 3), want);
+  EXPECT_EQ(decode_as<uint32_t>(in.data(), in.size(), 3), want);
+}
+
+// One character of each encoded length and width class at every byte
+// position of every length up to 300, in ASCII and in non-ASCII filler.
+TEST(Utf8Shape, EveryLengthEveryPosition) {
+  const char32_t chars[] = {0x00, 0x7F, 0x80, 0xE9, 0xFF, 0x100, 0x7FF, 0x800, 0x2028, 0xFFFF, 0x10000, 0x1F600, 0x10FFFF};
+  for (size_t n = 0; n <= 300; ++n) {
+    for (bool latin : {false, true}) {
+      Bytes plain;
+      filler(plain, n, latin);
+      check(plain);
+      for (char32_t c : chars) {
+        Bytes enc;
+        encode(std::u32string(1, c), enc);
+        for (size_t p = 0; p + enc.size() <= n; ++p) {
+          Bytes b;
+          filler(b, p, latin);
+          b.insert(b.end(), enc.begin(), enc.end());
+          filler(b, n - p - enc.size(), latin);
+          check(b);
+        }
+        if (HasFailure()) return;
+      }
+    }
+  }
+}
+
+std::u32string random_text(std::mt19937_64& rng, size_t count) {
+  // Per text a mixture of ASCII, U+0080..U+00FF, the rest of the BMP and
+  // characters above it, in random proportions.
+  unsigned weights[4];
+  for (auto& w : weights) w = static_cast<unsigned>(rng() % 4 == 0 ? 0 : rng() % 100 + 1);
+  if (weights[0] + weights[1] + weights[2] + weights[3] == 0) weights[0] = 1;
+  std::discrete_distribution<int> pick(std::begin(weights), std::end(weights));
+  std::u32string s;
+  for (size_t i = 0; i < count; ++i) {
+    char32_t c;
+    switch (pick(rng)) {
+      case 0: c = static_cast<char32_t>(rng() % 0x80); break;
+      case 1: c = static_cast<char32_t>(0x80 + rng() % 0x80); break;
+      case 2:
+        c = static_cast<char32_t>(0x100 + rng() % (0x10000 - 0x100));
+        if (c >= 0xD800 && c < 0xE000) c -= 0x800;
+        break;
+      default: c = static_cast<char32_t>(0x10000 + rng() % 0x100000); break;
+    }
+    s.push_back(c);
+  }
+  return s;
+}
+
+TEST(Utf8Shape, RandomText) {
+  std::mt19937_64 rng(99);
+  const int rounds = static_cast<int>(4000 * test_scale()) + 1;
+  for (int r = 0; r < rounds; ++r) {
+    Bytes b;
+    encode(random_text(rng, rng() % 200), b);
+    check(b);
+    if (HasFailure()) return;
+  }
+}
+
+// Longer than a counter round of the widest vectors.
+TEST(Utf8Shape, LongInputs) {
+  std::mt19937_64 rng(5);
+  for (size_t count : {9000u, 17000u, 40000u}) {
+    Bytes b;
+    encode(random_text(rng, count), b);
+    check(b);
+    Bytes plain(count * 2 + 1, 'q');
+    check(plain);
+    Bytes latin;
+    filler(latin, count * 2 + 1, true);
+    check(latin);
+  }
+}
+
+TEST(Utf8Shape, SourceAtPageBoundaries) {
+  const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  void* mem = mmap(nullptr, 3 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  ASSERT_NE(mem, MAP_FAILED);
+  auto* base = static_cast<uint8_t*>(mem);
+  ASSERT_EQ(mprotect(base, page, PROT_NONE), 0);
+  ASSERT_EQ(mprotect(base + 2 * page, page, PROT_NONE), 0);
+  uint8_t* data = base + page;
+  std::mt19937_64 rng(3);
+  for (size_t n = 0; n <= 300; ++n) {
+    Bytes b;
+    while (b.size() < n) {
+      Bytes one;
+      encode(random_text(rng, 1), one);
+      if (b.size() + one.size() > n) one.assign(1, 'z');
+      b.insert(b.end(), one.begin(), one.end());
+    }
+    for (uint8_t* src : {data, data + page - n}) {
+      if (n) std::memcpy(src, b.data(), n);
+      check_at(src, b);
+    }
+    if (HasFailure()) break;
+  }
+  munmap(mem, 3 * page);
+}
+
+}  // namespace
