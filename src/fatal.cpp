@@ -12,6 +12,11 @@ void fail_allocation(size_t bytes) {
   std::abort();
 }
 
+void fail_internal(const char* what) {
+  std::fprintf(stderr, "vellum internal error: %s\n", what);
+  std::abort();
+}
+
 void* checked_malloc(size_t bytes) {
   void* p = PyMem_Malloc(bytes);
   if (p == nullptr) fail_allocation(bytes);

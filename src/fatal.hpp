@@ -8,6 +8,9 @@ namespace vellum {
 
 [[noreturn]] void fail_allocation(size_t bytes);
 
+// An internal invariant does not hold.
+[[noreturn]] void fail_internal(const char* what);
+
 // PyMem_Malloc that never returns null.
 void* checked_malloc(size_t bytes);
 

@@ -1,12 +1,12 @@
 #include "src/fragment.hpp"
 
+#include "src/export.hpp"
 #include "src/fatal.hpp"
 #include "src/typeref.hpp"
 
 using vellum::Fragment;
 using vellum::type_refs;
 
-#define VELLUM_EXPORT __attribute__((visibility("default")))
 
 extern "C" VELLUM_EXPORT PyObject* vellum_fragment_tp_new(PyTypeObject*, PyObject* args, PyObject* kwargs) {
   if (kwargs != nullptr || PyTuple_GET_SIZE(args) != 1) {

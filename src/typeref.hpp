@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "src/python.hpp"
+#include "src/serialize/escape/escape.hpp"
 
 namespace vellum {
 
@@ -32,8 +33,6 @@ struct NumpyCell {
   NumpyTypes* types;
 };
 
-// Writes a str as an escaped, quoted JSON string; returns the bytes written.
-using EscapeRoutine = size_t (*)(uint8_t* dst, const uint8_t* src, size_t n);
 // Creates a str from valid UTF-8; null with MemoryError pending on failure.
 using Utf8ToStrRoutine = PyObject* (*)(const uint8_t* p, size_t n);
 

@@ -1,0 +1,31 @@
+#include "src/deserialize/utf8_to_str.hpp"
+
+#include <cstring>
+
+#include "src/deserialize/utf8/utf8_decode.hpp"
+#include "src/deserialize/utf8/utf8_shape.hpp"
+#include "src/typeref.hpp"
+
+namespace vellum {
+namespace {
+
+template <Utf8Shape (*shape_of)(const uint8_t*, size_t)>
+PyObject* build_str(const uint8_t* p, size_t n) {
+  if (n == 0) return Py_NewRef(type_refs.empty_str);
+  const Utf8Shape shape = shape_of(p, n);
+  PyObject* str = PyUnicode_New(static_cast<Py_ssize_t>(shape.chars), shape.max_char);
+  if (str == nullptr) return nullptr;
+  if (shape.max_char == 127)
+    std::memcpy(PyUnicode_DATA(str), p, n);
+  else
+    utf8_decode(p, n, PyUnicode_DATA(str), PyUnicode_KIND(str));
+  return str;
+}
+
+}  // namespace
+
+PyObject* utf8_to_str(const uint8_t* p, size_t n) { return build_str<vellum::utf8_shape>(p, n); }
+
+PyObject* avx512::utf8_to_str(const uint8_t* p, size_t n) { return build_str<avx512::utf8_shape>(p, n); }
+
+}  // namespace vellum

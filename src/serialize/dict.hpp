@@ -1,0 +1,134 @@
+// Dicts and dict subclasses as JSON objects, read with PyDict_Next (never
+// through a subclass's methods). Included by serializer.hpp.
+#pragma once
+
+#include <algorithm>
+#include <cstring>
+
+#include "src/serialize/serializer.hpp"
+
+namespace vellum {
+
+// A key's UTF-8 text, or the failure for a key that has none.
+inline EncodeStatus dict_key_utf8(PyObject* key, Utf8View& text) {
+  if (Py_TYPE(key) != &PyUnicode_Type) [[unlikely]]
+    return EncodeStatus::fail(EncodeErrorKind::NonStrKey);
+  if (!string_utf8(key, text)) [[unlikely]]
+    return EncodeStatus::fail(EncodeErrorKind::StrNotUtf8);
+  return EncodeStatus::ok();
+}
+
+template <class Layout>
+[[gnu::always_inline]] inline EncodeStatus write_member(Utf8View key, PyObject* value, bool first,
+                                                         SerializeContext ctx, Layout& layout) {
+  if (!layout.before_key(first) || !write_string(layout.out(), key) || !layout.before_value()) [[unlikely]]
+    return python_error();
+  VELLUM_TRY(serialize_item({value, ctx.default_, ctx.state}, layout));
+  layout.after_value();
+  return EncodeStatus::ok();
+}
+
+// Members in the dict's own order, streamed without allocation. Values may
+// run Python code that changes the dict: PyDict_Next stays within its
+// current entries, the count read at the start bounds the walk, and the dict
+// itself is held while it is written.
+template <class Layout>
+EncodeStatus write_dict_plain(PyObject* dict, SerializeContext ctx, Layout& layout) {
+  if (!layout.open_object()) return python_error();
+  Py_ssize_t pos = 0;
+  PyObject* key;
+  PyObject* value;
+  bool first = true;
+  for (Py_ssize_t remaining = PyDict_GET_SIZE(dict); remaining > 0 && PyDict_Next(dict, &pos, &key, &value);
+       --remaining) {
+    Utf8View text;
+    VELLUM_TRY(dict_key_utf8(key, text));
+    VELLUM_TRY(write_member(text, value, first, ctx, layout));
+    first = false;
+  }
+  return layout.close_object() ? EncodeStatus::ok() : python_error();
+}
+
+struct SortedEntry {
+  Utf8View key;
+  PyObject* key_object;  // owned while the entry lives
+  PyObject* value;       // owned while the entry lives
+};
+
+// Code-point order: byte order of the UTF-8 text, a prefix first.
+inline bool key_before(const SortedEntry& a, const SortedEntry& b) {
+  const size_t common = std::min(a.key.size, b.key.size);
+  const int order = std::memcmp(a.key.data, b.key.data, common);
+  return order != 0 ? order < 0 : a.key.size < b.key.size;
+}
+
+// The entries of one dict, holding their keys and values so that a value's
+// Python code cannot free what is still to be written.
+class SortedEntries {
+ public:
+  SortedEntries() = default;
+  SortedEntries(const SortedEntries&) = delete;
+  SortedEntries& operator=(const SortedEntries&) = delete;
+  ~SortedEntries() {
+    for (size_t i = 0; i < size_; ++i) {
+      Py_DECREF(entries_[i].key_object);
+      Py_DECREF(entries_[i].value);
+    }
+    PyMem_Free(entries_);
+  }
+
+  [[nodiscard]] bool allocate(size_t capacity) {
+    entries_ = static_cast<SortedEntry*>(PyMem_Malloc(capacity * sizeof(SortedEntry)));
+    if (entries_ == nullptr) PyErr_NoMemory();
+    return entries_ != nullptr;
+  }
+  void append(Utf8View key, PyObject* key_object, PyObject* value) {
+    entries_[size_++] = {key, Py_NewRef(key_object), Py_NewRef(value)};
+  }
+  SortedEntry* begin() { return entries_; }
+  SortedEntry* end() { return entries_ + size_; }
+
+ private:
+  SortedEntry* entries_ = nullptr;
+  size_t size_ = 0;
+};
+
+// Every key is checked before anything of the dict is written.
+template <class Layout>
+EncodeStatus write_dict_sorted(PyObject* dict, SerializeContext ctx, Layout& layout) {
+  const Py_ssize_t count = PyDict_GET_SIZE(dict);
+  SortedEntries entries;
+  if (!entries.allocate(static_cast<size_t>(count))) return python_error();
+  Py_ssize_t pos = 0;
+  PyObject* key;
+  PyObject* value;
+  for (Py_ssize_t remaining = count; remaining > 0 && PyDict_Next(dict, &pos, &key, &value); --remaining) {
+    Utf8View text;
+    VELLUM_TRY(dict_key_utf8(key, text));
+    entries.append(text, key, value);
+  }
+  std::sort(entries.begin(), entries.end(), key_before);
+
+  if (!layout.open_object()) return python_error();
+  bool first = true;
+  for (const SortedEntry& entry : entries) {
+    VELLUM_TRY(write_member(entry.key, entry.value, first, ctx, layout));
+    first = false;
+  }
+  return layout.close_object() ? EncodeStatus::ok() : python_error();
+}
+
+// The dict step: one level deeper (an empty dict is still checked), then the
+// members, sorted under OPT_SORT_KEYS.
+template <class Layout>
+[[gnu::noinline]] EncodeStatus serialize_dict(PyObject* dict, SerializeContext ctx, Layout& layout) {
+  uint32_t s = ctx.state;
+  if (!enter_container(s)) return EncodeStatus::fail(EncodeErrorKind::TooDeep);
+  if (PyDict_GET_SIZE(dict) == 0) return layout.empty_object() ? EncodeStatus::ok() : python_error();
+  const PyRef hold = PyRef::borrow(dict);
+  const SerializeContext members{dict, ctx.default_, s};
+  if (state::options(s) & OPT_SORT_KEYS) return write_dict_sorted(dict, members, layout);
+  return write_dict_plain(dict, members, layout);
+}
+
+}  // namespace vellum

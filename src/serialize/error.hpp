@@ -1,0 +1,69 @@
+// Every way dumps can fail, carried up the recursion as a value.
+#pragma once
+
+#include <cstdint>
+
+#include "src/python.hpp"
+
+namespace vellum {
+
+enum class EncodeErrorKind : uint8_t {
+  Ok = 0,
+  TzUnreadable,
+  DefaultTooDeep,
+  IntOver53Bits,
+  IntOver64Bits,
+  StrNotUtf8,
+  FragmentBadContent,
+  NonStrKey,
+  TooDeep,
+  TimeWithTzinfo,
+  KeyIntOver64Bits,
+  KeyTypeUnsupported,
+  ArrayMalformed,
+  ArrayNotContiguous,
+  ArrayNotNativeEndian,
+  ArrayDtypeUnsupported,
+  Datetime64Message,
+  NotSerializable,
+  // The interpreter's own exception (MemoryError from a buffer growth) is
+  // pending and is raised as it is.
+  PythonError,
+};
+
+// The outcome of a serializer step. Trivially copyable so that it travels in
+// registers; the payload is owned by whoever holds a failed status, and the
+// single consumer (dumps) releases it.
+//  - NotSerializable: a new reference to the type that is named;
+//  - Datetime64Message: a new reference to the str holding the text.
+struct [[nodiscard]] EncodeStatus {
+  EncodeErrorKind kind;
+  PyObject* payload;
+
+  static constexpr EncodeStatus ok() { return {EncodeErrorKind::Ok, nullptr}; }
+  static constexpr EncodeStatus fail(EncodeErrorKind kind) { return {kind, nullptr}; }
+  static EncodeStatus not_serializable(PyObject* obj) {
+    return {EncodeErrorKind::NotSerializable, Py_NewRef(reinterpret_cast<PyObject*>(Py_TYPE(obj)))};
+  }
+  static EncodeStatus datetime64_message(PyObject* owned_text) {
+    return {EncodeErrorKind::Datetime64Message, owned_text};
+  }
+
+  constexpr bool failed() const { return kind != EncodeErrorKind::Ok; }
+};
+
+#define VELLUM_TRY(expr)                                   \
+  do {                                                     \
+    if (::vellum::EncodeStatus s_ = (expr); s_.failed()) { \
+      return s_;                                           \
+    }                                                      \
+  } while (0)
+
+// The fixed message of a kind, or null for the kinds that compose theirs.
+const char* encode_error_text(EncodeErrorKind kind);
+
+// The message as a new str (null with an exception pending if even that
+// fails). Releases the status's payload.
+PyObject* encode_error_message(EncodeStatus status);
+
+}  // namespace vellum

@@ -1,0 +1,75 @@
+// Python ints and floats as JSON numbers.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+
+#include "src/ffi/long.hpp"
+#include "src/options.hpp"
+#include "src/python.hpp"
+#include "src/serialize/error.hpp"
+#include "src/serialize/layout.hpp"
+#include "src/serialize/number/format.hpp"
+#include "src/serialize/output_buffer.hpp"
+
+namespace vellum {
+
+inline constexpr uint64_t MaxStrictInteger = (uint64_t{1} << 53) - 1;
+
+// The int's value is read from its own representation (sign, count of
+// 30-bit digits), never through __int__ or __index__.
+inline EncodeStatus write_int(OutputBuffer& out, PyObject* obj, Options options) {
+  const PyLongObject* v = ffi::as_long(obj);
+  const bool negative = ffi::long_sign(v) == ffi::LongSign::Negative;
+  const size_t digits = ffi::long_digit_count(v);
+  const digit* d = ffi::long_digits(v);
+  if (digits <= 1) [[likely]] {
+    if (!out.reserve(ScalarReserve)) [[unlikely]]
+      return EncodeStatus::fail(EncodeErrorKind::PythonError);
+    uint8_t* p = out.cursor();
+    *p = '-';
+    p += negative;
+    out.advance(static_cast<size_t>(p - out.cursor()) + format_u32(d[0], p));
+    return EncodeStatus::ok();
+  }
+
+  // At least two digits; a normalized int's top digit is non-zero, so four
+  // or more digits (2^90 and up) never fit.
+  uint64_t magnitude = uint64_t{d[0]} | uint64_t{d[1]} << PyLong_SHIFT;
+  if (digits > 3 || (digits == 3 && d[2] >= 16)) return EncodeStatus::fail(EncodeErrorKind::IntOver64Bits);
+  if (digits == 3) magnitude |= uint64_t{d[2]} << (2 * PyLong_SHIFT);
+  if (negative && magnitude > (uint64_t{1} << 63)) return EncodeStatus::fail(EncodeErrorKind::IntOver64Bits);
+  if ((options & OPT_STRICT_INTEGER) && magnitude > MaxStrictInteger)
+    return EncodeStatus::fail(EncodeErrorKind::IntOver53Bits);
+
+  if (!out.reserve(ScalarReserve)) [[unlikely]]
+    return EncodeStatus::fail(EncodeErrorKind::PythonError);
+  uint8_t* p = out.cursor();
+  *p = '-';
+  p += negative;
+  out.advance(static_cast<size_t>(p - out.cursor()) + format_u64(magnitude, p));
+  return EncodeStatus::ok();
+}
+
+// NaN and the infinities are written as null.
+template <typename Float>
+[[nodiscard]] inline bool write_float(OutputBuffer& out, Float value) {
+  if (!out.reserve(ScalarReserve)) [[unlikely]]
+    return false;
+  if (!std::isfinite(value)) [[unlikely]] {
+    out.write_word("null\0\0\0\0", 4);
+    return true;
+  }
+  uint8_t* end;
+  if constexpr (sizeof(Float) == 8)
+    end = format_f64(out.cursor(), value);
+  else
+    end = format_f32(out.cursor(), value);
+  out.advance(static_cast<size_t>(end - out.cursor()));
+  return true;
+}
+
+[[nodiscard]] inline bool write_f64(OutputBuffer& out, double value) { return write_float(out, value); }
+[[nodiscard]] inline bool write_f32(OutputBuffer& out, float value) { return write_float(out, value); }
+
+}  // namespace vellum

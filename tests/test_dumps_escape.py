@@ -1,0 +1,56 @@
+import json
+
+import pytest
+
+import vellum
+
+
+@pytest.mark.parametrize(
+    "text,expected",
+    [
+        ("", b'""'),
+        ('a"b\\c', b'"a\\"b\\\\c"'),
+        ("/", b'"/"'),
+        ("\x1f\x0b\x7f", b'"\\u001f\\u000b\x7f"'),
+        ("\b\t\n\f\r", b'"\\b\\t\\n\\f\\r"'),
+        ("é\u2028\u2029", '"é\u2028\u2029"'.encode()),
+        ("\U0001f600", '"\U0001f600"'.encode()),
+    ],
+)
+def test_escapes(text, expected):
+    assert vellum.dumps(text) == expected
+    assert vellum.dumps({text: text}) == b"{" + expected + b":" + expected + b"}"
+
+
+def test_every_control_character():
+    for code in range(0x20):
+        expected = json.dumps(chr(code)).encode()
+        assert vellum.dumps(chr(code)) == expected
+
+
+@pytest.mark.parametrize("length", [0, 1, 15, 16, 17, 31, 32, 33, 63, 64, 65, 100, 300])
+@pytest.mark.parametrize("special", ['"', "\\", "\x00", "\x1f", "é", "€", "\U0001f600"])
+def test_escape_positions(length, special):
+    for pos in {0, length // 2, max(length - 1, 0), 15, 16, 31, 32}:
+        if pos > length:
+            continue
+        text = "a" * pos + special + "b" * (length - pos)
+        assert json.loads(vellum.dumps(text)) == text
+        assert vellum.dumps(text) == json.dumps(text, ensure_ascii=False).encode()
+
+
+def test_worst_case_strings():
+    text = "\x01" * 5000
+    assert vellum.dumps(text) == b'"' + b"\\u0001" * 5000 + b'"'
+    assert json.loads(vellum.dumps([text] * 3)) == [text] * 3
+
+
+@pytest.mark.parametrize(
+    "text",
+    ["ascii only", "latin-1 é", "bmp €", "astral \U0001f600", "mixed é€\U0001f600\n"],
+)
+def test_cached_and_uncached_utf8(text):
+    fresh = "".join(list(text))
+    assert vellum.dumps(fresh) == json.dumps(text, ensure_ascii=False).encode()
+    fresh.encode()  # unchanged text after the interpreter's own encoder ran
+    assert vellum.dumps(fresh) == json.dumps(text, ensure_ascii=False).encode()
