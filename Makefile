@@ -6,6 +6,7 @@ SHELL := /bin/bash
 VENV := .venv
 PY := $(VENV)/bin/python
 JOBS ?= 2
+CORPUS ?= ../shared/corpus
 APT_PACKAGES := g++ cmake make libxxhash-dev libgtest-dev libsimde-dev libbenchmark-dev
 PIP_PACKAGES := scikit-build-core pytest
 SAN_LIBASAN = $(shell g++ -print-file-name=libasan.so)
@@ -15,7 +16,7 @@ PYTHON313 ?= $(firstword $(foreach p,$(shell command -v python3.13 2>/dev/null) 
 	$(wildcard $(HOME)/.pyenv/versions/3.13*/bin/python3.13) /usr/bin/python3.13 /usr/local/bin/python3.13,\
 	$(if $(shell $(p) -c 'import sys; print(sys.version_info[:2] == (3, 13))' 2>/dev/null | grep True),$(p))))
 
-.PHONY: test pytest cpptest build deps sanitize bench clean
+.PHONY: test pytest cpptest build deps sanitize bench bench-cpp clean
 
 test: pytest cpptest
 
@@ -50,7 +51,7 @@ build/cpp/Makefile: deps CMakeLists.txt
 
 cpptest: build/cpp/Makefile
 	cmake --build build/cpp -j$(JOBS)
-	cd build/cpp && ctest --output-on-failure -j$(JOBS)
+	cd build/cpp && VELLUM_CORPUS=$(abspath $(CORPUS)) ctest --output-on-failure -j$(JOBS)
 
 # The extension and the C++ tests built with AddressSanitizer and
 # UndefinedBehaviorSanitizer. The interpreter is not rebuilt: the runtime is
@@ -63,8 +64,19 @@ sanitize: deps
 	cd tests && LD_PRELOAD=$(SAN_LIBASAN) ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 \
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 PYTHONMALLOC=malloc \
 	  PYTHONPATH=$(abspath build/san/pkg) VELLUM_TEST_SCALE=0.1 ../$(VENV)/bin/pytest -q -p no:faulthandler
-	cd build/san && LSAN_OPTIONS=suppressions=$(abspath .ci/lsan.supp) VELLUM_TEST_SCALE=0.1 \
+	cd build/san && VELLUM_CORPUS=$(abspath $(CORPUS)) LSAN_OPTIONS=suppressions=$(abspath .ci/lsan.supp) VELLUM_TEST_SCALE=0.1 \
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j$(JOBS)
+
+# Peers measured against; the only other JSON libraries this project installs.
+BENCH_PACKAGES := msgspec ujson python-rapidjson simplejson pysimdjson jiter matplotlib
+bench: build
+	$(PY) -m pip install -q $(BENCH_PACKAGES)
+	$(PY) bench/harness.py $(CORPUS) $(BENCH_ARGS)
+
+bench-cpp: deps
+	cmake -S . -B build/bench -DVELLUM_MODULE=OFF -DVELLUM_BENCH=ON -DPython_EXECUTABLE=$(abspath $(PY))
+	cmake --build build/bench -j$(JOBS)
+	for b in build/bench/bench/*_bench; do VELLUM_CORPUS=$(abspath $(CORPUS)) $$b; done
 
 clean:
 	rm -rf build

@@ -1,5 +1,5 @@
 // Number reading: ns per number for the reader against strtod and from_chars.
-// The corpus directory comes from VELLUM_CORPUS_DIR (default /work/shared/corpus).
+// The corpus directory comes from VELLUM_CORPUS (default /work/shared/corpus).
 #include "reader/number.hpp"
 
 #include <benchmark/benchmark.h>
@@ -43,7 +43,7 @@ void index_numbers(Numbers& n) {
 
 Numbers load_corpus(const char* name) {
   Numbers n;
-  const char* dir = std::getenv("VELLUM_CORPUS_DIR");
+  const char* dir = std::getenv("VELLUM_CORPUS");
   std::string path = std::string(dir != nullptr ? dir : "/work/shared/corpus") + "/" + name;
   std::FILE* f = std::fopen(path.c_str(), "rb");
   if (f == nullptr) {

@@ -1,10 +1,12 @@
 // The module's front door: its definition and exec slot.
+#include "src/export.hpp"
 #include "src/fatal.hpp"
 #include "src/options.hpp"
 #include "src/python.hpp"
+#include "src/deserialize/loads.hpp"
+#include "src/serialize/dumps.hpp"
 #include "src/typeref.hpp"
 
-#define VELLUM_EXPORT __attribute__((visibility("default")))
 
 namespace vellum {
 namespace {
@@ -18,9 +20,10 @@ struct Function {
   const char* doc;
 };
 
-// dumps and loads join this table as they are built.
-constexpr Function functions[] = {
-    {nullptr, nullptr, 0, nullptr},
+const Function functions[] = {
+    {"dumps", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(dumps)), METH_FASTCALL | METH_KEYWORDS,
+     dumps_doc},
+    {"loads", loads, METH_O, loads_doc},
 };
 
 void add_function(PyObject* module, PyObject* module_name, const Function& f) {
@@ -40,8 +43,7 @@ extern "C" VELLUM_EXPORT int vellum_init_exec(PyObject* module) {
 
   PyObject* module_name = PyUnicode_InternFromString("vellum");
   if (module_name == nullptr) return -1;
-  for (const Function& f : functions)
-    if (f.name != nullptr) add_function(module, module_name, f);
+  for (const Function& f : functions) add_function(module, module_name, f);
   Py_DECREF(module_name);
 
   PyModule_Add(module, "Fragment", Py_NewRef(reinterpret_cast<PyObject*>(type_refs.type_fragment)));

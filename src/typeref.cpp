@@ -2,6 +2,7 @@
 
 #include <sched.h>
 
+#include "src/deserialize/key_cache.hpp"
 #include "src/fatal.hpp"
 #include "src/fragment.hpp"
 #include "src/routines.hpp"
@@ -20,6 +21,7 @@ std::atomic<int> init_state{0};
 PyTypeObject* as_type(PyObject* obj) { return reinterpret_cast<PyTypeObject*>(obj); }
 
 bool fill_type_refs() {
+  if (KEY_MAP == nullptr) create_key_map();
   select_routines();
 
   TypeRefs& t = type_refs;

@@ -17,6 +17,8 @@ from .vellum import (
     OPT_STRICT_INTEGER,
     OPT_UTC_Z,
     __version__,
+    dumps,
+    loads,
 )
 
 __all__ = [
@@ -38,6 +40,8 @@ __all__ = [
     "OPT_STRICT_INTEGER",
     "OPT_UTC_Z",
     "__version__",
+    "dumps",
+    "loads",
 ]
 
 del vellum

@@ -1,0 +1,93 @@
+import array
+
+import pytest
+
+import vellum
+from vellum import JSONDecodeError
+
+TYPE_MESSAGE = "Input must be bytes, bytearray, memoryview, or str"
+UTF8_MESSAGE = "str is not valid UTF-8: surrogates not allowed"
+EMPTY_MESSAGE = "Input is a zero-length, empty document"
+
+
+def decode_error(obj):
+    with pytest.raises(JSONDecodeError) as info:
+        vellum.loads(obj)
+    return info.value
+
+
+@pytest.mark.parametrize(
+    "obj", [b'{"a":[1]}', bytearray(b'{"a":[1]}'), memoryview(b'{"a":[1]}'), '{"a":[1]}', memoryview(b'x{"a":[1]}')[1:]]
+)
+def test_input_types(obj):
+    assert vellum.loads(obj) == {"a": [1]}
+
+
+def test_memoryview_of_other_formats_uses_its_bytes():
+    data = array.array("B", b"[1,2]")
+    assert vellum.loads(memoryview(data)) == [1, 2]
+    assert vellum.loads(memoryview(b'"ab"').cast("H")) == "ab"
+
+
+class MyBytes(bytes):
+    pass
+
+
+class MyStr(str):
+    pass
+
+
+@pytest.mark.parametrize(
+    "obj", [MyBytes(b"1"), MyStr("1"), 1, None, [b"1"], array.array("B", b"1"), memoryview(b"[1, 2]")[::2]]
+)
+def test_rejected_inputs(obj):
+    err = decode_error(obj)
+    assert (err.msg, err.doc, err.pos, err.lineno, err.colno) == (TYPE_MESSAGE, "", 0, 1, 1)
+
+
+def test_released_memoryview_is_never_read():
+    view = memoryview(b"[1, 2, 3]")
+    view.release()
+    with pytest.raises(ValueError):
+        vellum.loads(view)
+
+
+@pytest.mark.parametrize("obj", [b"\xff", b'"\xc3"', b'["\xed\xa0\x80"]', bytearray(b"\xc0\x80"), memoryview(b"\xf4\x90\x80\x80"), "\ud800", '["\udfff"]'])
+def test_invalid_utf8(obj):
+    err = decode_error(obj)
+    assert (err.msg, err.doc, err.pos) == (UTF8_MESSAGE, "", 0)
+    assert err.__cause__ is None
+
+
+@pytest.mark.parametrize("obj", [b"", "", bytearray(), memoryview(b"")])
+def test_empty_input(obj):
+    err = decode_error(obj)
+    assert (err.msg, err.doc, err.pos) == (EMPTY_MESSAGE, "", 0)
+
+
+def test_two_byte_documents():
+    assert vellum.loads(b'""') is vellum.loads('""')
+    assert vellum.loads(b'""') == ""
+    first, second = vellum.loads(b"{}"), vellum.loads(b"{}")
+    assert first == {} and first is not second
+    first, second = vellum.loads("[]"), vellum.loads("[]")
+    assert first == [] and first is not second
+    assert vellum.loads(b"12") == 12
+    assert vellum.loads(b" 1") == 1
+
+
+@pytest.mark.parametrize("text", ["[1, 2]", '{"é": "€"}', '["\U0001f600"]', "3.5"])
+def test_str_input_of_every_width(text):
+    import json
+
+    assert vellum.loads(text) == json.loads(text)
+    assert vellum.loads(text.encode()) == json.loads(text)
+
+
+def test_signature():
+    import inspect
+
+    assert vellum.loads.__text_signature__ == "(obj, /)"
+    assert str(inspect.signature(vellum.loads)) == "(obj, /)"
+    assert vellum.loads.__module__ == "vellum"
+    assert vellum.loads.__doc__ == "Deserialize JSON to Python objects."

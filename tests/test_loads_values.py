@@ -1,0 +1,153 @@
+import ctypes
+import json
+import sys
+
+import pytest
+
+import vellum
+
+
+@pytest.mark.parametrize(
+    "text,expected",
+    [
+        ("0", 0), ("-0", 0), ("10", 10), ("-1", -1),
+        ("9223372036854775807", 2**63 - 1), ("-9223372036854775808", -(2**63)),
+        ("18446744073709551615", 2**64 - 1),
+        ("18446744073709551616", 18446744073709551616.0), ("-9223372036854775809", -9223372036854775808.0),
+        ("-18446744073709551615", -18446744073709551615.0), ("123456789012345678901", 1.2345678901234568e20),
+        ("1e0", 1.0), ("1.0", 1.0), ("10.5", 10.5), ("-0.0", -0.0), ("-0e5", -0.0), ("0e0", 0.0),
+        ("1e308", 1e308), ("1.7976931348623157e308", 1.7976931348623157e308), ("1e-400", 0.0), ("-1e-400", -0.0),
+        ("4.9e-324", 5e-324), ("2.4703282292062327e-324", 0.0), ("2.4703282292062328e-324", 5e-324),
+        ("1e-99999999999999999999", 0.0), ("1e0000000000000000000001", 10.0),
+        ("9007199254740993", 9007199254740993), ("9007199254740993.0", 9007199254740992.0),
+        ("9007199254740995.0", 9007199254740996.0),
+    ],
+)
+def test_numbers(text, expected):
+    value = vellum.loads(text)
+    assert type(value) is type(expected)
+    assert value == expected
+    if isinstance(expected, float):
+        assert repr(value) == repr(expected)  # includes the sign of zero
+        assert value == float(text)
+
+
+def test_long_mantissas_match_float():
+    import random
+
+    rng = random.Random(3)
+    for _ in range(2000):
+        digits = "".join(rng.choice("0123456789") for _ in range(rng.randrange(1, 400)))
+        text = f"{rng.choice(['', '-'])}{rng.randrange(1, 10)}.{digits}e{rng.randrange(-330, 310)}"
+        try:
+            expected = float(text)
+        except OverflowError:
+            continue
+        if expected in (float("inf"), float("-inf")):
+            continue
+        assert repr(vellum.loads(text)) == repr(expected), text
+
+
+@pytest.mark.parametrize(
+    "text,expected",
+    [
+        ('"abc"', "abc"), ('"é"', "é"), ('"€"', "€"), ('"\U0001f600"', "\U0001f600"),
+        ('"a\\"b"', 'a"b'), ('"\\/"', "/"), ('"\\u00e9"', "é"), ('"\\u20ac"', "€"),
+        ('"\\ud83d\\ude00"', "\U0001f600"), ('"\\u0000"', "\x00"), ('"é\\n€"', "é\n€"),
+        ('"\\b\\f\\n\\r\\t"', "\b\f\n\r\t"), ('"\x7f"', "\x7f"),
+    ],
+)
+def test_strings(text, expected):
+    assert vellum.loads(text) == expected
+    assert vellum.loads(text.encode()) == expected
+
+
+@pytest.mark.parametrize("text", ["a" * 300, "é" * 300, "€" * 300, "\U0001f600" * 300, "aé€\U0001f600" * 77])
+def test_string_widths(text):
+    value = vellum.loads(json.dumps(text, ensure_ascii=False))
+    assert value == text
+    assert sys.getsizeof(value) == sys.getsizeof(text[:-1] + text[-1])  # same canonical width
+
+
+def test_duplicate_keys_keep_first_key_and_last_value():
+    result = vellum.loads('{"a": 1, "b": 2, "a": 3}')
+    assert result == {"a": 3, "b": 2}
+    assert list(result) == ["a", "b"]
+
+
+def test_empty_values():
+    result = vellum.loads('[[], {}, ""]')
+    assert result == [[], {}, ""]
+    assert result[2] is vellum.loads('""')
+
+
+def test_dict_sizes_around_presize():
+    for n in (7, 8, 9, 20):
+        doc = {f"k{i}": i for i in range(n)}
+        assert vellum.loads(json.dumps(doc)) == doc
+
+
+def test_key_strs_shared_up_to_64_bytes():
+    for n in (0, 1, 16, 63, 64):
+        key = "k" * n
+        doc = json.dumps([{key: 1}, {key: 2}])
+        first, second = vellum.loads(doc)
+        again = vellum.loads(doc)[0]
+        (a,), (b,), (c,) = first, second, again
+        assert a is b is c
+    key = "k" * 65
+    (a,), (b,) = vellum.loads(json.dumps([{key: 1}, {key: 2}]))
+    assert a == b and a is not b
+
+
+def test_escaped_key_shares_the_plain_key():
+    (plain,), (escaped,) = vellum.loads('[{"A": 1}, {"\\u0041": 2}]')
+    assert plain is escaped
+
+
+@pytest.mark.parametrize("key", ["", "a", "é", "€" * 20, "\U0001f600", "x" * 64, "y" * 65, "z" * 1000])
+def test_key_hashes_agree(key):
+    (loaded,) = vellum.loads(json.dumps({key: 0}))
+    assert hash(loaded) == hash("".join(list(key)))
+    assert {loaded: 1}[key] == 1
+
+
+def test_keys_mapping_to_one_slot_still_correct():
+    keys = [f"key{i}" for i in range(5000)]
+    docs = [vellum.loads(json.dumps({k: i})) for i, k in enumerate(keys)]
+    assert [next(iter(d)) for d in docs] == keys
+
+
+def test_key_cache_compares_text_on_hash_match():
+    # Stage what a colliding key leaves behind: the slot of "a" holding "b".
+    library = ctypes.PyDLL(sys.modules["vellum.vellum"].__file__)
+    store = library.vellum_key_cache_store
+    store.argtypes = [ctypes.c_char_p, ctypes.c_size_t, ctypes.py_object]
+    store.restype = None
+    impostor = "".join(["b"])
+    store(b"a", 1, impostor)
+    assert vellum.loads('{"a": 1}') == {"a": 1}
+    (key,) = vellum.loads('{"a": 1}')
+    assert key == "a" and key is not impostor
+
+
+def test_nesting_to_the_limit():
+    deep = vellum.loads("[" * 1024 + "]" * 1024)
+    depth = 0
+    while deep:
+        deep = deep[0]
+        depth += 1
+    assert depth == 1023
+    obj = vellum.loads('{"a":' * 1023 + "1" + "}" * 1023)
+    assert obj["a"]["a"]["a"] is not None
+
+
+def test_references_are_balanced():
+    doc = b'{"key": [1, "text", {"k": null}], "other": 2.5}'
+    results = [vellum.loads(doc) for _ in range(100)]
+    held = sys.getrefcount(results[0]) - sys.getrefcount([])
+    assert held == 1
+    key = next(iter(results[0]))
+    before = sys.getrefcount(key)
+    del results
+    assert sys.getrefcount(key) == before - 100
