@@ -42,14 +42,16 @@ size_t escape_string(uint8_t* dst, const uint8_t* src, size_t n) {
   uint8_t* out = dst;
   *out++ = '"';
   const Classifier cls;
-  if (n != 0 && n < 32) {
+  if (n < 32) {
     // Short strings without escapes, the most common case, in one step (the
     // empty one would store past its reservation).
-    const __m256i v = load_first(src, n);
-    store(out, v);
-    if ((cls.mask(v) & lanes(n)) == 0) {
-      out[n] = '"';
-      return n + 2;
+    if (n != 0) {
+      const __m256i v = load_first(src, n);
+      store(out, v);
+      if ((cls.mask(v) & lanes(n)) == 0) {
+        out[n] = '"';
+        return n + 2;
+      }
     }
   } else if (n <= 64) {
     // The same for two overlapping blocks.
