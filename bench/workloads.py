@@ -1,0 +1,233 @@
+"""Benchmark workloads: the corpus files plus synthetic documents.
+
+Every generator is seeded, so all libraries (and every run) see the same data.
+"""
+
+from __future__ import annotations
+
+import json
+import random
+import string
+from dataclasses import dataclass, field
+from pathlib import Path
+from typing import Any
+
+# Flags understood by the harness; each library maps them to its own options.
+SORT_KEYS = "sort_keys"
+INDENT_2 = "indent_2"
+
+
+@dataclass
+class Workload:
+    name: str
+    # Object given to dumps, and JSON bytes given to loads (None skips that
+    # direction). With `many`, both are lists and one op is one call per item.
+    obj: Any = None
+    data: bytes | None = None
+    flags: frozenset[str] = field(default_factory=frozenset)
+    many: bool = False
+    note: str = ""
+
+    @property
+    def calls(self) -> int:
+        if not self.many:
+            return 1
+        return len(self.obj if self.obj is not None else self.data)
+
+    @property
+    def size(self) -> int:
+        """Bytes of JSON handled by one op (compact form)."""
+        if self.data is not None:
+            return sum(map(len, self.data)) if self.many else len(self.data)
+        items = self.obj if self.many else [self.obj]
+        return sum(len(_compact(o)) for o in items)
+
+
+def _compact(obj: Any) -> bytes:
+    return json.dumps(obj, ensure_ascii=False, separators=(",", ":")).encode()
+
+
+def corpus_workloads(corpus_dir: Path) -> list[Workload]:
+    out = []
+    for path in sorted(corpus_dir.glob("*.json")):
+        data = path.read_bytes()
+        out.append(Workload(path.stem, obj=json.loads(data), data=data, note="corpus file"))
+    return out
+
+
+# --- synthetic documents -------------------------------------------------
+
+_WORDS = [
+    "alpha", "bravo", "charlie", "delta", "echo", "foxtrot", "golf", "hotel",
+    "india", "juliet", "kilo", "lima", "mike", "november", "oscar", "papa",
+]
+
+
+def _small_doc(rng: random.Random, i: int) -> dict:
+    return {
+        "id": i,
+        "uuid": "%032x" % rng.getrandbits(128),
+        "name": " ".join(rng.choice(_WORDS).capitalize() for _ in range(2)),
+        "email": f"user{i}@example.org",
+        "active": rng.random() < 0.5,
+        "score": round(rng.uniform(0, 100), 3),
+        "balance": rng.randint(-10**6, 10**9),
+        "tags": [rng.choice(_WORDS) for _ in range(rng.randint(1, 5))],
+        "address": {
+            "street": f"{rng.randint(1, 999)} {rng.choice(_WORDS).title()} Street",
+            "city": rng.choice(_WORDS).title(),
+            "zip": f"{rng.randint(0, 99999):05d}",
+        },
+        "parent": None if i % 3 else i // 3,
+    }
+
+
+def small_documents(count: int = 10_000) -> Workload:
+    rng = random.Random(1)
+    objs = [_small_doc(rng, i) for i in range(count)]
+    return Workload(
+        "small_docs_10k", obj=objs, data=[_compact(o) for o in objs], many=True,
+        note=f"{count} documents of ~300 bytes; times are per document",
+    )
+
+
+_ESCAPABLE = ['"', "\\", "\n", "\t", "\r", "\x01", "\x1f", "\b"]
+
+
+def long_strings(percent: int, count: int = 16, length: int = 64 * 1024) -> Workload:
+    rng = random.Random(100 + percent)
+    plain = string.ascii_letters + string.digits + " .,:;-_/()"
+    strs = []
+    for _ in range(count):
+        chars = rng.choices(plain, k=length)
+        for pos in rng.sample(range(length), length * percent // 100):
+            chars[pos] = rng.choice(_ESCAPABLE)
+        strs.append("".join(chars))
+    return Workload(
+        f"strings_escape_{percent}pct", obj=strs, data=_compact(strs),
+        note=f"{count} ASCII strings of {length // 1024} KiB, {percent}% escapable characters",
+    )
+
+
+def non_ascii_text(count: int = 48, length: int = 16 * 1024) -> Workload:
+    rng = random.Random(7)
+    alphabets = [
+        "àáâãäåæçèéêëìíîïñòóôõöøùúûüýÿß" + string.ascii_lowercase,  # 1-byte kind
+        "абвгдеёжзийклмнопрстуфхцчшщъыьэюя ",  # Cyrillic
+        "的一是不了人我在有他这中大来上国个到说们为子和你地出道也时年 ",  # CJK
+        "😀😃😄😁😆😅🤣😂🙂🙃😉😊😇🥰😍🤩 abc",  # astral plane
+    ]
+    strs = ["".join(rng.choices(alphabets[i % len(alphabets)], k=length)) for i in range(count)]
+    return Workload(
+        "non_ascii_text", obj=strs, data=_compact(strs),
+        note=f"{count} strings of {length // 1024}K characters: Latin-1, Cyrillic, CJK, emoji",
+    )
+
+
+def deep_nesting(levels: int = 200, width: int = 8) -> Workload:
+    obj: Any = list(range(width))
+    for i in range(levels - 1):
+        obj = {"k": obj, "n": i} if i % 2 else [i, obj]
+    return Workload("deep_nesting_200", obj=obj, data=_compact(obj),
+                    note=f"{levels} levels, alternating dict and list")
+
+
+def int_array(count: int = 100_000) -> Workload:
+    rng = random.Random(3)
+    ints = []
+    for _ in range(count):
+        bits = rng.choice((7, 16, 31, 53, 63))
+        ints.append(rng.randint(-(2**bits), 2**bits - 1))
+    return Workload("int_array_100k", obj=ints, data=_compact(ints),
+                    note=f"{count} integers, 7 to 64 bits")
+
+
+def float_array(count: int = 100_000) -> Workload:
+    rng = random.Random(4)
+    floats = []
+    for i in range(count):
+        kind = i % 4
+        if kind == 0:
+            floats.append(rng.random())
+        elif kind == 1:
+            floats.append(round(rng.uniform(-1000, 1000), 2))
+        elif kind == 2:
+            floats.append(rng.uniform(-1, 1) * 10.0 ** rng.randint(-300, 300))
+        else:
+            floats.append(rng.gauss(0, 1e6))
+    return Workload("float_array_100k", obj=floats, data=_compact(floats),
+                    note=f"{count} doubles: short decimals, full precision, wide exponents")
+
+
+def _record(rng: random.Random, i: int) -> dict:
+    keys = [f"{rng.choice(_WORDS)}_{k}" for k in range(20)]
+    rng.shuffle(keys)
+    rec: dict[str, Any] = {}
+    for n, k in enumerate(keys):
+        r = n % 5
+        if r == 0:
+            rec[k] = rng.randint(0, 10**6)
+        elif r == 1:
+            rec[k] = rng.choice(_WORDS) * 2
+        elif r == 2:
+            rec[k] = rng.random()
+        elif r == 3:
+            rec[k] = {w: rng.randint(0, 99) for w in rng.sample(_WORDS, 4)}
+        else:
+            rec[k] = [i, None, True, rng.choice(_WORDS)]
+    return rec
+
+
+def dict_records(count: int = 2_000) -> list[Workload]:
+    rng = random.Random(5)
+    recs = [_record(rng, i) for i in range(count)]
+    note = f"{count} records of 20 shuffled keys with nested dicts"
+    return [
+        Workload("dict_records", obj=recs, data=_compact(recs), note=note),
+        Workload("dict_records+sort_keys", obj=recs, flags=frozenset({SORT_KEYS}), note=note),
+        Workload("dict_records+indent_2", obj=recs, flags=frozenset({INDENT_2}), note=note),
+    ]
+
+
+def synthetic_workloads() -> list[Workload]:
+    return [
+        small_documents(),
+        long_strings(0),
+        long_strings(1),
+        long_strings(10),
+        non_ascii_text(),
+        deep_nesting(),
+        int_array(),
+        float_array(),
+        *dict_records(),
+    ]
+
+
+def all_workloads(corpus_dir: Path) -> list[Workload]:
+    return corpus_workloads(corpus_dir) + synthetic_workloads()
+
+
+# --- memory document -----------------------------------------------------
+
+def memory_document(target_bytes: int = 100 * 1024 * 1024) -> list:
+    """A ~target_bytes document (compact JSON) of mixed records.
+
+    Built in place rather than parsed so that building it leaves no parser
+    peak behind in the measuring process.
+    """
+    rng = random.Random(9)
+    per_record = 330  # compact size of one record, measured
+    out = []
+    for i in range(target_bytes // per_record):
+        out.append({
+            "id": i,
+            "name": f"{_WORDS[i % 16]} {_WORDS[(i * 7) % 16]}",
+            "score": rng.random() * 1000,
+            "count": rng.randint(0, 2**40),
+            "active": bool(i & 1),
+            "tags": [_WORDS[(i + k) % 16] for k in range(4)],
+            "text": "lorem ipsum dolor sit amet, consectetur adipiscing elit é ü 中文",
+            "nested": {"a": i % 97, "b": [1.5, 2.25, None], "c": "x" * (i % 32)},
+            "values": [rng.randint(-1000, 1000) for _ in range(8)],
+        })
+    return out
