@@ -35,18 +35,38 @@ constexpr uint64_t siphash13_word(uint64_t m) {
 
 size_t slot_index(uint64_t hash) { return siphash13_word(hash) & (KeyMap::Slots - 1); }
 
+template <typename Word>
+Word load(const uint8_t* p) {
+  Word w;
+  std::memcpy(&w, p, sizeof(Word));
+  return w;
+}
+
+// Short keys compare as two overlapping words, without a library call.
+bool equal_bytes(const uint8_t* a, const uint8_t* b, size_t n) {
+  if (n >= 8) {
+    if (n > 16) return std::memcmp(a, b, n) == 0;
+    return ((load<uint64_t>(a) ^ load<uint64_t>(b)) | (load<uint64_t>(a + n - 8) ^ load<uint64_t>(b + n - 8))) == 0;
+  }
+  if (n >= 4) return ((load<uint32_t>(a) ^ load<uint32_t>(b)) | (load<uint32_t>(a + n - 4) ^ load<uint32_t>(b + n - 4))) == 0;
+  for (size_t i = 0; i < n; ++i)
+    if (a[i] != b[i]) return false;
+  return true;
+}
+
 // The 64-bit hash is no proof of equality: keys with equal hashes can be
 // made on purpose, so a hit also compares the text.
 bool same_text(PyObject* str, const uint8_t* p, size_t n) {
   if (PyUnicode_IS_COMPACT_ASCII(str))
-    return static_cast<size_t>(PyUnicode_GET_LENGTH(str)) == n && std::memcmp(PyUnicode_DATA(str), p, n) == 0;
+    return static_cast<size_t>(PyUnicode_GET_LENGTH(str)) == n &&
+           equal_bytes(static_cast<const uint8_t*>(PyUnicode_DATA(str)), p, n);
   Py_ssize_t size = 0;
   const char* text = PyUnicode_AsUTF8AndSize(str, &size);  // cached in the str after the first time
   if (text == nullptr) {
     PyErr_Clear();
     return false;
   }
-  return static_cast<size_t>(size) == n && std::memcmp(text, p, n) == 0;
+  return static_cast<size_t>(size) == n && equal_bytes(reinterpret_cast<const uint8_t*>(text), p, n);
 }
 
 }  // namespace

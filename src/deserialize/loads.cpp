@@ -122,7 +122,12 @@ extern "C" PyObject* loads(PyObject*, PyObject* obj) {
   PoolAllocator::init(&allocator, buffer, buffer_size);
   DecodeError error{};
   if (const JsonDocument* document = read_document(text, length, &allocator, &error)) {
+    // Every container built here is new and acyclic: a collection run by
+    // their allocations would only traverse them. No Python code runs
+    // before the collector is enabled again.
+    const int collecting = PyGC_Disable();
     PyObject* result = build_object(document->root);
+    if (collecting) PyGC_Enable();
     PyMem_Free(buffer);
     return result;
   }
