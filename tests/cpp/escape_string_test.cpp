@@ -14,16 +14,14 @@
 #include "src/serialize/escape/escape.hpp"
 #include "src/serialize/escape/escape_table.hpp"
 
+#include "tests/cpp/test_scale.hpp"
+
 namespace {
 
 using vellum::EscapeRoutine;
 using Bytes = std::vector<uint8_t>;
 
-double test_scale() {
-  const char* s = std::getenv("VELLUM_TEST_SCALE");
-  const double v = s ? std::atof(s) : 1.0;
-  return v > 0 ? v : 1.0;
-}
+using vellum::testing::test_scale;
 
 struct Form {
   const char* name;

@@ -14,14 +14,11 @@
 
 #include "tests/cpp/exhaustive/number_reference.hpp"
 
+#include "tests/cpp/test_scale.hpp"
+
 namespace {
 
-double test_scale() {
-  const char* s = std::getenv("VELLUM_TEST_SCALE");
-  if (s == nullptr) return 1.0;
-  const double v = std::atof(s);
-  return v > 0 ? v : 1.0;
-}
+using vellum::testing::test_scale;
 
 int scaled(double n) { return std::max(1, static_cast<int>(n * test_scale())); }
 

@@ -11,14 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "tests/cpp/test_scale.hpp"
+
 namespace {
 
-double test_scale() {
-  const char* s = std::getenv("VELLUM_TEST_SCALE");
-  if (s == nullptr) return 1.0;
-  const double v = std::atof(s);
-  return v > 0 ? v : 1.0;
-}
+using vellum::testing::test_scale;
 
 constexpr uint8_t Canary = 0xA5;
 constexpr size_t Pad = 24;

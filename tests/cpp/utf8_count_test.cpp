@@ -11,16 +11,14 @@
 #include "src/cpu_features.hpp"
 #include "src/deserialize/utf8/utf8_count.hpp"
 
+#include "tests/cpp/test_scale.hpp"
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 using CountRoutine = size_t (*)(const uint8_t*, size_t);
 
-double test_scale() {
-  const char* s = std::getenv("VELLUM_TEST_SCALE");
-  const double v = s ? std::atof(s) : 1.0;
-  return v > 0 ? v : 1.0;
-}
+using vellum::testing::test_scale;
 
 struct Form {
   const char* name;

@@ -14,17 +14,15 @@
 #include "src/deserialize/utf8/utf8_decode.hpp"
 #include "src/deserialize/utf8/utf8_shape.hpp"
 
+#include "tests/cpp/test_scale.hpp"
+
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 using vellum::Utf8Shape;
 using vellum::Utf8ShapeRoutine;
 
-double test_scale() {
-  const char* s = std::getenv("VELLUM_TEST_SCALE");
-  const double v = s ? std::atof(s) : 1.0;
-  return v > 0 ? v : 1.0;
-}
+using vellum::testing::test_scale;
 
 struct Form {
   const char* name;

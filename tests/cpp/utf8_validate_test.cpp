@@ -19,14 +19,11 @@
 
 #include "src/cpu_features.hpp"
 
+#include "tests/cpp/test_scale.hpp"
+
 namespace {
 
-double test_scale() {
-  const char* s = std::getenv("VELLUM_TEST_SCALE");
-  if (s == nullptr || *s == '\0') return 1.0;
-  const double v = std::strtod(s, nullptr);
-  return v > 0 ? std::min(v, 1.0) : 1.0;
-}
+double test_scale() { return std::min(vellum::testing::test_scale(), 1.0); }
 
 // 1 in `stride` of the cases in a loop, at least every case when scale is 1.
 size_t scaled_stride(size_t base_stride) {

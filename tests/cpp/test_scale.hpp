@@ -1,0 +1,16 @@
+// How much of the heavy random runs to do: VELLUM_TEST_SCALE (default 1;
+// CI sets 0.1 under the sanitizers).
+#pragma once
+
+#include <cstdlib>
+
+namespace vellum::testing {
+
+inline double test_scale() {
+  const char* s = std::getenv("VELLUM_TEST_SCALE");
+  if (s == nullptr || *s == '\0') return 1.0;
+  const double v = std::strtod(s, nullptr);
+  return v > 0 ? v : 1.0;
+}
+
+}  // namespace vellum::testing
