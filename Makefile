@@ -16,7 +16,7 @@ PYTHON313 ?= $(firstword $(foreach p,$(shell command -v python3.13 2>/dev/null) 
 	$(wildcard $(HOME)/.pyenv/versions/3.13*/bin/python3.13) /usr/bin/python3.13 /usr/local/bin/python3.13,\
 	$(if $(shell $(p) -c 'import sys; print(sys.version_info[:2] == (3, 13))' 2>/dev/null | grep True),$(p))))
 
-.PHONY: test pytest cpptest build deps sanitize bench bench-cpp clean
+.PHONY: test pytest cpptest build deps sanitize bench bench-cpp exhaustive clean
 
 test: pytest cpptest
 
@@ -77,6 +77,11 @@ bench-cpp: deps
 	cmake -S . -B build/bench -DVELLUM_MODULE=OFF -DVELLUM_BENCH=ON -DPython_EXECUTABLE=$(abspath $(PY))
 	cmake --build build/bench -j$(JOBS)
 	for b in build/bench/bench/*_bench; do VELLUM_CORPUS=$(abspath $(CORPUS)) $$b; done
+
+# Every finite single formatted and read back (minutes; not part of CI).
+exhaustive: build/cpp/Makefile
+	cmake --build build/cpp -j$(JOBS) --target number_f32_exhaustive
+	build/cpp/tests/cpp/number_f32_exhaustive
 
 clean:
 	rm -rf build
