@@ -85,6 +85,42 @@ PyObject* two_byte_document(const uint8_t* p) {
   return nullptr;
 }
 
+// The parse buffer of one call. Small documents share one static block:
+// loads never releases the interpreter lock and runs no Python code, so one
+// call uses it at a time; the flag covers any unforeseen re-entry.
+class ParseBuffer {
+ public:
+  static constexpr size_t SharedSize = 64 * 1024;
+
+  explicit ParseBuffer(size_t size) : size_(size) {
+    if (size <= SharedSize && !shared_in_use) {
+      shared_in_use = true;
+      data_ = shared;
+    } else {
+      data_ = PyMem_Malloc(size);
+    }
+  }
+  ParseBuffer(const ParseBuffer&) = delete;
+  ParseBuffer& operator=(const ParseBuffer&) = delete;
+  ~ParseBuffer() { release(); }
+
+  void release() {
+    if (data_ == shared)
+      shared_in_use = false;
+    else
+      PyMem_Free(data_);
+    data_ = nullptr;
+  }
+  void* data() const { return data_; }
+  size_t size() const { return size_; }
+
+ private:
+  alignas(64) static inline unsigned char shared[SharedSize];
+  static inline bool shared_in_use = false;
+  void* data_;
+  size_t size_;
+};
+
 }  // namespace
 
 size_t parse_buffer_size(size_t length) {
@@ -114,12 +150,11 @@ extern "C" PyObject* loads(PyObject*, PyObject* obj) {
     if (PyObject* result = two_byte_document(text)) return result;
   }
 
-  const size_t buffer_size = parse_buffer_size(length);
-  void* buffer = PyMem_Malloc(buffer_size);
-  if (buffer == nullptr) return fail(buffer_message, text, length, 0);
+  ParseBuffer buffer(parse_buffer_size(length));
+  if (buffer.data() == nullptr) return fail(buffer_message, text, length, 0);
 
   ReaderAllocator allocator{};
-  PoolAllocator::init(&allocator, buffer, buffer_size);
+  PoolAllocator::init(&allocator, buffer.data(), buffer.size());
   DecodeError error{};
   if (const JsonDocument* document = read_document(text, length, &allocator, &error)) {
     // Every container built here is new and acyclic: a collection run by
@@ -128,9 +163,9 @@ extern "C" PyObject* loads(PyObject*, PyObject* obj) {
     const int collecting = PyGC_Disable();
     PyObject* result = build_object(document->root);
     if (collecting) PyGC_Enable();
-    PyMem_Free(buffer);
     return result;
   }
-  PyMem_Free(buffer);
+  // The reader's messages are static: the buffer may go first.
+  buffer.release();
   return fail(error.message, text, length, error.position);
 }
