@@ -38,7 +38,7 @@ void index_numbers(Numbers& n) {
       while (i + 1 < n.text.size() && std::strchr("0123456789.eE+-", n.text[i + 1]) && n.text[i + 1] != 0) ++i;
     }
   }
-  n.text.insert(n.text.end(), 4, 0);
+  n.text.insert(n.text.end(), vellum::ZeroTail, 0);
 }
 
 Numbers load_corpus(const char* name) {
@@ -69,6 +69,17 @@ Numbers synthetic(int kind) {
       case 1:  // prices and measurements
         std::snprintf(buf, sizeof buf, "%.*f,", static_cast<int>(rng() % 4 + 1), static_cast<double>(rng() % 1000000) / 100.0);
         break;
+      case 3: {  // integers of 7 to 64 bits
+        const unsigned bits = 7 + static_cast<unsigned>(rng() % 58);
+        std::snprintf(buf, sizeof buf, "%llu,", static_cast<unsigned long long>(rng() >> (64 - bits)));
+        break;
+      }
+      case 4: {  // shortest round-trip doubles in [0, 1)
+        auto r = std::to_chars(buf, buf + 60, static_cast<double>(rng() >> 11) * 0x1p-53);
+        *r.ptr++ = ',';
+        *r.ptr = 0;
+        break;
+      }
       default:  // shortest round-trip doubles of every magnitude
         auto r = std::to_chars(buf, buf + 60, std::bit_cast<double>(rng() % (uint64_t{0x7FF} << 52)));
         *r.ptr++ = ',';
@@ -88,11 +99,13 @@ const Numbers& corpus(int which) {
   static const Numbers integers = synthetic(0);
   static const Numbers decimals = synthetic(1);
   static const Numbers shortest = synthetic(2);
-  static const Numbers* all[] = {&canada, &integers, &decimals, &shortest};
+  static const Numbers wide_integers = synthetic(3);
+  static const Numbers unit = synthetic(4);
+  static const Numbers* all[] = {&canada, &integers, &decimals, &shortest, &wide_integers, &unit};
   return *all[which];
 }
 
-const char* const kNames[] = {"canada", "integers", "decimals", "shortest"};
+const char* const kNames[] = {"canada", "integers", "decimals", "shortest", "int64", "unit"};
 
 void BM_read_number(benchmark::State& state) {
   const Numbers& n = corpus(static_cast<int>(state.range(0)));
@@ -105,6 +118,31 @@ void BM_read_number(benchmark::State& state) {
       const uint8_t* end = vellum::read_number(n.text.data() + start, v, f);
       benchmark::DoNotOptimize(end);
       benchmark::DoNotOptimize(v);
+    }
+  }
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * n.starts.size()));
+  state.counters["ns_per_number"] = benchmark::Counter(
+      static_cast<double>(state.iterations() * n.starts.size()),
+      benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+// Each number found from the end of the one before, as the document reader
+// does: the position carries a dependency from number to number.
+void BM_read_number_chained(benchmark::State& state) {
+  const Numbers& n = corpus(static_cast<int>(state.range(0)));
+  if (!n.error.empty()) return state.SkipWithError(n.error.c_str());
+  state.SetLabel(kNames[state.range(0)]);
+  JsonValue v;
+  NumberFailure f;
+  const uint8_t* const first = n.text.data() + n.starts.front();
+  const uint8_t* const last = n.text.data() + n.starts.back();
+  for (auto _ : state) {
+    const uint8_t* p = first;
+    for (;;) {
+      p = vellum::read_number(p, v, f);
+      benchmark::DoNotOptimize(v);
+      if (p == nullptr || p > last) break;
+      while (!((*p >= '0' && *p <= '9') || *p == '-')) ++p;
     }
   }
   state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * n.starts.size()));
@@ -150,9 +188,10 @@ void BM_from_chars(benchmark::State& state) {
       benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
-BENCHMARK(BM_read_number)->DenseRange(0, 3);
-BENCHMARK(BM_strtod)->DenseRange(0, 3);
-BENCHMARK(BM_from_chars)->DenseRange(0, 3);
+BENCHMARK(BM_read_number)->DenseRange(0, 5);
+BENCHMARK(BM_read_number_chained)->DenseRange(0, 5);
+BENCHMARK(BM_strtod)->DenseRange(0, 5);
+BENCHMARK(BM_from_chars)->DenseRange(0, 5);
 
 }  // namespace
 

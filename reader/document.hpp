@@ -30,8 +30,9 @@ static_assert(sizeof(JsonDocument) == 4 * sizeof(JsonValue), "the header spans f
 
 // The root container has depth 0.
 inline constexpr uint32_t MaxContainerDepth = 1023;
-// Zero bytes behind the copy of the input; they stop every scanning loop.
-inline constexpr size_t ZeroTail = 4;
+// Zero bytes behind the copy of the input; they stop every scanning loop, and
+// let the number reader load eight bytes at any position up to the end.
+inline constexpr size_t ZeroTail = 8;
 
 // Reads one JSON text. A null allocator means the process heap. On failure
 // fills `error` (position <= length, on a character boundary), gives back

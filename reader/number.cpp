@@ -4,6 +4,137 @@
 
 namespace vellum::number_detail {
 
+using u128 = unsigned __int128;
+
+namespace {
+
+// A real after scanning: value = significand * 10^exponent when nothing was cut.
+struct RealDigits {
+  uint64_t significand;      // the first 19 significant digits, not rounded
+  int64_t exponent;
+  const uint8_t* cut_begin;  // the first significant digit that did not fit, or null
+  const uint8_t* cut_end;    // after the last nonzero cut digit; null when no nonzero digit was cut
+};
+
+// All tiers; false (with `failure` filled) when the magnitude is too large.
+bool convert_real(const RealDigits& digits, bool negative, const uint8_t* start, JsonValue& out,
+                  NumberFailure& failure);
+
+inline void set_real(JsonValue& out, uint64_t magnitude_bits, bool negative) {
+  out.tag = tag::Real;
+  out.f64 = std::bit_cast<double>(magnitude_bits | (negative ? sign_bit : 0));
+}
+
+// s * 10^e for s >= 1, e in [-306, 287], exact s; false when too close to a
+// rounding boundary to decide from 128 bits.
+[[gnu::always_inline]] inline bool wide_tier(uint64_t s, int64_t e, uint64_t& bits) {
+  const int z = std::countl_zero(s);
+  const uint64_t n = s << z;
+  const WidePower& w = wide_powers[static_cast<size_t>(e - wide_power_min)];
+  const u128 first = static_cast<u128>(n) * w.hi;
+  uint64_t hi = static_cast<uint64_t>(first >> 64);
+  uint64_t lo = static_cast<uint64_t>(first);
+  // The product of the upper word alone is below the truth by less than one unit
+  // of hi; it decides unless the bits under the rounding bit are all 0 or all 1.
+  if ((hi & 0x1FF) == 0x1FF || (hi & 0x1FF) == 0) {
+    const uint64_t add = static_cast<uint64_t>((static_cast<u128>(n) * w.lo) >> 64);
+    lo += add;
+    hi += lo < add;
+    // Now below the truth by less than two units of lo: a 0 or all-ones lo may
+    // hide a carry or an exact tie.
+    if (lo == 0 || lo == ~uint64_t{0}) return false;
+  }
+  const int t = static_cast<int>(~hi >> 63);
+  hi <<= t;
+  const uint64_t h = hi + (hi & 1024);
+  const bool carry = h < hi;
+  const uint64_t mantissa = carry ? 0 : (h >> 11) & ((uint64_t{1} << 52) - 1);
+  const int64_t biased = floor_log2_pow10(e) - 63 - z - t + 1150 + carry;
+  bits = (static_cast<uint64_t>(biased) << 52) | mantissa;
+  return true;
+}
+
+// The leading digits among the four bytes at p and their value; bytes after
+// the first non-digit do not affect the result.
+struct DigitRun {
+  unsigned count;  // 0 to 4
+  uint32_t value;
+};
+DigitRun read_digits4(const uint8_t* p) {
+  uint32_t word;
+  std::memcpy(&word, p, 4);
+  // A byte below '0' borrows only from the bytes after it, which are not used.
+  const uint32_t x = word - 0x30303030u;
+  const uint32_t non_digit = (x | (x + 0x06060606u)) & 0xF0F0F0F0u;
+  const unsigned count = static_cast<unsigned>(std::countr_zero(non_digit)) >> 3;
+  // Move the digits to the top bytes (first digit most significant), zeros below.
+  uint32_t y = static_cast<uint32_t>(static_cast<uint64_t>(x) << (32 - 8 * count));
+  y = (y * 10 + (y >> 8)) & 0x00FF00FFu;
+  y = (y * 100 + (y >> 16)) & 0xFFFFu;
+  return {count, y};
+}
+
+// The cases the wide tier leaves; out of line to keep the common path short.
+[[gnu::noinline]] const uint8_t* finish_rare_real(const uint8_t* end, const uint8_t* start,
+                                                  uint64_t s, int64_t e, bool negative,
+                                                  JsonValue& out, NumberFailure& failure) {
+  if (s == 0) {
+    set_real(out, 0, negative);
+    return end;
+  }
+  return convert_real({s, e, nullptr, nullptr}, negative, start, out, failure) ? end : nullptr;
+}
+
+// Finishes a real whose digits all fit the significand (s may be 0). `count`
+// digits (leading zeros included) made s. The exact tier is chosen by the count
+// rather than by s: the count is known much earlier, so the branch settles
+// sooner, and 16 or more digits take the wide tier, which handles them as well.
+[[gnu::always_inline]] inline const uint8_t* finish_short_real(const uint8_t* end,
+                                                                const uint8_t* start, uint64_t s,
+                                                                int64_t e, unsigned count,
+                                                                bool negative, JsonValue& out,
+                                                                NumberFailure& failure) {
+  if (count <= 15 && e >= -22 && e <= 22) {  // s < 10^15 < 2^53
+    // Both operands are exact, so the one rounding of the operation is the answer.
+    double v = static_cast<double>(static_cast<int64_t>(s));
+    v = e < 0 ? v / exact_powers[static_cast<size_t>(-e)] : v * exact_powers[static_cast<size_t>(e)];
+    out.tag = tag::Real;
+    out.f64 = negative ? -v : v;
+    return end;
+  }
+  uint64_t bits;
+  if (e >= -306 && e <= 287 && s != 0 && wide_tier(s, e, bits)) {
+    set_real(out, bits, negative);
+    return end;
+  }
+  return finish_rare_real(end, start, s, e, negative, out, failure);
+}
+
+}  // namespace
+
+const uint8_t* read_real_tail(const uint8_t* start, const uint8_t* p, uint64_t s, unsigned count,
+                              bool negative, JsonValue& out, NumberFailure& failure) {
+  int64_t e = 0;
+  if (*p == '.') {
+    ++p;
+    const uint8_t* const fraction = p;
+    p = append_digits(p, s, count);
+    if (p == nullptr || p == fraction) return read_number_general(start, out, failure);
+    e = fraction - p;
+  }
+  if ((*p | 0x20) == 'e') {
+    ++p;
+    const bool exponent_negative = *p == '-';
+    p += (*p == '-') | (*p == '+');
+    const DigitRun run = read_digits4(p);
+    // Four or more exponent digits are rare enough for the general reader.
+    if (run.count - 1 > 2) return read_number_general(start, out, failure);
+    p += run.count;
+    e += exponent_negative ? -static_cast<int64_t>(run.value) : static_cast<int64_t>(run.value);
+  }
+  return finish_short_real(p, start, s, e, count, negative, out, failure);
+}
+
 namespace {
 
 constexpr const char* no_digit_after_minus = "no digit after minus sign";
@@ -128,8 +259,6 @@ bool above_midpoint(uint64_t b, const RealDigits& r) {
   return c > 0 || (c == 0 && (m & 1) != 0);
 }
 
-}  // namespace
-
 bool convert_real(const RealDigits& r, bool negative, const uint8_t* start, JsonValue& out,
                   NumberFailure& failure) {
   const int64_t e = r.exponent;
@@ -179,6 +308,8 @@ bool convert_real(const RealDigits& r, bool negative, const uint8_t* start, Json
   set_real(out, bits, negative);
   return true;
 }
+
+}  // namespace
 
 const uint8_t* read_number_general(const uint8_t* start, JsonValue& out, NumberFailure& failure) {
   const uint8_t* p = start;

@@ -2,15 +2,16 @@
 //
 // Integers that fit 64 bits stay exact (tag 4 unsigned, tag 12 negative); every
 // other number becomes the binary64 nearest to its decimal value, ties to even
-// (tag 20). Conversion runs through tiers of rising cost: one exact floating
-// multiplication, a 128-bit product with the wide power table, a 64-bit estimate
-// with an error bound, and an exact big-number comparison for the rest.
+// (tag 20). Digits are taken eight at a time from one load; conversion of reals
+// (number.cpp) runs through tiers of rising cost.
 #pragma once
 
+#include <array>
 #include <bit>
 #include <cstdint>
 #include <cstring>
 
+#include "reader/document.hpp"
 #include "reader/number_tables.hpp"
 #include "reader/value.hpp"
 
@@ -23,186 +24,122 @@ struct NumberFailure {
 
 namespace number_detail {
 
-using u128 = unsigned __int128;
-
 inline constexpr uint64_t sign_bit = uint64_t{1} << 63;
-
-// A real after scanning: value = significand * 10^exponent when nothing was cut.
-struct RealDigits {
-  uint64_t significand;      // the first 19 significant digits, not rounded
-  int64_t exponent;
-  const uint8_t* cut_begin;  // the first significant digit that did not fit, or null
-  const uint8_t* cut_end;    // after the last nonzero cut digit; null when no nonzero digit was cut
-};
 
 // Every form the inline path leaves alone, failures included.
 const uint8_t* read_number_general(const uint8_t* start, JsonValue& out, NumberFailure& failure);
 
-// All tiers; false (with `failure` filled) when the magnitude is too large.
-bool convert_real(const RealDigits& digits, bool negative, const uint8_t* start, JsonValue& out,
-                  NumberFailure& failure);
+static_assert(ZeroTail >= 8, "digits are loaded eight bytes at a time");
 
-inline void set_real(JsonValue& out, uint64_t magnitude_bits, bool negative) {
-  out.tag = tag::Real;
-  out.f64 = std::bit_cast<double>(magnitude_bits | (negative ? sign_bit : 0));
+// Eight bytes at p minus '0' each, the first in the lowest byte. Loads at any
+// position up to the end of the input stay within the zero tail. A byte below
+// '0' borrows only from the bytes after it, which are never used.
+inline uint64_t digit_lanes(const uint8_t* p) {
+  uint64_t word;
+  std::memcpy(&word, p, 8);
+  return word - 0x3030303030303030u;
 }
 
-// s * 10^e for s >= 1, e in [-306, 287], exact s; false when too close to a
-// rounding boundary to decide from 128 bits.
-inline bool wide_tier(uint64_t s, int64_t e, uint64_t& bits) {
-  const int z = std::countl_zero(s);
-  const uint64_t n = s << z;
-  const WidePower& w = wide_powers[static_cast<size_t>(e - wide_power_min)];
-  const u128 first = static_cast<u128>(n) * w.hi;
-  uint64_t hi = static_cast<uint64_t>(first >> 64);
-  uint64_t lo = static_cast<uint64_t>(first);
-  // The product of the upper word alone is below the truth by less than one unit
-  // of hi; it decides unless the bits under the rounding bit are all 0 or all 1.
-  if ((hi & 0x1FF) == 0x1FF || (hi & 0x1FF) == 0) {
-    const uint64_t add = static_cast<uint64_t>((static_cast<u128>(n) * w.lo) >> 64);
-    lo += add;
-    hi += lo < add;
-    // Now below the truth by less than two units of lo: a 0 or all-ones lo may
-    // hide a carry or an exact tie.
-    if (lo == 0 || lo == ~uint64_t{0}) return false;
-  }
-  const int t = static_cast<int>(~hi >> 63);
-  hi <<= t;
-  const uint64_t h = hi + (hi & 1024);
-  const bool carry = h < hi;
-  const uint64_t mantissa = carry ? 0 : (h >> 11) & ((uint64_t{1} << 52) - 1);
-  const int64_t biased = floor_log2_pow10(e) - 63 - z - t + 1150 + carry;
-  bits = (static_cast<uint64_t>(biased) << 52) | mantissa;
-  return true;
+// The number of leading digits (0 to 8) among the lanes.
+inline unsigned digit_count(uint64_t lanes) {
+  const uint64_t non_digit = (lanes | (lanes + 0x0606060606060606u)) & 0xF0F0F0F0F0F0F0F0u;
+  // The first non-digit's flag lies in bits 4 to 7 of its byte, moved down to
+  // bits 0 to 3; the marker in bit 63 stands for eight digits and keeps the
+  // count free of a zero test.
+  const uint64_t marked = (non_digit >> 4) | (uint64_t{1} << 63);
+  return (static_cast<unsigned>(std::countr_zero(marked)) + 4) >> 3;
 }
 
-// The leading digits among the four bytes at p and their value. p is inside the
-// token or at the byte after it, so the load ends within the zero tail; bytes
-// after the first non-digit do not affect the result.
-struct DigitRun {
-  unsigned count;  // 0 to 4
-  uint32_t value;
-};
-inline DigitRun read_digits4(const uint8_t* p) {
-  uint32_t word;
-  std::memcpy(&word, p, 4);
-  // A byte below '0' borrows only from the bytes after it, which are not used.
-  const uint32_t x = word - 0x30303030u;
-  const uint32_t non_digit = (x | (x + 0x06060606u)) & 0xF0F0F0F0u;
-  const unsigned count = static_cast<unsigned>(std::countr_zero(non_digit)) >> 3;
-  // Move the digits to the top bytes (first digit most significant), zeros below.
-  uint32_t y = static_cast<uint32_t>(static_cast<uint64_t>(x) << (32 - 8 * count));
-  y = (y * 10 + (y >> 8)) & 0x00FF00FFu;
-  y = (y * 100 + (y >> 16)) & 0xFFFFu;
-  return {count, y};
+// The first multiplier of the combining steps below, shifted so that it also
+// moves the first `count` lanes to the top and drops the rest: entry n is
+// 2561 * 2^(64 - 8n) modulo 2^64 (0 for n = 0).
+inline constexpr std::array<uint64_t, 9> pair_multipliers = [] {
+  std::array<uint64_t, 9> table{};
+  for (unsigned n = 1; n <= 8; ++n) table[n] = uint64_t{10 * 256 + 1} << (64 - 8 * n);
+  return table;
+}();
+
+// The value of the first `count` digit lanes (0 to 8), the first digit most
+// significant: pairs, then quads, then all eight, one multiplication each.
+inline uint64_t leading_digits(uint64_t lanes, unsigned count) {
+  lanes = ((lanes * pair_multipliers[count]) >> 8) & 0x00FF00FF00FF00FFu;
+  lanes = ((lanes * (100 * 65536 + 1)) >> 16) & 0x0000FFFF0000FFFFu;
+  return (lanes * (10000 * (uint64_t{1} << 32) + 1)) >> 32;
 }
 
-inline constexpr uint32_t small_powers[5] = {1, 10, 100, 1000, 10000};
-
-// Finishes a real whose digits all fit the significand (s may be 0).
-inline const uint8_t* finish_short_real(const uint8_t* end, const uint8_t* start, uint64_t s,
-                                        int64_t e, bool negative, JsonValue& out,
-                                        NumberFailure& failure) {
-  if (s < (uint64_t{1} << 53) && e >= -22 && e <= 22) {
-    // Both operands are exact, so the one rounding of the operation is the answer.
-    double v = static_cast<double>(static_cast<int64_t>(s));
-    v = e < 0 ? v / exact_powers[static_cast<size_t>(-e)] : v * exact_powers[static_cast<size_t>(e)];
-    out.tag = tag::Real;
-    out.f64 = negative ? -v : v;
-    return end;
+// Appends the digits at p to s and count; returns the byte after them, or null
+// when they make count pass 19. Whole runs of eight advance by a constant, so
+// the next load need not wait for this one's count.
+[[gnu::always_inline]] inline const uint8_t* append_digits(const uint8_t* p, uint64_t& s,
+                                                           unsigned& count) {
+  uint64_t lanes;
+  unsigned n;
+  while ((n = digit_count(lanes = digit_lanes(p))) == 8) {
+    s = s * 100000000 + leading_digits(lanes, 8);
+    p += 8;
+    count += 8;
+    if (count > 19) return nullptr;
   }
-  uint64_t bits;
-  if (e >= -306 && e <= 287 && s != 0 && wide_tier(s, e, bits)) {
-    set_real(out, bits, negative);
-    return end;
-  }
-  if (s == 0) {
-    set_real(out, 0, negative);
-    return end;
-  }
-  return convert_real({s, e, nullptr, nullptr}, negative, start, out, failure) ? end : nullptr;
+  s = s * integer_powers[n] + leading_digits(lanes, n);
+  count += n;
+  return count > 19 ? nullptr : p + n;
 }
+
+// After the integer digits (s, `count` of them, the first nonzero or s = 0):
+// the fraction and exponent of a real, or the general reader for everything
+// longer or malformed. p is at '.', 'e' or 'E'.
+const uint8_t* read_real_tail(const uint8_t* start, const uint8_t* p, uint64_t s, unsigned count,
+                              bool negative, JsonValue& out, NumberFailure& failure);
 
 }  // namespace number_detail
 
-// p points at '-' or a digit inside a copy of the input that ends in 4 zero bytes.
-// On success fills `out` (tag word 4, 12 or 20 with zero length bits, and the payload)
-// and returns the byte after the number; never looks past it. On failure returns
-// nullptr and fills `failure` with the exact message text and position.
+// p points at '-' or a digit inside a copy of the input followed by ZeroTail zero
+// bytes (eight-byte loads may reach into them). On success fills `out` (tag word
+// 4, 12 or 20 with zero length bits, and the payload) and returns the byte after
+// the number, which the caller judges. On failure returns nullptr and fills
+// `failure` with the exact message text and position.
 //
-// Inline part: integers of up to 19 digits and reals with at most 19 digits and an
-// exponent of at most 3 digits; everything else goes to the general reader.
-inline const uint8_t* read_number(const uint8_t* p, JsonValue& out, NumberFailure& failure) {
+// Inline part: integers of up to 19 digits. Reals go out of line, and the general
+// reader takes every longer or malformed form.
+[[gnu::always_inline]] inline const uint8_t* read_number(const uint8_t* start, JsonValue& out,
+                                                         NumberFailure& failure) {
   using namespace number_detail;
-  const uint8_t* const start = p;
-  const bool negative = *p == '-';
-  p += negative;
-  uint64_t s = static_cast<uint8_t>(*p - '0');
-  if (s > 9) return read_number_general(start, out, failure);
-  ++p;
-  unsigned count = 1;  // digits taken into s, leading zeros included; past 19 s may wrap
-  if (s != 0) {
-    // Whole runs of four advance by a constant, so the next load need not wait
-    // for this one's digit count.
-    DigitRun run;
-    while ((run = read_digits4(p)).count == 4) {
-      s = s * 10000 + run.value;
-      p += 4;
-      count += 4;
-      if (count > 19) return read_number_general(start, out, failure);
+  uint64_t word;
+  std::memcpy(&word, start, 8);
+  // One load serves the sign and the first digits: after a '-' the lanes hold
+  // seven bytes and a zero, which stops the digits.
+  const bool negative = static_cast<uint8_t>(word) == '-';
+  const uint64_t lanes = (negative ? word >> 8 : word) - 0x3030303030303030u;
+  unsigned count = digit_count(lanes);
+  const uint8_t* p = start + negative;
+  if ((lanes & 0xFF) == 0 || count == 0) [[unlikely]] {
+    if (count == 1 && !is_number_char(p[1])) {
+      out.tag = negative ? tag::Signed : tag::Unsigned;
+      out.u64 = 0;
+      return p + 1;
     }
-    s = s * small_powers[run.count] + run.value;
-    p += run.count;
-    count += run.count;
-    if (count > 19) return read_number_general(start, out, failure);
-    if (!is_number_char(*p)) {
-      if (!negative) {
-        out.tag = tag::Unsigned;
-        out.u64 = s;
-        return p;
-      }
-      if (s <= sign_bit) {
-        out.tag = tag::Signed;
-        out.u64 = 0 - s;
-        return p;
-      }
-      return read_number_general(start, out, failure);
-    }
-  } else if (!is_number_char(*p)) {
-    out.tag = negative ? tag::Signed : tag::Unsigned;
-    out.u64 = 0;
-    return p;
-  } else if (*p != '.') {
+    if (count == 1 && p[1] == '.') return read_real_tail(start, p + 1, 0, 1, negative, out, failure);
     return read_number_general(start, out, failure);
   }
-  int64_t e = 0;
-  if (*p == '.') {
-    ++p;
-    if (static_cast<uint8_t>(*p - '0') > 9) return read_number_general(start, out, failure);
-    const uint8_t* const fraction = p;
-    DigitRun run;
-    while ((run = read_digits4(p)).count == 4) {
-      s = s * 10000 + run.value;
-      p += 4;
-      if (p - fraction + count > 19) return read_number_general(start, out, failure);
-    }
-    s = s * small_powers[run.count] + run.value;
-    p += run.count;
-    count += static_cast<unsigned>(p - fraction);
-    e = fraction - p;
-    if (count > 19) return read_number_general(start, out, failure);
+  uint64_t s = leading_digits(lanes, count);
+  p += count;
+  if (count + negative == 8) [[unlikely]] {  // the whole load was digits: more may follow
+    p = append_digits(p, s, count);
+    if (p == nullptr) return read_number_general(start, out, failure);
   }
-  if ((*p | 0x20) == 'e') {
-    ++p;
-    const bool exponent_negative = *p == '-';
-    p += (*p == '-') | (*p == '+');
-    const DigitRun run = read_digits4(p);
-    // Four or more exponent digits are rare enough for the general reader.
-    if (run.count - 1 > 2) return read_number_general(start, out, failure);
-    p += run.count;
-    e += exponent_negative ? -static_cast<int64_t>(run.value) : static_cast<int64_t>(run.value);
+  if (is_number_char(*p)) [[unlikely]]
+    return read_real_tail(start, p, s, count, negative, out, failure);
+  if (!negative) {
+    out.tag = tag::Unsigned;
+    out.u64 = s;
+    return p;
   }
-  return finish_short_real(p, start, s, e, negative, out, failure);
+  if (s <= sign_bit) {
+    out.tag = tag::Signed;
+    out.u64 = 0 - s;
+    return p;
+  }
+  return read_number_general(start, out, failure);
 }
 
 }  // namespace vellum

@@ -131,7 +131,7 @@ size_t parse_buffer_size(size_t length) {
   // at most length / 2 + 1024 records, plus the header, the growth margin,
   // the input copy with its zero tail, and the pool's own records.
   const size_t records = length / 2 + 1024 + 4 + 8;
-  const size_t worst = 16 * 4 + round_up16(length + 4) + 16 * records + 64;
+  const size_t worst = 16 * 4 + round_up16(length + ZeroTail) + 16 * records + 64;
   return std::max(usual, worst);
 }
 

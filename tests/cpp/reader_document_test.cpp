@@ -316,7 +316,7 @@ TEST(ReaderDocument, OutOfMemoryPositions) {
   }
 }
 
-// The copy comes first (length + 4), then the value block: one slot per 6
+// The copy comes first (length + ZeroTail), then the value block: one slot per 6
 // bytes from the root's bracket for compact text, per 16 for spaced text,
 // plus 8; a scalar root takes the header and one record.
 TEST(ReaderDocument, FirstRequests) {
@@ -342,7 +342,7 @@ TEST(ReaderDocument, FirstRequests) {
     const ReaderAllocator allocator = heap.allocator();
     auto r = read_text(c.input, &allocator);
     ASSERT_TRUE(r.ok()) << r.error.message;
-    EXPECT_EQ(heap.requested, (std::vector<size_t>{c.input.size() + 4, c.block}));
+    EXPECT_EQ(heap.requested, (std::vector<size_t>{c.input.size() + ZeroTail, c.block}));
   }
 }
 
@@ -426,7 +426,7 @@ TEST(ReaderDocument, GrowthFitsATightPool) {
   for (size_t length : {3001u, 20001u, 99999u}) {
     const std::string text = dense_array(length);
     const size_t records = (length - 1) / 2 + 1;
-    const size_t copy_chunk = ((length + 4 + 15) & ~size_t{15}) + 16;
+    const size_t copy_chunk = ((length + ZeroTail + 15) & ~size_t{15}) + 16;
     const size_t block_chunk = (4 + records + 2) * 16 + 16;
     const size_t exact = 16 + copy_chunk + block_chunk;
     {

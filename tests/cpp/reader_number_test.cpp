@@ -43,8 +43,8 @@ struct Outcome {
   size_t position = 0;
 };
 
-// Reads `token` followed by `after` from an exact-size heap copy ending in four zero
-// bytes, so any read past the zero tail trips the address sanitizer.
+// Reads `token` followed by `after` from an exact-size heap copy ending in the zero
+// tail, so any read past it trips the address sanitizer.
 using Reader = const uint8_t* (*)(const uint8_t*, JsonValue&, NumberFailure&);
 
 // The inline entry, and the general reader it hands the rarer forms to; both must
@@ -53,10 +53,10 @@ const Reader kReaders[] = {&read_number, &number_detail::read_number_general};
 
 Outcome read(const std::string& token, const std::string& after = "", Reader reader = &read_number) {
   const size_t n = token.size() + after.size();
-  std::unique_ptr<uint8_t[]> buffer(new uint8_t[n + 4]);
+  std::unique_ptr<uint8_t[]> buffer(new uint8_t[n + ZeroTail]);
   std::memcpy(buffer.get(), token.data(), token.size());
   std::memcpy(buffer.get() + token.size(), after.data(), after.size());
-  std::memset(buffer.get() + n, 0, 4);
+  std::memset(buffer.get() + n, 0, ZeroTail);
   JsonValue value{};
   value.tag = 0xDEAD;
   NumberFailure failure{nullptr, nullptr};
@@ -633,6 +633,78 @@ TEST(ReaderNumberOracle, RoundTrips) {
     c.check_against(token, real(v));
   }
   EXPECT_EQ(c.failures(), 0u);
+}
+
+// Digit runs of every length against every follower: integer parts and
+// fractions from 1 to 21 digits, so each run ends in every lane of the first,
+// second and third eight-byte load, and each follower (including the bytes just
+// below '0' and above '9', whose borrow or carry crosses lanes, and the end of
+// the buffer) meets the run in each lane.
+TEST(ReaderNumberOracle, RunLengthsAndFollowers) {
+  const char* const followers[] = {"",     ",",    "]",    " ",    "/",  ":",  "*", "+",
+                                   "-",    "x",    "\x01", "\x7f", "\x80", "\xfa", "\xff", "\""};
+  std::mt19937_64 rng(7);
+  Checker c;
+  for (int style = 0; style < 3; ++style) {
+    for (size_t int_len = 1; int_len <= 21; ++int_len) {
+      // Random digits, all nines, or a power of ten.
+      const std::string whole = style == 0   ? digits(rng, int_len, true)
+                                : style == 1 ? std::string(int_len, '9')
+                                             : "1" + std::string(int_len - 1, '0');
+      for (size_t frac_len = 0; frac_len <= 21; ++frac_len) {
+        const std::string fraction = style == 1 ? std::string(frac_len, '9') : digits(rng, frac_len, false);
+        // A zero integer part only once per fraction length.
+        const std::string bodies[] = {whole, "0"};
+        for (size_t b = 0; b < (style == 0 && int_len == 1 ? 2u : 1u); ++b) {
+          std::string token = bodies[b];
+          if (frac_len > 0) token += "." + fraction;
+          for (const char* sign : {"", "-"}) {
+            for (const char* exponent : {"", "e7", "E-12", "e+300", "e-0305"}) {
+              for (const char* after : followers) c.check(sign + token + exponent, after);
+            }
+          }
+        }
+      }
+    }
+  }
+  EXPECT_EQ(c.failures(), 0u);
+}
+
+// The eight-byte digit helpers against a byte-at-a-time reading: every byte
+// value after every number of leading digits, with random bytes behind it.
+TEST(ReaderNumberLanes, CountAndValueOfLeadingDigits) {
+  std::mt19937_64 rng(8);
+  size_t failures = 0;
+  for (unsigned k = 0; k <= 8; ++k) {
+    for (unsigned b = 0; b < 256; ++b) {
+      for (int fill = 0; fill < 4; ++fill) {
+        uint8_t bytes[8];
+        for (unsigned i = 0; i < 8; ++i) {
+          if (i < k) bytes[i] = static_cast<uint8_t>('0' + rng() % 10);
+          else if (i == k) bytes[i] = static_cast<uint8_t>(b);
+          else bytes[i] = fill == 0 ? 0 : fill == 1 ? 0xFF : static_cast<uint8_t>(rng());
+        }
+        unsigned want_count = 0;
+        uint64_t want_value = 0;
+        while (want_count < 8 && bytes[want_count] >= '0' && bytes[want_count] <= '9')
+          want_value = want_value * 10 + (bytes[want_count++] - '0');
+        const uint64_t lanes = number_detail::digit_lanes(bytes);
+        const unsigned count = number_detail::digit_count(lanes);
+        const uint64_t value = number_detail::leading_digits(lanes, count);
+        if ((count != want_count || value != want_value) && ++failures <= 10)
+          ADD_FAILURE() << "k " << k << " byte " << b << ": count " << count << " value " << value
+                        << ", want " << want_count << " " << want_value;
+        // Fewer lanes than there are digits: the value of just those.
+        for (unsigned n = 0; n <= count; ++n) {
+          uint64_t prefix = 0;
+          for (unsigned i = 0; i < n; ++i) prefix = prefix * 10 + (bytes[i] - '0');
+          if (number_detail::leading_digits(lanes, n) != prefix && ++failures <= 10)
+            ADD_FAILURE() << "prefix of " << n << " lanes at k " << k << " byte " << b;
+        }
+      }
+    }
+  }
+  EXPECT_EQ(failures, 0u);
 }
 
 // ---------------------------------------------------------------- tables
