@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
+#include <ostream>
 #include <random>
 #include <string>
 #include <string_view>
@@ -8,6 +10,7 @@
 
 #include "reader/document.hpp"
 #include "reader/string.hpp"
+#include "src/cpu_features.hpp"
 #include "tests/cpp/reader_test_support.hpp"
 
 namespace vellum {
@@ -198,10 +201,23 @@ std::string reference_unescape(const std::string& content) {
       case '"': out += '"'; break;
       case '\\': out += '\\'; break;
       case '/': out += '/'; break;
+      case 'b': out += '\b'; break;
+      case 'f': out += '\f'; break;
+      case 'r': out += '\r'; break;
       case 'u': {
-        const unsigned cp = static_cast<unsigned>(std::stoul(content.substr(i + 1, 4), nullptr, 16));
+        unsigned cp = static_cast<unsigned>(std::stoul(content.substr(i + 1, 4), nullptr, 16));
         i += 4;
-        if (cp < 0x80) {
+        if (cp >= 0xD800 && cp < 0xDC00) {
+          const unsigned low = static_cast<unsigned>(std::stoul(content.substr(i + 3, 4), nullptr, 16));
+          i += 6;
+          cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+        }
+        if (cp >= 0x10000) {
+          out += static_cast<char>(0xF0 | (cp >> 18));
+          out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+          out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+          out += static_cast<char>(0x80 | (cp & 0x3F));
+        } else if (cp < 0x80) {
           out += static_cast<char>(cp);
         } else if (cp < 0x800) {
           out += static_cast<char>(0xC0 | (cp >> 6));
@@ -272,6 +288,160 @@ TEST(ReaderString, ReadStringDirectly) {
   EXPECT_EQ(read_string(copy2.data(), copy2.data() + copy2.size(), v, failure), nullptr);
   EXPECT_STREQ(failure.message, "no low surrogate in string");
   EXPECT_EQ(failure.position, copy2.data() + 8);
+}
+
+
+// ------------------------------------------------------------ variants
+
+struct NamedRoutines {
+  const char* name;
+  string_detail::StringRoutines routines;
+};
+
+// Every routine set against the portable one; the native ones only where the
+// processor runs them.
+std::vector<NamedRoutines> variant_routines() {
+  std::vector<NamedRoutines> out = {
+      {"avx2_simde", {&avx2_simde::find_stop, &avx2_simde::read_escaped_string}},
+      {"avx512_simde", {&avx512_simde::find_stop, &avx2_simde::read_escaped_string}},
+      {"selected", string_detail::select_routines()},
+  };
+  if (cpu::has(cpu::Avx2)) out.push_back({"avx2", {&avx2::find_stop, &avx2::read_escaped_string}});
+  if (cpu::has(cpu::Avx2) && cpu::has(cpu::Avx512Vl))
+    out.push_back({"avx512", {&avx512::find_stop, &avx2::read_escaped_string}});
+  return out;
+}
+
+// One string token read from a zero-tailed copy of exactly its size.
+struct TokenResult {
+  ptrdiff_t next = -1;  // offset after the token, -1 on failure
+  uint64_t tag = 0;
+  std::string text;
+  std::string message;
+  ptrdiff_t position = -1;
+
+  bool operator==(const TokenResult&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& os, const TokenResult& r) {
+  return os << "next " << r.next << " tag " << r.tag << " text " << testing::PrintToString(r.text)
+            << " message '" << r.message << "' at " << r.position;
+}
+
+template <typename Routines>
+TokenResult read_token(const Routines& routines, const std::string& input) {
+  std::unique_ptr<uint8_t[]> copy(new uint8_t[input.size() + ZeroTail]);
+  std::memcpy(copy.get(), input.data(), input.size());
+  std::memset(copy.get() + input.size(), 0, ZeroTail);
+  JsonValue v{};
+  StringFailure failure{};
+  TokenResult r;
+  uint8_t* next = read_string_using(routines, copy.get(), copy.get() + input.size() + ZeroTail, v, failure);
+  if (next == nullptr) {
+    r.message = failure.message;
+    r.position = failure.position - copy.get();
+  } else {
+    r.next = next - copy.get();
+    r.tag = v.tag;
+    EXPECT_EQ(v.text, copy.get() + 1);
+    r.text.assign(reinterpret_cast<const char*>(v.text), v.length());
+  }
+  return r;
+}
+
+// The scan alone: the first stop at or after every starting point, in
+// buffers of exactly their size ending in the zero tail.
+TEST(ReaderStringVariants, FindStopMatchesBytewise) {
+  std::mt19937_64 rng(17);
+  const uint8_t stops[] = {'"', '\\', 0x00, 0x01, 0x1F, '\n'};
+  const uint8_t others[] = {'a', 0x20, 0x21, 0x23, 0x5B, 0x5D, 0x7F, 0x80, 0xA2, 0xDC, 0xFF, 0x3E};
+  const auto variants = variant_routines();
+  const size_t runs = test::scaled(300);
+  for (size_t run = 0; run < runs; ++run) {
+    const size_t length = rng() % 400;
+    std::vector<uint8_t> buffer(length + ZeroTail, 0);
+    for (size_t i = 0; i < length; ++i) buffer[i] = others[rng() % std::size(others)];
+    // None, one or a few stops anywhere.
+    for (size_t k = rng() % 4; k > 0 && length > 0; --k) buffer[rng() % length] = stops[rng() % std::size(stops)];
+    uint8_t* base = buffer.data();
+    const uint8_t* tail_end = base + buffer.size();
+    for (size_t from = 0; from <= length; ++from) {
+      size_t expected = from;
+      while (!has_class(base[expected], char_class::StringStop)) ++expected;
+      ASSERT_EQ(string_detail::find_stop(base + from, tail_end) - base, static_cast<ptrdiff_t>(expected));
+      for (const auto& variant : variants)
+        ASSERT_EQ(variant.routines.find_stop(base + from, tail_end) - base, static_cast<ptrdiff_t>(expected))
+            << variant.name << " length " << length << " from " << from;
+    }
+  }
+}
+
+// Whole tokens, valid and not, of every density of escapes: each variant
+// gives the portable result, which matches the reference when valid.
+TEST(ReaderStringVariants, TokensMatchPortable) {
+  std::mt19937_64 rng(29);
+  const char* const escapes[] = {"\\n", "\\t", "\\\"", "\\\\", "\\/", "\\b", "\\f", "\\r", "\\u00e9",
+                                 "\\u20AC", "\\u0041", "\\ud83d\\ude00", "\\u0000"};
+  const char* const faults[] = {"\\x", "\\u12G4", "\\ud83d", "\\ud83dx", "\\ude00", "\\ud83d\\u0041",
+                                "\t", std::string_view("\0", 1).data(), "\\"};
+  const char* const text[] = {"a", "0123456789", "\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80",
+                              "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789+-*"};
+  const auto variants = variant_routines();
+  const size_t runs = test::scaled(3000);
+  for (size_t run = 0; run < runs; ++run) {
+    // Escape share from none to all, over lengths up to several blocks.
+    const unsigned escape_share = static_cast<unsigned>(rng() % 101);
+    const size_t pieces = rng() % (run % 4 == 0 ? 200 : 30);
+    std::string content;
+    bool valid = true;
+    for (size_t i = 0; i < pieces; ++i) {
+      if (rng() % 100 < escape_share) content += escapes[rng() % std::size(escapes)];
+      else content += text[rng() % std::size(text)];
+    }
+    if (rng() % 8 == 0) {
+      const size_t at = content.empty() ? 0 : rng() % content.size();
+      // Only between whole pieces or ASCII bytes, so an escape is not split.
+      if (at == 0 || (content[at - 1] != '\\' && static_cast<uint8_t>(content[at]) < 0x80)) {
+        const size_t f = rng() % std::size(faults);
+        content.insert(at, f == 7 ? std::string(1, '\0') : std::string(faults[f]));
+        valid = false;
+      }
+    }
+    std::string input = in_quotes(content);
+    const bool cut = rng() % 6 == 0;
+    if (cut) input.resize(rng() % input.size() + 1);
+    else input += std::string(rng() % 3, ' ');
+    const TokenResult expected = read_token(string_detail::PortableRoutines, input);
+    if (valid && !cut) {
+      ASSERT_EQ(expected.next, static_cast<ptrdiff_t>(content.size() + 2)) << testing::PrintToString(input);
+      EXPECT_EQ(expected.text, reference_unescape(content)) << testing::PrintToString(input);
+    }
+    for (const auto& variant : variants)
+      ASSERT_EQ(read_token(variant.routines, input), expected) << variant.name << ": " << testing::PrintToString(input);
+  }
+}
+
+// Runs of every length between escapes, after every number of leading
+// escapes, so that block copies meet each amount of shrinkage.
+TEST(ReaderStringVariants, RunLengthsAfterShrinkage) {
+  const auto variants = variant_routines();
+  for (size_t leading = 0; leading < 70; leading += 3) {
+    for (size_t run = 0; run < 140; ++run) {
+      std::string content;
+      for (size_t i = 0; i < leading; ++i) content += "\\n";
+      for (int repeat = 0; repeat < 3; ++repeat) {
+        for (size_t i = 0; i < run; ++i) content += static_cast<char>('a' + (i + repeat) % 26);
+        content += repeat == 1 ? "\\u20ac" : "\\\"";
+      }
+      content += "xyz";
+      const std::string input = in_quotes(content);
+      const TokenResult expected = read_token(string_detail::PortableRoutines, input);
+      ASSERT_EQ(expected.text, reference_unescape(content));
+      ASSERT_EQ(expected.next, static_cast<ptrdiff_t>(input.size()));
+      for (const auto& variant : variants)
+        ASSERT_EQ(read_token(variant.routines, input), expected) << variant.name << " leading " << leading << " run " << run;
+    }
+  }
 }
 
 }  // namespace
