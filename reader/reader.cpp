@@ -231,6 +231,21 @@ JsonDocument* read_root_container(ReadContext& cx, uint8_t* p) {
     return true;
   };
 
+  // A scalar element or member value at p, into the next record.
+  auto add_scalar = [&]() __attribute__((always_inline)) -> bool {
+    if (!make_room()) {
+      cx.fail(ReadErrorCode::OutOfMemory, p);
+      return false;
+    }
+    JsonValue* const record = last + 1;
+    uint8_t* const after = read_scalar(cx, p, record);
+    if (after == nullptr) return false;
+    p = after;
+    last = record;
+    ++count;
+    return true;
+  };
+
   container->tag = *p == '[' ? tag::Array : tag::Object;
   container->distance = 0;  // no parent
   if (*p++ == '[') goto array_first;
@@ -270,16 +285,7 @@ array_next:  // after a comma
 
 array_value:
   if (has_class(*p, char_class::ContainerOpen)) goto open;
-  if (!make_room()) {
-    cx.fail(ReadErrorCode::OutOfMemory, p);
-    goto failed;
-  }
-  v = last + 1;
-  next = read_scalar(cx, p, v);
-  if (next == nullptr) goto failed;
-  p = next;
-  last = v;
-  ++count;
+  if (!add_scalar()) goto failed;
 
 after_element:
   p = Text::skip(p);
@@ -331,16 +337,7 @@ object_key:
   }
   p = Text::skip(p + 1);
   if (has_class(*p, char_class::ContainerOpen)) goto open;
-  if (!make_room()) {
-    cx.fail(ReadErrorCode::OutOfMemory, p);
-    goto failed;
-  }
-  v = last + 1;
-  next = read_scalar(cx, p, v);
-  if (next == nullptr) goto failed;
-  p = next;
-  last = v;
-  ++count;
+  if (!add_scalar()) goto failed;
 
 after_member:
   p = Text::skip(p);
