@@ -10,10 +10,8 @@ EscapeRoutine escape_routine = escape_sse2;
 Utf8ToStrRoutine utf8_to_str_routine = utf8_to_str;
 
 void select_routines() {
-  if (cpu::has(cpu::Avx512Vl)) {
-    escape_routine = avx512::escape_string;
-    utf8_to_str_routine = avx512::utf8_to_str;
-  }
+  escape_routine = select_escape_routine();
+  if (cpu::has(cpu::Avx512Vl)) utf8_to_str_routine = avx512::utf8_to_str;
 }
 
 }  // namespace vellum
