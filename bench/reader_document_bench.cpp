@@ -17,12 +17,14 @@
 
 #include "reader/document.hpp"
 #include "reader/number.hpp"
+#include "bench/reader_bench_support.hpp"
 #include "reader/pool.hpp"
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace vellum;
+using vellum::bench::read_with_pool;
 
 std::string slurp(const fs::path& p) {
   std::ifstream in(p, std::ios::binary);
@@ -31,25 +33,6 @@ std::string slurp(const fs::path& p) {
   return s.str();
 }
 
-size_t loads_buffer_size(size_t length) { return ((length / 2) * 24 + 4344) & ~size_t{4095}; }
-
-void read_with_pool(benchmark::State& state, const std::string& text) {
-  const size_t size = loads_buffer_size(text.size());
-  std::vector<uint8_t> buffer(size);
-  const auto* input = reinterpret_cast<const uint8_t*>(text.data());
-  for (auto _ : state) {
-    ReaderAllocator allocator{};
-    PoolAllocator::init(&allocator, buffer.data(), buffer.size());
-    DecodeError error{};
-    JsonDocument* doc = read_document(input, text.size(), &allocator, &error);
-    if (doc == nullptr) {
-      state.SkipWithError(error.message);
-      break;
-    }
-    benchmark::DoNotOptimize(doc->value_count);
-  }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
-}
 
 // Offsets of the number tokens outside strings.
 std::vector<size_t> number_offsets(const std::string& text) {

@@ -10,31 +10,15 @@
 #include <vector>
 
 #include "reader/document.hpp"
+#include "bench/reader_bench_support.hpp"
 #include "reader/pool.hpp"
 #include "reader/string.hpp"
 
 namespace {
 
 using namespace vellum;
+using vellum::bench::read_with_pool;
 
-size_t loads_buffer_size(size_t length) { return ((length / 2) * 24 + 4344) & ~size_t{4095}; }
-
-void read_with_pool(benchmark::State& state, const std::string& text) {
-  std::vector<uint8_t> buffer(loads_buffer_size(text.size()));
-  const auto* input = reinterpret_cast<const uint8_t*>(text.data());
-  for (auto _ : state) {
-    ReaderAllocator allocator{};
-    PoolAllocator::init(&allocator, buffer.data(), buffer.size());
-    DecodeError error{};
-    JsonDocument* doc = read_document(input, text.size(), &allocator, &error);
-    if (doc == nullptr) {
-      state.SkipWithError(error.message);
-      break;
-    }
-    benchmark::DoNotOptimize(doc->value_count);
-  }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
-}
 
 // `count` strings of `length` content bytes; `escape_percent` of the
 // characters are written as \n, \", \\ or \t.

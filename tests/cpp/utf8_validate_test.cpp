@@ -20,8 +20,11 @@
 #include "src/cpu_features.hpp"
 
 #include "tests/cpp/test_scale.hpp"
+#include "tests/cpp/utf8_text.hpp"
 
 namespace {
+
+using vellum::testing::append_utf8;
 
 double test_scale() { return std::min(vellum::testing::test_scale(), 1.0); }
 
@@ -56,7 +59,6 @@ Verdict python_verdict(const uint8_t* p, size_t n) {
   return {false, static_cast<size_t>(start)};
 }
 
-void append_utf8(std::vector<uint8_t>& out, uint32_t cp);
 
 // The same decoder without exception objects, for the large sweeps: "ignore"
 // drops exactly the ill-formed parts, so the decoded characters re-encode to
@@ -281,24 +283,6 @@ TEST(Utf8Validate, EdgeByteSequencesOfThreeAndFour) {
   }
   EXPECT_NO_MISMATCH(c);
   EXPECT_EQ(oracle_disagreements, 0u) << "the two ways of asking the interpreter disagree";
-}
-
-void append_utf8(std::vector<uint8_t>& out, uint32_t cp) {
-  if (cp < 0x80) {
-    out.push_back(static_cast<uint8_t>(cp));
-  } else if (cp < 0x800) {
-    out.push_back(static_cast<uint8_t>(0xC0 | (cp >> 6)));
-    out.push_back(static_cast<uint8_t>(0x80 | (cp & 0x3F)));
-  } else if (cp < 0x10000) {
-    out.push_back(static_cast<uint8_t>(0xE0 | (cp >> 12)));
-    out.push_back(static_cast<uint8_t>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<uint8_t>(0x80 | (cp & 0x3F)));
-  } else {
-    out.push_back(static_cast<uint8_t>(0xF0 | (cp >> 18)));
-    out.push_back(static_cast<uint8_t>(0x80 | ((cp >> 12) & 0x3F)));
-    out.push_back(static_cast<uint8_t>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<uint8_t>(0x80 | (cp & 0x3F)));
-  }
 }
 
 // Valid text from all four sequence lengths, weighted towards the edges of
