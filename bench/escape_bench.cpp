@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "src/cpu_features.hpp"
+#include "bench/levels.hpp"
 #include "src/serialize/escape/escape.hpp"
 
 namespace {
@@ -42,7 +42,7 @@ Bytes make_text(size_t n, const std::string& kind) {
   return b;
 }
 
-void run_escape(benchmark::State& state, vellum::EscapeRoutine routine, const std::string& kind) {
+void run_escape(benchmark::State& state, vellum::EscapeFn routine, const std::string& kind) {
   const size_t n = static_cast<size_t>(state.range(0));
   const Bytes src = make_text(n, kind);
   Bytes dst(vellum::escape_reservation(n));
@@ -71,10 +71,13 @@ void run_memcpy(benchmark::State& state) {
 int main(int argc, char** argv) {
   struct Form {
     const char* name;
-    vellum::EscapeRoutine routine;
+    vellum::EscapeFn routine;
   };
-  std::vector<Form> forms{{"sse2", &vellum::escape_sse2}};
-  if (vellum::cpu::has(vellum::cpu::Avx512Vl)) forms.push_back({"avx512", &vellum::avx512::escape_string});
+  std::vector<Form> forms;
+  for (const auto& level : vellum::bench::host_levels()) {
+    const vellum::EscapeFn routine = vellum::select_escape_routines(level.features).escape_string;
+    if (forms.empty() || forms.back().routine != routine) forms.push_back({level.name, routine});
+  }
   const int64_t lengths[] = {8, 16, 64, 1024, 65536};
   for (const char* kind : {"ascii", "escape_1pct", "escape_10pct", "non_ascii"}) {
     if (std::string(kind) == "ascii")

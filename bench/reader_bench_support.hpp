@@ -1,5 +1,5 @@
-// read_document as loads runs it (one pool buffer, sized as loads sizes it
-// for ordinary documents), timed by Google Benchmark.
+// read_document as loads runs it (one pool buffer, sized as loads sizes it),
+// timed by Google Benchmark.
 #pragma once
 
 #include <benchmark/benchmark.h>
@@ -13,10 +13,8 @@
 
 namespace vellum::bench {
 
-inline size_t loads_buffer_size(size_t length) { return ((length / 2) * 24 + 4344) & ~size_t{4095}; }
-
 inline void read_with_pool(benchmark::State& state, const std::string& text) {
-  std::vector<uint8_t> buffer(loads_buffer_size(text.size()));
+  std::vector<uint8_t> buffer(parse_buffer_size(text.size()));
   const auto* input = reinterpret_cast<const uint8_t*>(text.data());
   for (auto _ : state) {
     ReaderAllocator allocator{};

@@ -3,7 +3,7 @@
 // against strtod on the same number tokens.
 //
 //   reader_document_bench [benchmark flags] [corpus directory]
-//   (default: $VELLUM_CORPUS, else /work/shared/corpus)
+//   (default: $VELLUM_CORPUS, else the repository's bench/data)
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/cpp/corpus.hpp"
 #include "reader/document.hpp"
 #include "reader/number.hpp"
 #include "bench/reader_bench_support.hpp"
@@ -82,13 +83,15 @@ void numbers_with_strtod(benchmark::State& state, const NumberSet& set) {
 }
 
 void numbers_with_reader(benchmark::State& state, const NumberSet& set) {
+  uint8_t* const begin = const_cast<uint8_t*>(set.copy.data());
+  DecodeError error;
+  const InputCopy copy{begin, begin + set.copy.size() - ZeroTail, begin + set.copy.size(), &error};
   for (auto _ : state) {
     uint64_t sum = 0;
     for (size_t at : set.offsets) {
       JsonValue v;
-      NumberFailure failure;
-      if (read_number(set.copy.data() + at, v, failure) == nullptr) {
-        state.SkipWithError(failure.message);
+      if (read_number(set.copy.data() + at, v, copy) == nullptr) {
+        state.SkipWithError(error.message);
         return;
       }
       sum += v.u64;
@@ -103,8 +106,7 @@ void numbers_with_reader(benchmark::State& state, const NumberSet& set) {
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
-  fs::path dir = "/work/shared/corpus";
-  if (const char* env = std::getenv("VELLUM_CORPUS")) dir = env;
+  fs::path dir = vellum::test::corpus_dir();
   if (argc > 1) dir = argv[1];
 
   std::vector<fs::path> files;

@@ -1,5 +1,5 @@
 // Number reading: ns per number for the reader against strtod and from_chars.
-// The corpus directory comes from VELLUM_CORPUS (default /work/shared/corpus).
+// The corpus directory comes from VELLUM_CORPUS (default the repository's bench/data).
 #include "reader/number.hpp"
 
 #include <benchmark/benchmark.h>
@@ -12,10 +12,13 @@
 #include <string>
 #include <vector>
 
+#include "tests/cpp/corpus.hpp"
+
 namespace {
 
 using vellum::JsonValue;
-using vellum::NumberFailure;
+using vellum::DecodeError;
+using vellum::InputCopy;
 
 // A text holding numbers, with a zero tail, and the offsets where they start.
 struct Numbers {
@@ -41,10 +44,14 @@ void index_numbers(Numbers& n) {
   n.text.insert(n.text.end(), vellum::ZeroTail, 0);
 }
 
+InputCopy copy_of(const Numbers& n, DecodeError& error) {
+  auto* begin = const_cast<uint8_t*>(n.text.data());
+  return {begin, begin + n.text.size() - vellum::ZeroTail, begin + n.text.size(), &error};
+}
+
 Numbers load_corpus(const char* name) {
   Numbers n;
-  const char* dir = std::getenv("VELLUM_CORPUS");
-  std::string path = std::string(dir != nullptr ? dir : "/work/shared/corpus") + "/" + name;
+  std::string path = vellum::test::corpus_dir() + "/" + name;
   std::FILE* f = std::fopen(path.c_str(), "rb");
   if (f == nullptr) {
     n.error = "cannot open " + path;
@@ -105,17 +112,18 @@ const Numbers& corpus(int which) {
   return *all[which];
 }
 
-const char* const kNames[] = {"canada", "integers", "decimals", "shortest", "int64", "unit"};
+const char* const Names[] = {"canada", "integers", "decimals", "shortest", "int64", "unit"};
 
 void BM_read_number(benchmark::State& state) {
   const Numbers& n = corpus(static_cast<int>(state.range(0)));
   if (!n.error.empty()) return state.SkipWithError(n.error.c_str());
-  state.SetLabel(kNames[state.range(0)]);
+  state.SetLabel(Names[state.range(0)]);
   JsonValue v;
-  NumberFailure f;
+  DecodeError error;
+  const InputCopy copy = copy_of(n, error);
   for (auto _ : state) {
     for (size_t start : n.starts) {
-      const uint8_t* end = vellum::read_number(n.text.data() + start, v, f);
+      const uint8_t* end = vellum::read_number(n.text.data() + start, v, copy);
       benchmark::DoNotOptimize(end);
       benchmark::DoNotOptimize(v);
     }
@@ -131,15 +139,16 @@ void BM_read_number(benchmark::State& state) {
 void BM_read_number_chained(benchmark::State& state) {
   const Numbers& n = corpus(static_cast<int>(state.range(0)));
   if (!n.error.empty()) return state.SkipWithError(n.error.c_str());
-  state.SetLabel(kNames[state.range(0)]);
+  state.SetLabel(Names[state.range(0)]);
   JsonValue v;
-  NumberFailure f;
+  DecodeError error;
+  const InputCopy copy = copy_of(n, error);
   const uint8_t* const first = n.text.data() + n.starts.front();
   const uint8_t* const last = n.text.data() + n.starts.back();
   for (auto _ : state) {
     const uint8_t* p = first;
     for (;;) {
-      p = vellum::read_number(p, v, f);
+      p = vellum::read_number(p, v, copy);
       benchmark::DoNotOptimize(v);
       if (p == nullptr || p > last) break;
       while (!((*p >= '0' && *p <= '9') || *p == '-')) ++p;
@@ -154,7 +163,7 @@ void BM_read_number_chained(benchmark::State& state) {
 void BM_strtod(benchmark::State& state) {
   const Numbers& n = corpus(static_cast<int>(state.range(0)));
   if (!n.error.empty()) return state.SkipWithError(n.error.c_str());
-  state.SetLabel(kNames[state.range(0)]);
+  state.SetLabel(Names[state.range(0)]);
   for (auto _ : state) {
     for (size_t start : n.starts) {
       char* end;
@@ -172,7 +181,7 @@ void BM_strtod(benchmark::State& state) {
 void BM_from_chars(benchmark::State& state) {
   const Numbers& n = corpus(static_cast<int>(state.range(0)));
   if (!n.error.empty()) return state.SkipWithError(n.error.c_str());
-  state.SetLabel(kNames[state.range(0)]);
+  state.SetLabel(Names[state.range(0)]);
   const char* last = reinterpret_cast<const char*>(n.text.data() + n.text.size());
   for (auto _ : state) {
     for (size_t start : n.starts) {

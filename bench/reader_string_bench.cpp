@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "reader/document.hpp"
+#include "bench/levels.hpp"
 #include "bench/reader_bench_support.hpp"
 #include "reader/pool.hpp"
 #include "reader/string.hpp"
@@ -63,8 +64,7 @@ std::string short_strings(size_t objects) {
 
 // read_string alone over every string token of `text`, with `routines`; the
 // tokens are unescaped again from a fresh copy each time.
-template <typename Routines>
-void read_strings(benchmark::State& state, const std::string& text, Routines routines) {
+void read_strings(benchmark::State& state, const std::string& text, const StringRoutines& routines) {
   std::vector<uint8_t> pristine(text.begin(), text.end());
   pristine.resize(text.size() + ZeroTail, 0);
   std::vector<size_t> quotes;
@@ -75,7 +75,8 @@ void read_strings(benchmark::State& state, const std::string& text, Routines rou
       if (text[i] == '\\') ++i;
   }
   std::vector<uint8_t> copy = pristine;
-  const uint8_t* tail_end = copy.data() + copy.size();
+  DecodeError error;
+  const InputCopy bounds{copy.data(), copy.data() + text.size(), copy.data() + copy.size(), &error};
   const bool escapes = text.find('\\') != std::string::npos;
   for (auto _ : state) {
     if (escapes) {
@@ -85,9 +86,8 @@ void read_strings(benchmark::State& state, const std::string& text, Routines rou
     }
     for (size_t at : quotes) {
       JsonValue v;
-      StringFailure failure;
-      if (read_string_using(routines, copy.data() + at, tail_end, v, failure) == nullptr) {
-        state.SkipWithError(failure.message);
+      if (read_string_using(routines, copy.data() + at, v, bounds) == nullptr) {
+        state.SkipWithError(error.message);
         return;
       }
       benchmark::DoNotOptimize(v.tag);
@@ -117,11 +117,11 @@ int main(int argc, char** argv) {
   } sets[] = {{"long_plain", &plain}, {"long_escaped_10pc", &escaped}, {"medium_40", &medium}, {"plain_8k", &plain_l2}};
   for (const auto& set : sets) {
     const std::string* text = set.text;
-    benchmark::RegisterBenchmark((std::string("read_string/active/") + set.name).c_str(),
-                                 [text](benchmark::State& s) { read_strings(s, *text, string_detail::ActiveRoutines{}); });
-    benchmark::RegisterBenchmark((std::string("read_string/sse2/") + set.name).c_str(), [text](benchmark::State& s) {
-      read_strings(s, *text, string_detail::PortableRoutines);
-    });
+    for (const auto& level : bench::host_levels()) {
+      const StringRoutines routines = select_string_routines(level.features);
+      benchmark::RegisterBenchmark((std::string("read_string/") + level.name + "/" + set.name).c_str(),
+                                   [text, routines](benchmark::State& s) { read_strings(s, *text, routines); });
+    }
   }
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();

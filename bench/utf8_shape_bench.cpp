@@ -5,10 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "src/cpu_features.hpp"
-#include "src/deserialize/utf8/utf8_count.hpp"
-#include "src/deserialize/utf8/utf8_decode.hpp"
-#include "src/deserialize/utf8/utf8_shape.hpp"
+#include "bench/levels.hpp"
+#include "src/str/utf8/utf8_decode.hpp"
+#include "src/str/utf8/utf8_routines.hpp"
 
 namespace {
 
@@ -30,7 +29,7 @@ Bytes make_text(size_t n, const std::string& kind) {
 const char* const kinds[] = {"ascii", "latin", "bmp", "astral"};
 const int64_t lengths[] = {16, 64, 1024, 65536};
 
-void run_shape(benchmark::State& state, vellum::Utf8ShapeRoutine routine, const char* kind) {
+void run_shape(benchmark::State& state, vellum::Utf8Shape (*routine)(const uint8_t*, size_t), const char* kind) {
   const Bytes src = make_text(static_cast<size_t>(state.range(0)), kind);
   for (auto _ : state) {
     vellum::Utf8Shape s = routine(src.data(), src.size());
@@ -50,7 +49,7 @@ void run_count(benchmark::State& state, size_t (*routine)(const uint8_t*, size_t
 
 void run_decode(benchmark::State& state, const char* kind) {
   const Bytes src = make_text(static_cast<size_t>(state.range(0)), kind);
-  const vellum::Utf8Shape shape = vellum::utf8_shape(src.data(), src.size());
+  const vellum::Utf8Shape shape = vellum::portable::utf8_shape(src.data(), src.size());
   const unsigned unit = shape.max_char <= 0xFF ? 1 : shape.max_char <= 0xFFFF ? 2 : 4;
   std::vector<uint8_t> dst(shape.chars * unit + 4);
   for (auto _ : state) {
@@ -75,24 +74,20 @@ void run_memcpy(benchmark::State& state) {
 
 int main(int argc, char** argv) {
   for (int64_t n : lengths) benchmark::RegisterBenchmark("memcpy", run_memcpy)->Arg(n);
-  struct Form {
-    const char* name;
-    vellum::Utf8ShapeRoutine routine;
-  };
-  std::vector<Form> forms{{"general", &vellum::utf8_shape}};
-  if (vellum::cpu::has(vellum::cpu::Avx512Vl)) forms.push_back({"avx512", &vellum::avx512::utf8_shape});
+  const auto levels = vellum::bench::host_levels();
   for (const char* kind : kinds)
-    for (const Form& f : forms)
+    for (const auto& level : levels)
       for (int64_t n : lengths)
-        benchmark::RegisterBenchmark((std::string("shape/") + f.name + "/" + kind).c_str(),
-                                     [f, kind](benchmark::State& s) { run_shape(s, f.routine, kind); })
+        benchmark::RegisterBenchmark((std::string("shape/") + level.name + "/" + kind).c_str(),
+                                     [level, kind](benchmark::State& s) {
+                                       run_shape(s, vellum::select_utf8_routines(level.features).shape, kind);
+                                     })
             ->Arg(n);
-  for (int64_t n : lengths) {
-    benchmark::RegisterBenchmark("count/sse2/bmp", [](benchmark::State& s) { run_count(s, &vellum::count_utf8_chars_sse2); })
-        ->Arg(n);
-    benchmark::RegisterBenchmark("count/dispatch/bmp", [](benchmark::State& s) { run_count(s, &vellum::count_utf8_chars); })
-        ->Arg(n);
-  }
+  for (const auto& level : levels)
+    for (int64_t n : lengths)
+      benchmark::RegisterBenchmark((std::string("count/") + level.name + "/bmp").c_str(), [level](benchmark::State& s) {
+        run_count(s, vellum::select_utf8_routines(level.features).count_chars);
+      })->Arg(n);
   for (const char* kind : kinds)
     for (int64_t n : lengths)
       benchmark::RegisterBenchmark((std::string("decode/") + kind).c_str(),

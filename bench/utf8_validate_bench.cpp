@@ -3,19 +3,21 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <random>
 #include <string>
 #include <vector>
 
-#include "src/cpu_features.hpp"
-#include "src/deserialize/utf8/validate.hpp"
+#include "bench/levels.hpp"
+#include "src/str/utf8/utf8_routines.hpp"
+#include "tests/cpp/corpus.hpp"
 #include "tests/cpp/utf8_text.hpp"
 
 namespace {
 
-using vellum::testing::append_utf8;
+using vellum::test::append_utf8;
 
 std::vector<uint8_t> ascii_text(size_t n) {
   std::vector<uint8_t> t(n);
@@ -39,26 +41,22 @@ std::vector<uint8_t> mixed_text(size_t n) {
 }
 
 std::vector<uint8_t> corpus(const char* name) {
-  std::ifstream in(std::string("/work/shared/corpus/") + name, std::ios::binary);
+  std::ifstream in(vellum::test::corpus_dir() + "/" + name, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-template <bool (*Validate)(const uint8_t*, size_t)>
-void run(benchmark::State& state, const std::vector<uint8_t>& text) {
+void run(benchmark::State& state, bool (*validate)(const uint8_t*, size_t), const std::vector<uint8_t>& text) {
   if (text.empty()) {
     state.SkipWithError("no input");
     return;
   }
   for (auto _ : state) {
-    bool ok = Validate(text.data(), text.size());
+    bool ok = validate(text.data(), text.size());
     benchmark::DoNotOptimize(ok);
     if (!ok) state.SkipWithError("input rejected");
   }
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(text.size()));
 }
-
-bool scalar(const uint8_t* p, size_t n) { return vellum::valid_utf8_prefix(p, n) == n; }
-bool avx2(const uint8_t* p, size_t n) { return vellum::avx2::validate_utf8(p, n); }
 
 void register_all() {
   struct Input {
@@ -71,12 +69,12 @@ void register_all() {
       {"twitter", corpus("twitter.json")},        {"citm_catalog", corpus("citm_catalog.json")},
       {"canada", corpus("canada.json")},          {"github_events", corpus("github_events.json")},
   };
+  const auto levels = vellum::bench::host_levels();
   for (const Input& in : inputs) {
-    benchmark::RegisterBenchmark((std::string("scalar/") + in.name).c_str(),
-                                 [&in](benchmark::State& s) { run<scalar>(s, in.text); });
-    if (vellum::cpu::has(vellum::cpu::Avx2)) {
-      benchmark::RegisterBenchmark((std::string("avx2/") + in.name).c_str(),
-                                   [&in](benchmark::State& s) { run<avx2>(s, in.text); });
+    for (const auto& level : levels) {
+      const auto validate = vellum::select_utf8_routines(level.features).validate;
+      benchmark::RegisterBenchmark((std::string(level.name) + "/" + in.name).c_str(),
+                                   [&in, validate](benchmark::State& s) { run(s, validate, in.text); });
     }
   }
 }

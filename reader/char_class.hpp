@@ -28,14 +28,14 @@ constexpr uint8_t classify_byte(unsigned c) {
   return bits;
 }
 
-inline constexpr std::array<uint8_t, 256> char_class_table = [] {
+inline constexpr std::array<uint8_t, 256> CharClassTable = [] {
   std::array<uint8_t, 256> table{};
   for (unsigned c = 0; c < 256; ++c) table[c] = classify_byte(c);
   return table;
 }();
 
 constexpr bool has_class(uint8_t c, uint8_t classes) {
-  return (char_class_table[c] & classes) != 0;
+  return (CharClassTable[c] & classes) != 0;
 }
 
 static_assert(has_class(' ', char_class::Whitespace) && !has_class(0, char_class::Whitespace));

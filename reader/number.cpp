@@ -16,13 +16,13 @@ struct RealDigits {
   const uint8_t* cut_end;    // after the last nonzero cut digit; null when no nonzero digit was cut
 };
 
-// All tiers; false (with `failure` filled) when the magnitude is too large.
+// All tiers; false (with the failure recorded) when the magnitude is too large.
 bool convert_real(const RealDigits& digits, bool negative, const uint8_t* start, JsonValue& out,
-                  NumberFailure& failure);
+                  const InputCopy& copy);
 
 inline void set_real(JsonValue& out, uint64_t magnitude_bits, bool negative) {
   out.tag = tag::Real;
-  out.f64 = std::bit_cast<double>(magnitude_bits | (negative ? sign_bit : 0));
+  out.f64 = std::bit_cast<double>(magnitude_bits | (negative ? SignBit : 0));
 }
 
 // s * 10^e for s >= 1, e in [-306, 287], exact s; false when too close to a
@@ -30,7 +30,7 @@ inline void set_real(JsonValue& out, uint64_t magnitude_bits, bool negative) {
 [[gnu::always_inline]] inline bool wide_tier(uint64_t s, int64_t e, uint64_t& bits) {
   const int z = std::countl_zero(s);
   const uint64_t n = s << z;
-  const WidePower& w = wide_powers[static_cast<size_t>(e - wide_power_min)];
+  const WidePower& w = WidePowers[static_cast<size_t>(e - WidePowerMin)];
   const u128 first = static_cast<u128>(n) * w.hi;
   uint64_t hi = static_cast<uint64_t>(first >> 64);
   uint64_t lo = static_cast<uint64_t>(first);
@@ -77,12 +77,12 @@ DigitRun read_digits4(const uint8_t* p) {
 // The cases the wide tier leaves; out of line to keep the common path short.
 [[gnu::noinline]] const uint8_t* finish_rare_real(const uint8_t* end, const uint8_t* start,
                                                   uint64_t s, int64_t e, bool negative,
-                                                  JsonValue& out, NumberFailure& failure) {
+                                                  JsonValue& out, const InputCopy& copy) {
   if (s == 0) {
     set_real(out, 0, negative);
     return end;
   }
-  return convert_real({s, e, nullptr, nullptr}, negative, start, out, failure) ? end : nullptr;
+  return convert_real({s, e, nullptr, nullptr}, negative, start, out, copy) ? end : nullptr;
 }
 
 // Finishes a real whose digits all fit the significand (s may be 0). `count`
@@ -93,11 +93,11 @@ DigitRun read_digits4(const uint8_t* p) {
                                                                 const uint8_t* start, uint64_t s,
                                                                 int64_t e, unsigned count,
                                                                 bool negative, JsonValue& out,
-                                                                NumberFailure& failure) {
+                                                                const InputCopy& copy) {
   if (count <= 15 && e >= -22 && e <= 22) {  // s < 10^15 < 2^53
     // Both operands are exact, so the one rounding of the operation is the answer.
     double v = static_cast<double>(static_cast<int64_t>(s));
-    v = e < 0 ? v / exact_powers[static_cast<size_t>(-e)] : v * exact_powers[static_cast<size_t>(e)];
+    v = e < 0 ? v / ExactPowers[static_cast<size_t>(-e)] : v * ExactPowers[static_cast<size_t>(e)];
     out.tag = tag::Real;
     out.f64 = negative ? -v : v;
     return end;
@@ -107,19 +107,19 @@ DigitRun read_digits4(const uint8_t* p) {
     set_real(out, bits, negative);
     return end;
   }
-  return finish_rare_real(end, start, s, e, negative, out, failure);
+  return finish_rare_real(end, start, s, e, negative, out, copy);
 }
 
 }  // namespace
 
 const uint8_t* read_real_tail(const uint8_t* start, const uint8_t* p, uint64_t s, unsigned count,
-                              bool negative, JsonValue& out, NumberFailure& failure) {
+                              bool negative, JsonValue& out, const InputCopy& copy) {
   int64_t e = 0;
   if (*p == '.') {
     ++p;
     const uint8_t* const fraction = p;
     p = append_digits(p, s, count);
-    if (p == nullptr || p == fraction) return read_number_general(start, out, failure);
+    if (p == nullptr || p == fraction) return read_number_general(start, out, copy);
     e = fraction - p;
   }
   if ((*p | 0x20) == 'e') {
@@ -128,40 +128,40 @@ const uint8_t* read_real_tail(const uint8_t* start, const uint8_t* p, uint64_t s
     p += (*p == '-') | (*p == '+');
     const DigitRun run = read_digits4(p);
     // Four or more exponent digits are rare enough for the general reader.
-    if (run.count - 1 > 2) return read_number_general(start, out, failure);
+    if (run.count - 1 > 2) return read_number_general(start, out, copy);
     p += run.count;
     e += exponent_negative ? -static_cast<int64_t>(run.value) : static_cast<int64_t>(run.value);
   }
-  return finish_short_real(p, start, s, e, count, negative, out, failure);
+  return finish_short_real(p, start, s, e, count, negative, out, copy);
 }
 
 namespace {
 
-constexpr const char* no_digit_after_minus = "no digit after minus sign";
-constexpr const char* leading_zero = "number with leading zero is not allowed";
-constexpr const char* no_digit_after_point = "no digit after decimal point";
-constexpr const char* no_digit_after_exponent = "no digit after exponent sign";
-constexpr const char* infinity = "number is infinity when parsed as double";
+constexpr const char* NoDigitAfterMinus = "no digit after minus sign";
+constexpr const char* LeadingZero = "number with leading zero is not allowed";
+constexpr const char* NoDigitAfterPoint = "no digit after decimal point";
+constexpr const char* NoDigitAfterExponent = "no digit after exponent sign";
+constexpr const char* Infinity = "number is infinity when parsed as double";
 
-constexpr uint64_t infinity_bits = uint64_t{0x7FF} << 52;
-constexpr uint64_t mantissa_mask = (uint64_t{1} << 52) - 1;
+constexpr uint64_t InfinityBits = uint64_t{0x7FF} << 52;
+constexpr uint64_t MantissaMask = (uint64_t{1} << 52) - 1;
 // Significant digits kept beyond the significand for the exact comparison; enough
 // because a midpoint between two binary64 values has at most 768 significant digits.
-constexpr unsigned max_cut_digits = 750;
+constexpr unsigned MaxCutDigits = 750;
 
-constexpr bool is_digit(uint8_t c) { return (digit_class_table[c] & digit_class::Digit) != 0; }
+constexpr bool is_digit(uint8_t c) { return (DigitClassTable[c] & digit_class::Digit) != 0; }
 
-const uint8_t* fail(NumberFailure& failure, const char* message, const uint8_t* position) {
-  failure = {message, position};
+const uint8_t* fail(const InputCopy& copy, const char* message, const uint8_t* position) {
+  copy.fail(ReadErrorCode::InvalidNumber, message, position);
   return nullptr;
 }
 
 // After "0" or "0.000": an optional exponent whose value cannot matter.
-const uint8_t* read_zero(const uint8_t* p, bool negative, JsonValue& out, NumberFailure& failure) {
+const uint8_t* read_zero(const uint8_t* p, bool negative, JsonValue& out, const InputCopy& copy) {
   if ((*p | 0x20) == 'e') {
     ++p;
     p += (*p == '-') | (*p == '+');
-    if (!is_digit(*p)) return fail(failure, no_digit_after_exponent, p);
+    if (!is_digit(*p)) return fail(copy, NoDigitAfterExponent, p);
     while (is_digit(*p)) ++p;
   }
   set_real(out, 0, negative);
@@ -176,7 +176,7 @@ enum class Estimate { Decided, Undecided, Overflow };
 Estimate estimate_tier(uint64_t s, int64_t e, bool cut, uint64_t& bits) {
   const int z = std::countl_zero(s);
   const uint64_t n = s << z;
-  const WidePower& w = wide_powers[static_cast<size_t>(e - wide_power_min)];
+  const WidePower& w = WidePowers[static_cast<size_t>(e - WidePowerMin)];
   // 10^e = p64 * 2^(f - 63), within half a unit of p64 (the table guarantees no overflow).
   const uint64_t p64 = w.hi + (w.lo >> 63);
   const u128 product = static_cast<u128>(n) * p64;
@@ -210,7 +210,7 @@ Estimate estimate_tier(uint64_t s, int64_t e, bool cut, uint64_t& bits) {
   if (rest >= half) {
     if ((rest - half) * 8 < bound) return Estimate::Undecided;
     bits += 1;
-    return bits >= infinity_bits ? Estimate::Overflow : Estimate::Decided;
+    return bits >= InfinityBits ? Estimate::Overflow : Estimate::Decided;
   }
   return (half - rest) * 8 < bound ? Estimate::Undecided : Estimate::Decided;
 }
@@ -219,7 +219,7 @@ Estimate estimate_tier(uint64_t s, int64_t e, bool cut, uint64_t& bits) {
 // (or on it with b's mantissa odd), by comparing big integers.
 bool above_midpoint(uint64_t b, const RealDigits& r) {
   const uint64_t field = b >> 52;
-  const uint64_t m = field == 0 ? b & mantissa_mask : (b & mantissa_mask) | (uint64_t{1} << 52);
+  const uint64_t m = field == 0 ? b & MantissaMask : (b & MantissaMask) | (uint64_t{1} << 52);
   const int64_t q = field == 0 ? -1074 : static_cast<int64_t>(field) - 1075;
 
   BigNumber digits;  // D: the significant digits as an integer
@@ -236,16 +236,16 @@ bool above_midpoint(uint64_t b, const RealDigits& r) {
       ++taken;
       // The last digit kept stands for itself and everything after it: all that
       // matters is that the rest is nonzero.
-      const uint64_t d = taken == max_cut_digits ? 1 : static_cast<uint64_t>(*p - '0');
+      const uint64_t d = taken == MaxCutDigits ? 1 : static_cast<uint64_t>(*p - '0');
       chunk = chunk * 10 + d;
       if (++chunk_len == 19) {
-        ok &= digits.mul_add(integer_powers[19], chunk);
+        ok &= digits.mul_add(IntegerPowers[19], chunk);
         chunk = 0;
         chunk_len = 0;
       }
-      if (taken == max_cut_digits) break;
+      if (taken == MaxCutDigits) break;
     }
-    if (chunk_len != 0) ok &= digits.mul_add(integer_powers[chunk_len], chunk);
+    if (chunk_len != 0) ok &= digits.mul_add(IntegerPowers[chunk_len], chunk);
     e -= taken;
   }
   midpoint.assign(2 * m + 1);
@@ -260,22 +260,22 @@ bool above_midpoint(uint64_t b, const RealDigits& r) {
 }
 
 bool convert_real(const RealDigits& r, bool negative, const uint8_t* start, JsonValue& out,
-                  NumberFailure& failure) {
+                  const InputCopy& copy) {
   const int64_t e = r.exponent;
   const bool cut = r.cut_end != nullptr;
-  if (e < wide_power_min) {  // below 10^19 * 10^-344: under half the smallest subnormal
+  if (e < WidePowerMin) {  // below 10^19 * 10^-344: under half the smallest subnormal
     set_real(out, 0, negative);
     return true;
   }
   if (e > 308) {
-    fail(failure, infinity, start);
+    fail(copy, Infinity, start);
     return false;
   }
   uint64_t s = r.significand;
   if (!cut) {
     if (s < (uint64_t{1} << 53) && e >= -22 && e <= 22) {
       double v = static_cast<double>(s);
-      v = e < 0 ? v / exact_powers[static_cast<size_t>(-e)] : v * exact_powers[static_cast<size_t>(e)];
+      v = e < 0 ? v / ExactPowers[static_cast<size_t>(-e)] : v * ExactPowers[static_cast<size_t>(e)];
       out.tag = tag::Real;
       out.f64 = negative ? -v : v;
       return true;
@@ -293,13 +293,13 @@ bool convert_real(const RealDigits& r, bool negative, const uint8_t* start, Json
     case Estimate::Decided:
       break;
     case Estimate::Overflow:
-      fail(failure, infinity, start);
+      fail(copy, Infinity, start);
       return false;
     case Estimate::Undecided:
       if (above_midpoint(bits, r)) {
         bits += 1;
-        if (bits >= infinity_bits) {
-          fail(failure, infinity, start);
+        if (bits >= InfinityBits) {
+          fail(copy, Infinity, start);
           return false;
         }
       }
@@ -311,7 +311,7 @@ bool convert_real(const RealDigits& r, bool negative, const uint8_t* start, Json
 
 }  // namespace
 
-const uint8_t* read_number_general(const uint8_t* start, JsonValue& out, NumberFailure& failure) {
+const uint8_t* read_number_general(const uint8_t* start, JsonValue& out, const InputCopy& copy) {
   const uint8_t* p = start;
   const bool negative = *p == '-';
   p += negative;
@@ -330,20 +330,20 @@ const uint8_t* read_number_general(const uint8_t* start, JsonValue& out, NumberF
       out.u64 = 0;
       return p + 1;
     }
-    if (is_digit(next)) return fail(failure, leading_zero, p);
+    if (is_digit(next)) return fail(copy, LeadingZero, p);
     ++p;
-    if (*p != '.') return read_zero(p, negative, out, failure);
+    if (*p != '.') return read_zero(p, negative, out, copy);
     ++p;
-    if (!is_digit(*p)) return fail(failure, no_digit_after_point, p);
+    if (!is_digit(*p)) return fail(copy, NoDigitAfterPoint, p);
     for (; *p == '0'; ++p) --r.exponent;
-    if (!is_digit(*p)) return read_zero(p, negative, out, failure);
+    if (!is_digit(*p)) return read_zero(p, negative, out, copy);
     fraction = true;
   } else {
-    if (!is_digit(*p)) return fail(failure, no_digit_after_minus, p);
+    if (!is_digit(*p)) return fail(copy, NoDigitAfterMinus, p);
     for (; kept < 19 && is_digit(*p); ++p, ++kept) r.significand = r.significand * 10 + (*p - '0');
     const uint64_t s = r.significand;
     if (!is_number_char(*p)) {
-      if (negative && s > sign_bit) {  // 19 digits beyond the signed range
+      if (negative && s > SignBit) {  // 19 digits beyond the signed range
         set_real(out, std::bit_cast<uint64_t>(static_cast<double>(s)), true);
       } else {
         out.tag = negative ? tag::Signed : tag::Unsigned;
@@ -353,8 +353,8 @@ const uint8_t* read_number_general(const uint8_t* start, JsonValue& out, NumberF
     }
     if (kept == 19 && is_digit(*p) && !is_number_char(p[1])) {
       const uint64_t d = static_cast<uint64_t>(*p - '0');
-      constexpr uint64_t limit = ~uint64_t{0} / 10;  // 1844674407370955161
-      if (s < limit || (s == limit && d <= ~uint64_t{0} % 10)) {
+      constexpr uint64_t Limit = ~uint64_t{0} / 10;  // 1844674407370955161
+      if (s < Limit || (s == Limit && d <= ~uint64_t{0} % 10)) {
         const uint64_t v = s * 10 + d;
         if (negative) {
           set_real(out, std::bit_cast<uint64_t>(static_cast<double>(v)), true);
@@ -371,7 +371,7 @@ const uint8_t* read_number_general(const uint8_t* start, JsonValue& out, NumberF
     }
     if (*p == '.') {
       ++p;
-      if (!is_digit(*p)) return fail(failure, no_digit_after_point, p);
+      if (!is_digit(*p)) return fail(copy, NoDigitAfterPoint, p);
       fraction = true;
     }
   }
@@ -390,7 +390,7 @@ const uint8_t* read_number_general(const uint8_t* start, JsonValue& out, NumberF
     ++p;
     const bool exponent_negative = *p == '-';
     p += (*p == '-') | (*p == '+');
-    if (!is_digit(*p)) return fail(failure, no_digit_after_exponent, p);
+    if (!is_digit(*p)) return fail(copy, NoDigitAfterExponent, p);
     while (*p == '0') ++p;
     const uint8_t* const digits = p;
     int64_t x = 0;
@@ -398,13 +398,13 @@ const uint8_t* read_number_general(const uint8_t* start, JsonValue& out, NumberF
       if (p - digits < 18) x = x * 10 + (*p - '0');  // 19 or more digits are out of range anyway
     }
     if (p - digits >= 19) {
-      if (!exponent_negative) return fail(failure, infinity, start);
+      if (!exponent_negative) return fail(copy, Infinity, start);
       set_real(out, 0, negative);
       return p;
     }
     r.exponent += exponent_negative ? -x : x;
   }
-  return convert_real(r, negative, start, out, failure) ? p : nullptr;
+  return convert_real(r, negative, start, out, copy) ? p : nullptr;
 }
 
 }  // namespace vellum::number_detail

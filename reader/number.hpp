@@ -17,17 +17,12 @@
 
 namespace vellum {
 
-struct NumberFailure {
-  const char* message;
-  const uint8_t* position;
-};
-
 namespace number_detail {
 
-inline constexpr uint64_t sign_bit = uint64_t{1} << 63;
+inline constexpr uint64_t SignBit = uint64_t{1} << 63;
 
 // Every form the inline path leaves alone, failures included.
-const uint8_t* read_number_general(const uint8_t* start, JsonValue& out, NumberFailure& failure);
+const uint8_t* read_number_general(const uint8_t* start, JsonValue& out, const InputCopy& copy);
 
 static_assert(ZeroTail >= 8, "digits are loaded eight bytes at a time");
 
@@ -53,7 +48,7 @@ inline unsigned digit_count(uint64_t lanes) {
 // The first multiplier of the combining steps below, shifted so that it also
 // moves the first `count` lanes to the top and drops the rest: entry n is
 // 2561 * 2^(64 - 8n) modulo 2^64 (0 for n = 0).
-inline constexpr std::array<uint64_t, 9> pair_multipliers = [] {
+inline constexpr std::array<uint64_t, 9> PairMultipliers = [] {
   std::array<uint64_t, 9> table{};
   for (unsigned n = 1; n <= 8; ++n) table[n] = uint64_t{10 * 256 + 1} << (64 - 8 * n);
   return table;
@@ -62,7 +57,7 @@ inline constexpr std::array<uint64_t, 9> pair_multipliers = [] {
 // The value of the first `count` digit lanes (0 to 8), the first digit most
 // significant: pairs, then quads, then all eight, one multiplication each.
 inline uint64_t leading_digits(uint64_t lanes, unsigned count) {
-  lanes = ((lanes * pair_multipliers[count]) >> 8) & 0x00FF00FF00FF00FFu;
+  lanes = ((lanes * PairMultipliers[count]) >> 8) & 0x00FF00FF00FF00FFu;
   lanes = ((lanes * (100 * 65536 + 1)) >> 16) & 0x0000FFFF0000FFFFu;
   return (lanes * (10000 * (uint64_t{1} << 32) + 1)) >> 32;
 }
@@ -80,7 +75,7 @@ inline uint64_t leading_digits(uint64_t lanes, unsigned count) {
     count += 8;
     if (count > 19) return nullptr;
   }
-  s = s * integer_powers[n] + leading_digits(lanes, n);
+  s = s * IntegerPowers[n] + leading_digits(lanes, n);
   count += n;
   return count > 19 ? nullptr : p + n;
 }
@@ -89,20 +84,20 @@ inline uint64_t leading_digits(uint64_t lanes, unsigned count) {
 // the fraction and exponent of a real, or the general reader for everything
 // longer or malformed. p is at '.', 'e' or 'E'.
 const uint8_t* read_real_tail(const uint8_t* start, const uint8_t* p, uint64_t s, unsigned count,
-                              bool negative, JsonValue& out, NumberFailure& failure);
+                              bool negative, JsonValue& out, const InputCopy& copy);
 
 }  // namespace number_detail
 
 // p points at '-' or a digit inside a copy of the input followed by ZeroTail zero
 // bytes (eight-byte loads may reach into them). On success fills `out` (tag word
 // 4, 12 or 20 with zero length bits, and the payload) and returns the byte after
-// the number, which the caller judges. On failure returns nullptr and fills
-// `failure` with the exact message text and position.
+// the number, which the caller judges. On failure returns nullptr and records
+// the message and position in `copy`'s failure record.
 //
 // Inline part: integers of up to 19 digits. Reals go out of line, and the general
 // reader takes every longer or malformed form.
 [[gnu::always_inline]] inline const uint8_t* read_number(const uint8_t* start, JsonValue& out,
-                                                         NumberFailure& failure) {
+                                                         const InputCopy& copy) {
   using namespace number_detail;
   uint64_t word;
   std::memcpy(&word, start, 8);
@@ -118,28 +113,28 @@ const uint8_t* read_real_tail(const uint8_t* start, const uint8_t* p, uint64_t s
       out.u64 = 0;
       return p + 1;
     }
-    if (count == 1 && p[1] == '.') return read_real_tail(start, p + 1, 0, 1, negative, out, failure);
-    return read_number_general(start, out, failure);
+    if (count == 1 && p[1] == '.') return read_real_tail(start, p + 1, 0, 1, negative, out, copy);
+    return read_number_general(start, out, copy);
   }
   uint64_t s = leading_digits(lanes, count);
   p += count;
   if (count + negative == 8) [[unlikely]] {  // the whole load was digits: more may follow
     p = append_digits(p, s, count);
-    if (p == nullptr) return read_number_general(start, out, failure);
+    if (p == nullptr) return read_number_general(start, out, copy);
   }
   if (is_number_char(*p)) [[unlikely]]
-    return read_real_tail(start, p, s, count, negative, out, failure);
+    return read_real_tail(start, p, s, count, negative, out, copy);
   if (!negative) {
     out.tag = tag::Unsigned;
     out.u64 = s;
     return p;
   }
-  if (s <= sign_bit) {
+  if (s <= SignBit) {
     out.tag = tag::Signed;
     out.u64 = 0 - s;
     return p;
   }
-  return read_number_general(start, out, failure);
+  return read_number_general(start, out, copy);
 }
 
 }  // namespace vellum

@@ -21,11 +21,11 @@ bool BigNumber::mul_add(uint64_t multiplier, uint64_t addend) {
 }
 
 bool BigNumber::mul_pow10(uint64_t exponent) {
-  constexpr uint64_t step = 19;
-  for (; exponent >= step; exponent -= step) {
-    if (!mul_add(integer_powers[step], 0)) return false;
+  constexpr uint64_t Step = 19;
+  for (; exponent >= Step; exponent -= Step) {
+    if (!mul_add(IntegerPowers[Step], 0)) return false;
   }
-  return exponent == 0 || mul_add(integer_powers[exponent], 0);
+  return exponent == 0 || mul_add(IntegerPowers[exponent], 0);
 }
 
 bool BigNumber::shift_left(uint64_t bits) {

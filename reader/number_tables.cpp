@@ -64,12 +64,12 @@ struct ConstBig {
 // entry is the top of 5^e; for e < 0 it is floor(2^(L+127) / 5^-e), L the bit
 // length of 5^-e, found by 128 steps of binary long division. The work is split
 // into chunks of n = |e| because each constant expression has its own budget.
-constexpr int chunk_size = 32;
-constexpr int chunk_count = -wide_power_min / chunk_size + 1;
+constexpr int ChunkSize = 32;
+constexpr int ChunkCount = -WidePowerMin / ChunkSize + 1;
 
 struct Chunk {
-  std::array<WidePower, chunk_size> positive{};  // e = n
-  std::array<WidePower, chunk_size> negative{};  // e = -n
+  std::array<WidePower, ChunkSize> positive{};  // e = n
+  std::array<WidePower, ChunkSize> negative{};  // e = -n
   bool exponents_match = true;  // floor_log2_pow10 agrees with the exact binary exponent
 };
 
@@ -78,9 +78,9 @@ constexpr Chunk generate_chunk(int first) {
   ConstBig five{};
   five.w[0] = 1;
   for (int n = 0; n < first; ++n) five.mul_small(5);
-  for (int n = first; n < first + chunk_size && n <= -wide_power_min; ++n, five.mul_small(5)) {
+  for (int n = first; n < first + ChunkSize && n <= -WidePowerMin; ++n, five.mul_small(5)) {
     int len = five.bit_length();
-    if (n <= wide_power_max) {
+    if (n <= WidePowerMax) {
       u128 top = five.top128();
       c.positive[n - first] = {static_cast<uint64_t>(top >> 64), static_cast<uint64_t>(top)};
       if (floor_log2_pow10(n) != n + len - 1) c.exponents_match = false;
@@ -106,7 +106,7 @@ constexpr Chunk generate_chunk(int first) {
 
 template <int I>
 struct ChunkHolder {
-  static constexpr Chunk value = generate_chunk(I * chunk_size);
+  static constexpr Chunk value = generate_chunk(I * ChunkSize);
 };
 
 template <int... I>
@@ -114,30 +114,30 @@ constexpr std::array<Chunk, sizeof...(I)> collect_chunks(std::integer_sequence<i
   return {ChunkHolder<I>::value...};
 }
 
-constexpr std::array<Chunk, chunk_count> chunks =
-    collect_chunks(std::make_integer_sequence<int, chunk_count>{});
+constexpr std::array<Chunk, ChunkCount> Chunks =
+    collect_chunks(std::make_integer_sequence<int, ChunkCount>{});
 
 struct Generated {
-  std::array<WidePower, wide_power_count> table{};
+  std::array<WidePower, WidePowerCount> table{};
   bool exponents_match = true;
 };
 
 constexpr Generated assemble() {
   Generated g;
-  for (int n = 0; n <= -wide_power_min; ++n) {
-    const Chunk& c = chunks[n / chunk_size];
+  for (int n = 0; n <= -WidePowerMin; ++n) {
+    const Chunk& c = Chunks[n / ChunkSize];
     if (!c.exponents_match) g.exponents_match = false;
-    if (n <= wide_power_max) g.table[n - wide_power_min] = c.positive[n % chunk_size];
-    if (n > 0) g.table[-n - wide_power_min] = c.negative[n % chunk_size];
+    if (n <= WidePowerMax) g.table[n - WidePowerMin] = c.positive[n % ChunkSize];
+    if (n > 0) g.table[-n - WidePowerMin] = c.negative[n % ChunkSize];
   }
   return g;
 }
 
-constexpr Generated generated = assemble();
-static_assert(generated.exponents_match);
+constexpr Generated Tables = assemble();
+static_assert(Tables.exponents_match);
 
 constexpr bool all_normalized_and_roundable() {
-  for (const WidePower& p : generated.table) {
+  for (const WidePower& p : Tables.table) {
     if ((p.hi >> 63) == 0) return false;
     // The estimate tier rounds the entry to its upper word; that must not overflow.
     if (p.hi == ~uint64_t{0}) return false;
@@ -146,14 +146,14 @@ constexpr bool all_normalized_and_roundable() {
 }
 static_assert(all_normalized_and_roundable());
 // Spot checks: 10^0 is 2^127 scaled; 10^1 is 0xA0...; 10^-1 is 0xCC...CC truncated.
-static_assert(generated.table[0 - wide_power_min].hi == uint64_t{1} << 63);
-static_assert(generated.table[0 - wide_power_min].lo == 0);
-static_assert(generated.table[1 - wide_power_min].hi == 0xA000000000000000);
-static_assert(generated.table[-1 - wide_power_min].hi == 0xCCCCCCCCCCCCCCCC);
-static_assert(generated.table[-1 - wide_power_min].lo == 0xCCCCCCCCCCCCCCCC);
+static_assert(Tables.table[0 - WidePowerMin].hi == uint64_t{1} << 63);
+static_assert(Tables.table[0 - WidePowerMin].lo == 0);
+static_assert(Tables.table[1 - WidePowerMin].hi == 0xA000000000000000);
+static_assert(Tables.table[-1 - WidePowerMin].hi == 0xCCCCCCCCCCCCCCCC);
+static_assert(Tables.table[-1 - WidePowerMin].lo == 0xCCCCCCCCCCCCCCCC);
 
 }  // namespace
 
-constinit const std::array<WidePower, wide_power_count> wide_powers = generated.table;
+constinit const std::array<WidePower, WidePowerCount> WidePowers = Tables.table;
 
 }  // namespace vellum

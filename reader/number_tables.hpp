@@ -20,7 +20,7 @@ inline constexpr uint8_t Digit = Zero | Nonzero;
 inline constexpr uint8_t NumberChar = Digit | Dot | Exponent;
 }  // namespace digit_class
 
-inline constexpr std::array<uint8_t, 256> digit_class_table = [] {
+inline constexpr std::array<uint8_t, 256> DigitClassTable = [] {
   std::array<uint8_t, 256> table{};
   table['0'] = digit_class::Zero;
   for (unsigned c = '1'; c <= '9'; ++c) table[c] = digit_class::Nonzero;
@@ -33,11 +33,11 @@ inline constexpr std::array<uint8_t, 256> digit_class_table = [] {
 }();
 
 constexpr bool is_number_char(uint8_t c) {
-  return (digit_class_table[c] & digit_class::NumberChar) != 0;
+  return (DigitClassTable[c] & digit_class::NumberChar) != 0;
 }
 
 // 10^0 .. 10^22: every one is exact in binary64.
-inline constexpr std::array<double, 23> exact_powers = [] {
+inline constexpr std::array<double, 23> ExactPowers = [] {
   std::array<double, 23> table{};
   double v = 1.0;
   for (double& entry : table) {
@@ -48,7 +48,7 @@ inline constexpr std::array<double, 23> exact_powers = [] {
 }();
 
 // 10^0 .. 10^19 as 64-bit integers.
-inline constexpr std::array<uint64_t, 20> integer_powers = [] {
+inline constexpr std::array<uint64_t, 20> IntegerPowers = [] {
   std::array<uint64_t, 20> table{};
   uint64_t v = 1;
   for (uint64_t& entry : table) {
@@ -63,11 +63,11 @@ struct WidePower {
   uint64_t hi;
   uint64_t lo;
 };
-inline constexpr int wide_power_min = -343;
-inline constexpr int wide_power_max = 324;
-inline constexpr int wide_power_count = wide_power_max - wide_power_min + 1;
-// Generated at compile time in number_tables.cpp; entry e sits at index e - wide_power_min.
-extern const std::array<WidePower, wide_power_count> wide_powers;
+inline constexpr int WidePowerMin = -343;
+inline constexpr int WidePowerMax = 324;
+inline constexpr int WidePowerCount = WidePowerMax - WidePowerMin + 1;
+// Generated at compile time in number_tables.cpp; entry e sits at index e - WidePowerMin.
+extern const std::array<WidePower, WidePowerCount> WidePowers;
 
 // floor(e * log2(10)) for |e| within the table's range (checked where the table is built).
 constexpr int64_t floor_log2_pow10(int64_t e) { return (e * 217706) >> 16; }

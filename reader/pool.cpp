@@ -1,5 +1,6 @@
 #include "reader/pool.hpp"
 
+#include <algorithm>
 #include <cstring>
 
 namespace vellum {
@@ -128,6 +129,18 @@ void* PoolAllocator::reallocate(void* context, void* block, size_t old_size, siz
   std::memcpy(moved, block, chunk->size - HeaderSize);
   release(context, block);
   return moved;
+}
+
+size_t parse_buffer_size(size_t length) {
+  // 12 bytes per input byte serve real documents with room to grow.
+  const size_t usual = ((length / 2) * 24 + 4344) & ~size_t{4095};
+  // The worst case: every container bracket a record of its own (at most
+  // 1024 open at once) and every other value at least two bytes ("0,"), so
+  // at most length / 2 + 1024 records, plus the header, the growth margin,
+  // the input copy with its zero tail, and the pool's own records.
+  const size_t records = length / 2 + 1024 + 4 + 8;
+  const size_t worst = 16 * 4 + round_up(length + ZeroTail) + 16 * records + 64;
+  return std::max(usual, worst);
 }
 
 }  // namespace vellum

@@ -33,4 +33,9 @@ struct PoolAllocator {
 };
 static_assert(sizeof(PoolAllocator) == 16);
 
+// The pool buffer for an input of `length` bytes: large enough that every
+// document fits, whatever its shape, so that whether a text reads depends
+// only on the text.
+size_t parse_buffer_size(size_t length);
+
 }  // namespace vellum

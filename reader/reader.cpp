@@ -42,22 +42,11 @@ constexpr const char* message_of(ReadErrorCode code) {
   return "";
 }
 
-struct Failure {
-  ReadErrorCode code;
-  const char* message;
-  const uint8_t* position;
-};
-
 struct ReadContext {
   ReaderAllocator allocator;
-  uint8_t* copy;
-  const uint8_t* end;       // end of the input inside the copy
-  const uint8_t* tail_end;  // one past the last zero byte
-  Failure failure;
+  InputCopy copy;
 
-  void fail(ReadErrorCode code, const uint8_t* position) {
-    failure = {code, message_of(code), position};
-  }
+  void fail(ReadErrorCode code, const uint8_t* position) { copy.fail(code, message_of(code), position); }
 };
 
 [[gnu::always_inline]] inline bool is_space(uint8_t c) { return has_class(c, char_class::Whitespace); }
@@ -69,7 +58,7 @@ struct ReadContext {
 
 // Minified text: the expected token is usually right there.
 struct CompactText {
-  static constexpr size_t bytes_per_slot = 6;
+  static constexpr size_t BytesPerSlot = 6;
   [[gnu::always_inline]] static inline uint8_t* skip(uint8_t* p) {
     if (!is_space(*p)) [[likely]] return p;
     return skip_space(p + 1);
@@ -78,7 +67,7 @@ struct CompactText {
 
 // Indented text: a line feed, then an indent of spaces, after most tokens.
 struct SpacedText {
-  static constexpr size_t bytes_per_slot = 16;
+  static constexpr size_t BytesPerSlot = 16;
   [[gnu::always_inline]] static inline uint8_t* skip(uint8_t* p) {
     if (*p == '\n') ++p;
     // p[0] is a space, so p[1] lies in the input or its zero tail.
@@ -102,23 +91,12 @@ constexpr uint32_t word_of(const char* s) {
 // never reach past the zero tail: 'f' is compared from the byte after it.
 [[gnu::always_inline]] inline uint8_t* read_scalar(ReadContext& cx, uint8_t* p, JsonValue* v) {
   switch (*p) {
-    case '"': {
-      StringFailure failure;
-      uint8_t* next = read_string(p, cx.tail_end, *v, failure);
-      if (next == nullptr) [[unlikely]]
-        cx.failure = {ReadErrorCode::InvalidString, failure.message, failure.position};
-      return next;
-    }
+    case '"':
+      return read_string(p, *v, cx.copy);
     case '-': case '0': case '1': case '2': case '3': case '4':
-    case '5': case '6': case '7': case '8': case '9': {
-      NumberFailure failure;
-      const uint8_t* next = read_number(p, *v, failure);
-      if (next == nullptr) [[unlikely]] {
-        cx.failure = {ReadErrorCode::InvalidNumber, failure.message, failure.position};
-        return nullptr;
-      }
-      return p + (next - p);
-    }
+    case '5': case '6': case '7': case '8': case '9':
+      // The number reader only reads; the copy it points into is ours.
+      return const_cast<uint8_t*>(read_number(p, *v, cx.copy));
     case 't':
       if (load_u32(p) == word_of("true")) {
         v->tag = tag::True;
@@ -174,8 +152,8 @@ struct Records {
 
 JsonDocument* fill_header(ReadContext& cx, JsonValue* base, JsonValue* last) {
   return new (static_cast<void*>(base))
-      JsonDocument{base + HeaderSlots, cx.allocator, static_cast<size_t>(cx.end - cx.copy),
-                   static_cast<size_t>(last - base) - (HeaderSlots - 1), cx.copy};
+      JsonDocument{base + HeaderSlots, cx.allocator, static_cast<size_t>(cx.copy.end - cx.copy.begin),
+                   static_cast<size_t>(last - base) - (HeaderSlots - 1), cx.copy.begin};
 }
 
 JsonDocument* read_root_scalar(ReadContext& cx, uint8_t* p) {
@@ -189,7 +167,7 @@ JsonDocument* read_root_scalar(ReadContext& cx, uint8_t* p) {
   p = read_scalar(cx, p, root);
   if (p != nullptr) {
     p = skip_space(p);
-    if (p == cx.end) return fill_header(cx, base, root);
+    if (p == cx.copy.end) return fill_header(cx, base, root);
     cx.fail(ReadErrorCode::TrailingContent, p);
   }
   cx.allocator.release(cx.allocator.context, base);
@@ -202,7 +180,7 @@ template <class Text>
 JsonDocument* read_root_container(ReadContext& cx, uint8_t* p) {
   Records records;
   records.slots =
-      std::min<size_t>(static_cast<size_t>(cx.end - p) / Text::bytes_per_slot, MaxEstimatedSlots) +
+      std::min<size_t>(static_cast<size_t>(cx.copy.end - p) / Text::BytesPerSlot, MaxEstimatedSlots) +
       ExtraSlots;
   records.base =
       static_cast<JsonValue*>(cx.allocator.allocate(cx.allocator.context, records.slots * RecordSize));
@@ -317,14 +295,9 @@ object_key:
     goto failed;
   }
   v = last + 1;
-  {
-    StringFailure failure;
-    next = read_string(p, cx.tail_end, *v, failure);
-    if (next == nullptr) [[unlikely]] {
-      cx.failure = {ReadErrorCode::InvalidString, failure.message, failure.position};
-      goto failed;
-    }
-  }
+  next = read_string(p, *v, cx.copy);
+  if (next == nullptr) [[unlikely]]
+    goto failed;
   p = next;
   last = v;
   ++count;
@@ -371,18 +344,12 @@ close:
 
 finish:
   p = skip_space(p);
-  if (p == cx.end) return fill_header(cx, records.base, last);
+  if (p == cx.copy.end) return fill_header(cx, records.base, last);
   cx.fail(ReadErrorCode::TrailingContent, p);
 
 failed:
   cx.allocator.release(cx.allocator.context, records.base);
   return nullptr;
-}
-
-void store_failure(DecodeError* error, ReadErrorCode code, const char* message, size_t position) {
-  error->code = static_cast<uint32_t>(code);
-  error->message = message;
-  error->position = position;
 }
 
 bool starts_literal(const uint8_t* p, size_t n, const char* literal, size_t literal_length) {
@@ -411,32 +378,25 @@ bool error_is_truncation(const uint8_t* position, const uint8_t* end, ReadErrorC
 JsonDocument* read_document(const uint8_t* input, size_t length, const ReaderAllocator* allocator,
                             DecodeError* error) {
   if (length == 0) {
-    store_failure(error, ReadErrorCode::TruncatedInput, message_of(ReadErrorCode::TruncatedInput), 0);
+    *error = {ReadErrorCode::TruncatedInput, message_of(ReadErrorCode::TruncatedInput), 0};
     return nullptr;
   }
-  ReadContext cx;
-  cx.allocator = allocator != nullptr ? *allocator : HeapAllocator;
-  cx.copy = length <= SIZE_MAX - ZeroTail
-                ? static_cast<uint8_t*>(cx.allocator.allocate(cx.allocator.context, length + ZeroTail))
-                : nullptr;
-  if (cx.copy == nullptr) {
-    store_failure(error, ReadErrorCode::OutOfMemory, message_of(ReadErrorCode::OutOfMemory), 0);
+  const ReaderAllocator memory = allocator != nullptr ? *allocator : HeapAllocator;
+  auto* copy = length <= SIZE_MAX - ZeroTail ? static_cast<uint8_t*>(memory.allocate(memory.context, length + ZeroTail))
+                                             : nullptr;
+  if (copy == nullptr) {
+    *error = {ReadErrorCode::OutOfMemory, message_of(ReadErrorCode::OutOfMemory), 0};
     return nullptr;
   }
-  std::memcpy(cx.copy, input, length);
-  std::memset(cx.copy + length, 0, ZeroTail);
-  cx.end = cx.copy + length;
-  cx.tail_end = cx.end + ZeroTail;
+  std::memcpy(copy, input, length);
+  std::memset(copy + length, 0, ZeroTail);
+  ReadContext cx{memory, {copy, copy + length, copy + length + ZeroTail, error}};
 
-  uint8_t* p = skip_space(cx.copy);
-  if (p == cx.end) {
-    cx.allocator.release(cx.allocator.context, cx.copy);
-    store_failure(error, ReadErrorCode::EmptyInput, message_of(ReadErrorCode::EmptyInput), 0);
-    return nullptr;
-  }
-
-  JsonDocument* document;
-  if (!has_class(*p, char_class::ContainerOpen))
+  uint8_t* p = skip_space(copy);
+  JsonDocument* document = nullptr;
+  if (p == cx.copy.end)
+    cx.fail(ReadErrorCode::EmptyInput, copy);
+  else if (!has_class(*p, char_class::ContainerOpen))
     document = read_root_scalar(cx, p);
   else if (is_space(p[1]) && is_space(p[2]))
     document = read_root_container<SpacedText>(cx, p);
@@ -446,13 +406,9 @@ JsonDocument* read_document(const uint8_t* input, size_t length, const ReaderAll
     return document;
 
   // The truncation rule looks at the bytes, so the copy goes last.
-  const Failure& f = cx.failure;
-  if (error_is_truncation(f.position, cx.end, f.code))
-    store_failure(error, ReadErrorCode::TruncatedInput, message_of(ReadErrorCode::TruncatedInput),
-                  length);
-  else
-    store_failure(error, f.code, f.message, static_cast<size_t>(f.position - cx.copy));
-  cx.allocator.release(cx.allocator.context, cx.copy);
+  if (error_is_truncation(copy + error->position, cx.copy.end, error->code))
+    *error = {ReadErrorCode::TruncatedInput, message_of(ReadErrorCode::TruncatedInput), length};
+  memory.release(memory.context, copy);
   return nullptr;
 }
 

@@ -24,18 +24,26 @@ struct JsonValue {
 };
 static_assert(sizeof(JsonValue) == 16);
 
+// Types 2 null, 3 boolean, 4 number, 5 string, 6 array, 7 object: the two
+// containers are the only types with bits 1 and 2 both set, so one test tells
+// them, and 0 and 1 stay unused so that a zeroed record is no value. The
+// subtype (bits 3-4) tells true from false and the three number forms apart
+// without another type.
 namespace tag {
 inline constexpr uint8_t Null = 2;
 inline constexpr uint8_t False = 3;
-inline constexpr uint8_t True = 11;
+inline constexpr uint8_t True = 3 | 1 << 3;
 inline constexpr uint8_t Unsigned = 4;
-inline constexpr uint8_t Signed = 12;
-inline constexpr uint8_t Real = 20;
+inline constexpr uint8_t Signed = 4 | 1 << 3;
+inline constexpr uint8_t Real = 4 | 2 << 3;
 inline constexpr uint8_t String = 5;
 inline constexpr uint8_t Array = 6;
 inline constexpr uint8_t Object = 7;
 }  // namespace tag
 
+// The values are fixed by the reader's interface rather than packed: 0 is
+// what a zero-filled record holds, and 1, 8, 12 and 13 name no failure of
+// this reader and stay unassigned, so that a code never changes meaning.
 enum class ReadErrorCode : uint32_t {
   OutOfMemory = 2,
   EmptyInput = 3,
@@ -49,10 +57,25 @@ enum class ReadErrorCode : uint32_t {
   DepthExceeded = 14,
 };
 
+// A failure, from where the reader finds it to where loads raises it.
 struct DecodeError {
-  uint32_t code;        // a ReadErrorCode
+  ReadErrorCode code;
   const char* message;  // static, NUL-terminated ASCII
   size_t position;      // byte offset into the input, at most its length
+};
+
+// What the token readers work on: the reader's private copy of the input,
+// followed by zero bytes, and the record a failure in it goes to.
+struct InputCopy {
+  uint8_t* begin;
+  const uint8_t* end;       // end of the input inside the copy
+  const uint8_t* tail_end;  // one past the last zero byte
+  DecodeError* error;
+
+  // A failure at `at` (inside the copy), reported as an offset into the input.
+  void fail(ReadErrorCode code, const char* message, const uint8_t* at) const {
+    *error = {code, message, static_cast<size_t>(at - begin)};
+  }
 };
 
 }  // namespace vellum

@@ -1,17 +1,19 @@
 // The module's front door: its definition and exec slot.
+#include "base/cpu_features.hpp"
+#include "src/deserialize/key_cache.hpp"
+#include "src/deserialize/loads.hpp"
 #include "src/export.hpp"
 #include "src/fatal.hpp"
+#include "src/once.hpp"
 #include "src/options.hpp"
 #include "src/python.hpp"
-#include "src/deserialize/loads.hpp"
 #include "src/serialize/dumps.hpp"
 #include "src/typeref.hpp"
-
 
 namespace vellum {
 namespace {
 
-constexpr const char version[] = "3.11.9";
+constexpr const char Version[] = "3.11.9";
 
 struct Function {
   const char* name;
@@ -20,16 +22,47 @@ struct Function {
   const char* doc;
 };
 
-const Function functions[] = {
+const Function Functions[] = {
     {"dumps", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(dumps)), METH_FASTCALL | METH_KEYWORDS,
-     dumps_doc},
-    {"loads", loads, METH_O, loads_doc},
+     DumpsDoc},
+    {"loads", loads, METH_O, LoadsDoc},
 };
 
-void add_function(PyObject* module, PyObject* module_name, const Function& f) {
+// The process-wide state that every module object shares.
+bool set_up_shared_state() {
+  if (KEY_MAP == nullptr) create_key_map();
+  return fill_type_refs();
+}
+
+Once shared_state;
+
+// PyModule_Add takes the value's reference, and reports a null value itself.
+bool add(PyObject* module, const char* name, PyObject* value) { return PyModule_Add(module, name, value) == 0; }
+
+bool add_function(PyObject* module, PyObject* module_name, const Function& f) {
   auto* def = static_cast<PyMethodDef*>(checked_malloc(sizeof(PyMethodDef)));
   *def = PyMethodDef{f.name, f.meth, f.flags, f.doc};
-  PyModule_Add(module, f.name, PyCMethod_New(def, nullptr, module_name, nullptr));
+  return add(module, f.name, PyCMethod_New(def, nullptr, module_name, nullptr));
+}
+
+bool add_attributes(PyObject* module) {
+  if (!add(module, "__version__", PyUnicode_FromStringAndSize(Version, sizeof(Version) - 1))) return false;
+
+  PyObject* module_name = PyUnicode_InternFromString("vellum");
+  if (module_name == nullptr) return false;
+  for (const Function& f : Functions) {
+    if (!add_function(module, module_name, f)) {
+      Py_DECREF(module_name);
+      return false;
+    }
+  }
+  Py_DECREF(module_name);
+
+  if (!add(module, "Fragment", Py_NewRef(reinterpret_cast<PyObject*>(type_refs.type_fragment)))) return false;
+  for (const OptionConstant& c : OptionConstants)
+    if (PyModule_AddIntConstant(module, c.name, c.value) != 0) return false;
+  return add(module, "JSONDecodeError", Py_NewRef(type_refs.exc_decode)) &&
+         add(module, "JSONEncodeError", Py_NewRef(type_refs.exc_encode));
 }
 
 }  // namespace
@@ -37,23 +70,16 @@ void add_function(PyObject* module, PyObject* module_name, const Function& f) {
 
 extern "C" VELLUM_EXPORT int vellum_init_exec(PyObject* module) {
   using namespace vellum;
-  if (!init_type_refs()) return -1;
-
-  PyModule_Add(module, "__version__", PyUnicode_FromStringAndSize(version, sizeof(version) - 1));
-
-  PyObject* module_name = PyUnicode_InternFromString("vellum");
-  if (module_name == nullptr) return -1;
-  for (const Function& f : functions) add_function(module, module_name, f);
-  Py_DECREF(module_name);
-
-  PyModule_Add(module, "Fragment", Py_NewRef(reinterpret_cast<PyObject*>(type_refs.type_fragment)));
-  for (const OptionConstant& c : option_constants) PyModule_AddIntConstant(module, c.name, c.value);
-  PyModule_Add(module, "JSONDecodeError", Py_NewRef(type_refs.exc_decode));
-  PyModule_Add(module, "JSONEncodeError", Py_NewRef(type_refs.exc_encode));
-  // A failed addition leaves its exception pending; report it rather than
-  // hand out a half-filled module.
-  return PyErr_Occurred() ? -1 : 0;
+  // A failure leaves its exception pending: the import fails with it rather
+  // than hand out a half-filled module.
+  if (!shared_state.run(set_up_shared_state)) return -1;
+  return add_attributes(module) ? 0 : -1;
 }
+
+// Test hooks: the host's processor features, and those the routine tables
+// were chosen by (within the VELLUM_CPU cap).
+extern "C" VELLUM_EXPORT uint64_t vellum_host_features() { return vellum::cpu::features(); }
+extern "C" VELLUM_EXPORT uint64_t vellum_selected_features() { return vellum::cpu::selected_features(); }
 
 PyMODINIT_FUNC PyInit_vellum() {
   using vellum::checked_malloc;

@@ -28,7 +28,7 @@ struct OptionConstant {
   const char* name;
   Options value;
 };
-inline constexpr OptionConstant option_constants[] = {
+inline constexpr OptionConstant OptionConstants[] = {
     {"OPT_APPEND_NEWLINE", OPT_APPEND_NEWLINE},
     {"OPT_INDENT_2", OPT_INDENT_2},
     {"OPT_NAIVE_UTC", OPT_NAIVE_UTC},

@@ -1,11 +1,7 @@
 #include "src/typeref.hpp"
 
-#include <sched.h>
-
-#include "src/deserialize/key_cache.hpp"
 #include "src/fatal.hpp"
 #include "src/fragment.hpp"
-#include "src/routines.hpp"
 
 #include <datetime.h>
 
@@ -15,15 +11,11 @@ TypeRefs type_refs{};
 
 namespace {
 
-// 0: not run (or failed), 1: running, 2: complete.
-std::atomic<int> init_state{0};
-
 PyTypeObject* as_type(PyObject* obj) { return reinterpret_cast<PyTypeObject*>(obj); }
 
-bool fill_type_refs() {
-  if (KEY_MAP == nullptr) create_key_map();
-  select_routines();
+}  // namespace
 
+bool fill_type_refs() {
   TypeRefs& t = type_refs;
   t.obj_none = Py_None;
   t.obj_true = Py_True;
@@ -94,24 +86,6 @@ bool fill_type_refs() {
   t.exc_decode = PyErr_NewException("vellum.JSONDecodeError", json_decode_error, nullptr);
   Py_DECREF(json_decode_error);
   return t.exc_decode != nullptr;
-}
-
-}  // namespace
-
-bool init_type_refs() {
-  for (;;) {
-    int expected = 0;
-    if (init_state.compare_exchange_strong(expected, 1, std::memory_order_acquire)) break;
-    if (expected == 2) return true;
-    // Another thread is initialising and may need the interpreter lock to
-    // finish an import: wait without holding it.
-    Py_BEGIN_ALLOW_THREADS
-    sched_yield();
-    Py_END_ALLOW_THREADS
-  }
-  const bool ok = fill_type_refs();
-  init_state.store(ok ? 2 : 0, std::memory_order_release);
-  return ok;
 }
 
 PyObject* import_type_attribute(const char* module_name, const char* attribute) {

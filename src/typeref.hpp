@@ -7,7 +7,6 @@
 #include <cstdint>
 
 #include "src/python.hpp"
-#include "src/serialize/escape/escape.hpp"
 
 namespace vellum {
 
@@ -32,9 +31,6 @@ struct NumpyTypes {
 struct NumpyCell {
   NumpyTypes* types;
 };
-
-// Creates a str from valid UTF-8; null with MemoryError pending on failure.
-using Utf8ToStrRoutine = PyObject* (*)(const uint8_t* p, size_t n);
 
 struct TypeRefs {
   PyObject* obj_none;
@@ -86,13 +82,9 @@ struct TypeRefs {
 
 extern TypeRefs type_refs;
 
-// Selected once at initialisation; AVX-512 forms where the processor has them.
-extern EscapeRoutine escape_routine;
-extern Utf8ToStrRoutine utf8_to_str_routine;
-
-// Runs the one-time initialisation unless it has completed. Returns false
+// Fills the table; part of the one-time set-up that module exec runs. False
 // with a Python exception pending when an import it needs failed.
-bool init_type_refs();
+bool fill_type_refs();
 
 // A new reference to module_name.attribute, looked up in the module's dict.
 PyObject* import_type_attribute(const char* module_name, const char* attribute);

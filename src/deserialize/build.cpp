@@ -2,6 +2,7 @@
 
 #include "src/deserialize/key_cache.hpp"
 #include "src/ffi/internal.hpp"
+#include "src/str/utf8_to_str.hpp"
 #include "src/typeref.hpp"
 
 namespace vellum {
@@ -17,7 +18,7 @@ const JsonValue* next_sibling(const JsonValue* v) {
 
 PyObject* new_str(const JsonValue* v) {
   const size_t n = v->length();
-  return n == 0 ? Py_NewRef(type_refs.empty_str) : utf8_to_str_routine(v->text, n);
+  return n == 0 ? Py_NewRef(type_refs.empty_str) : utf8_to_str(v->text, n);
 }
 
 // Scalars, and containers created empty at their final size (filled later,
@@ -64,7 +65,7 @@ bool fill_list(PyObject* list, const JsonValue* array) {
 PyObject* dict_key(const JsonValue* key) {
   const size_t n = key->length();
   if (n <= MaxCachedKeyLength) return key_str(key->text, n);
-  PyObject* str = utf8_to_str_routine(key->text, n);
+  PyObject* str = utf8_to_str(key->text, n);
   if (str != nullptr) ffi::set_str_hash(str);
   return str;
 }

@@ -2,22 +2,21 @@
 
 #include <cstring>
 
-#include "src/deserialize/utf8/utf8_count.hpp"
 #include "src/pyref.hpp"
+#include "src/str/utf8/utf8_routines.hpp"
+#include "src/str/utf8_to_str.hpp"
 #include "src/typeref.hpp"
 
 namespace vellum {
 
-void raise_decode_error(const LoadsFailure& failure) {
+void raise_decode_error(const char* message, const uint8_t* document, size_t document_length, size_t position) {
   // Anything pending (the str encoder's error for a lone surrogate) is
   // replaced, not chained.
   PyErr_Clear();
-  const size_t chars = failure.document ? count_utf8_chars(failure.document, failure.position) : 0;
+  const size_t chars = document ? utf8_routines.count_chars(document, position) : 0;
   PyRef pos = PyRef::steal(PyLong_FromSize_t(chars));
-  PyRef msg = PyRef::steal(
-      utf8_to_str_routine(reinterpret_cast<const uint8_t*>(failure.message), std::strlen(failure.message)));
-  PyRef doc = PyRef::steal(failure.document ? utf8_to_str_routine(failure.document, failure.document_length)
-                                            : Py_NewRef(type_refs.empty_str));
+  PyRef msg = PyRef::steal(utf8_to_str(reinterpret_cast<const uint8_t*>(message), std::strlen(message)));
+  PyRef doc = PyRef::steal(document ? utf8_to_str(document, document_length) : Py_NewRef(type_refs.empty_str));
   if (!pos || !msg || !doc) return;
   PyRef args = PyRef::steal(PyTuple_Pack(3, msg.get(), doc.get(), pos.get()));
   if (!args) return;

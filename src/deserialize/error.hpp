@@ -6,15 +6,11 @@
 
 namespace vellum {
 
-struct LoadsFailure {
-  const char* message;    // static UTF-8 text
-  const uint8_t* document;  // the input text, or null when it is not known to be text
-  size_t document_length;
-  size_t position;        // byte offset into the document, on a character boundary
-};
-
-// Sets JSONDecodeError with `pos` counted in characters. If building the
-// exception itself runs out of memory, MemoryError is left pending instead.
-void raise_decode_error(const LoadsFailure& failure);
+// Sets JSONDecodeError with `message` (static UTF-8 text), the document (the
+// input text, or null when it is not known to be text) and `pos` counted in
+// characters from the byte offset `position` (on a character boundary). If
+// building the exception runs out of memory, MemoryError is left pending
+// instead.
+void raise_decode_error(const char* message, const uint8_t* document, size_t document_length, size_t position);
 
 }  // namespace vellum

@@ -8,6 +8,7 @@
 
 #include "src/fatal.hpp"
 #include "src/ffi/internal.hpp"
+#include "src/str/utf8_to_str.hpp"
 #include "src/typeref.hpp"
 
 namespace vellum {
@@ -83,7 +84,7 @@ PyObject* key_str(const uint8_t* p, size_t n) {
   if (slot.key != nullptr && slot.hash == hash && same_text(slot.key, p, n)) [[likely]]
     return Py_NewRef(slot.key);
 
-  PyObject* str = n == 0 ? Py_NewRef(type_refs.empty_str) : utf8_to_str_routine(p, n);
+  PyObject* str = n == 0 ? Py_NewRef(type_refs.empty_str) : utf8_to_str(p, n);
   if (str == nullptr) return nullptr;
   ffi::set_str_hash(str);
   Py_XSETREF(slot.key, Py_NewRef(str));

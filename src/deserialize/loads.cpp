@@ -1,25 +1,28 @@
 #include "src/deserialize/loads.hpp"
 
-#include <algorithm>
-#include <cstring>
-
 #include "reader/document.hpp"
 #include "reader/pool.hpp"
 #include "src/deserialize/build.hpp"
 #include "src/deserialize/error.hpp"
-#include "src/deserialize/utf8/validate.hpp"
-#include "src/serialize/string.hpp"
+#include "src/str/utf8/utf8_routines.hpp"
+#include "src/str/utf8_view.hpp"
 #include "src/typeref.hpp"
 
 namespace vellum {
 namespace {
 
-constexpr const char input_type_message[] = "Input must be bytes, bytearray, memoryview, or str";
-constexpr const char utf8_message[] = "str is not valid UTF-8: surrogates not allowed";
-constexpr const char empty_message[] = "Input is a zero-length, empty document";
-constexpr const char buffer_message[] = "Not enough memory to allocate buffer for parsing";
+constexpr const char InputTypeMessage[] = "Input must be bytes, bytearray, memoryview, or str";
+constexpr const char Utf8Message[] = "str is not valid UTF-8: surrogates not allowed";
+constexpr const char EmptyMessage[] = "Input is a zero-length, empty document";
+constexpr const char BufferMessage[] = "Not enough memory to allocate buffer for parsing";
 
-constexpr size_t round_up16(size_t n) { return (n + 15) & ~size_t{15}; }
+// What acquiring the input came to.
+enum class Acquired {
+  Text,         // data() and size() hold valid UTF-8
+  WrongType,    // not one of the accepted types, or a memoryview that is not contiguous
+  NotUtf8,      // byte input that is not UTF-8, or a str with a lone surrogate
+  RaisedError,  // the interpreter refused the buffer (a released memoryview): its exception stands
+};
 
 // The input's UTF-8 text, borrowed from the input object. A buffer is held
 // (and released on destruction) only for memoryviews.
@@ -32,30 +35,28 @@ class InputView {
     if (buffer_.obj != nullptr) PyBuffer_Release(&buffer_);
   }
 
-  // Null on success, else the failure's message (with a Python exception
-  // pending for a released memoryview, which is raised as it is).
-  const char* acquire(PyObject* obj) {
+  Acquired acquire(PyObject* obj) {
     PyTypeObject* type = Py_TYPE(obj);
     if (type == &PyBytes_Type) {
       set(PyBytes_AS_STRING(obj), PyBytes_GET_SIZE(obj));
     } else if (type == &PyUnicode_Type) {
       Utf8View text;
-      if (!string_utf8(obj, text)) return utf8_message;
+      if (!string_utf8(obj, text)) return Acquired::NotUtf8;
       data_ = text.data;
       size_ = text.size;
-      return nullptr;  // the interpreter's encoder guarantees valid UTF-8
+      return Acquired::Text;  // the interpreter's encoder guarantees valid UTF-8
     } else if (type == &PyByteArray_Type) {
       set(PyByteArray_AS_STRING(obj), PyByteArray_GET_SIZE(obj));
     } else if (type == &PyMemoryView_Type) {
       // Through the buffer protocol, which refuses a released view instead
       // of handing out memory that may be gone.
-      if (PyObject_GetBuffer(obj, &buffer_, PyBUF_FULL_RO) != 0) return nullptr;
-      if (!PyBuffer_IsContiguous(&buffer_, 'C')) return input_type_message;
+      if (PyObject_GetBuffer(obj, &buffer_, PyBUF_FULL_RO) != 0) return Acquired::RaisedError;
+      if (!PyBuffer_IsContiguous(&buffer_, 'C')) return Acquired::WrongType;
       set(buffer_.buf, buffer_.len);
     } else {
-      return input_type_message;
+      return Acquired::WrongType;
     }
-    return validate_utf8(data_, size_) ? nullptr : utf8_message;
+    return utf8_routines.validate(data_, size_) ? Acquired::Text : Acquired::NotUtf8;
   }
 
   const uint8_t* data() const { return data_; }
@@ -72,8 +73,9 @@ class InputView {
   size_t size_ = 0;
 };
 
-PyObject* fail(const char* message, const uint8_t* document = nullptr, size_t length = 0, size_t position = 0) {
-  raise_decode_error(LoadsFailure{message, document, length, position});
+// A failure found before the input is known to be text: no document.
+PyObject* fail(const char* message) {
+  raise_decode_error(message, nullptr, 0, 0);
   return nullptr;
 }
 
@@ -123,35 +125,34 @@ class ParseBuffer {
 
 }  // namespace
 
-size_t parse_buffer_size(size_t length) {
-  // 12 bytes per input byte serve real documents with room to grow.
-  const size_t usual = ((length / 2) * 24 + 4344) & ~size_t{4095};
-  // The worst case: every container bracket a record of its own (at most
-  // 1024 open at once) and every other value at least two bytes ("0,"), so
-  // at most length / 2 + 1024 records, plus the header, the growth margin,
-  // the input copy with its zero tail, and the pool's own records.
-  const size_t records = length / 2 + 1024 + 4 + 8;
-  const size_t worst = 16 * 4 + round_up16(length + ZeroTail) + 16 * records + 64;
-  return std::max(usual, worst);
-}
-
 }  // namespace vellum
 
 extern "C" PyObject* loads(PyObject*, PyObject* obj) {
   using namespace vellum;
   InputView input;
-  if (const char* message = input.acquire(obj)) return fail(message);
-  if (PyErr_Occurred()) return nullptr;  // a released memoryview: its ValueError stands
+  switch (input.acquire(obj)) {
+    case Acquired::Text:
+      break;
+    case Acquired::WrongType:
+      return fail(InputTypeMessage);
+    case Acquired::NotUtf8:
+      return fail(Utf8Message);
+    case Acquired::RaisedError:
+      return nullptr;
+  }
 
   const uint8_t* text = input.data();
   const size_t length = input.size();
-  if (length == 0) return fail(empty_message);
+  if (length == 0) return fail(EmptyMessage);
   if (length == 2) {
     if (PyObject* result = two_byte_document(text)) return result;
   }
 
   ParseBuffer buffer(parse_buffer_size(length));
-  if (buffer.data() == nullptr) return fail(buffer_message, text, length, 0);
+  if (buffer.data() == nullptr) {
+    raise_decode_error(BufferMessage, text, length, 0);
+    return nullptr;
+  }
 
   ReaderAllocator allocator{};
   PoolAllocator::init(&allocator, buffer.data(), buffer.size());
@@ -167,5 +168,6 @@ extern "C" PyObject* loads(PyObject*, PyObject* obj) {
   }
   // The reader's messages are static: the buffer may go first.
   buffer.release();
-  return fail(error.message, text, length, error.position);
+  raise_decode_error(error.message, text, length, error.position);
+  return nullptr;
 }

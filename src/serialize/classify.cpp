@@ -1,4 +1,5 @@
 #include "src/serialize/serializer.hpp"
+#include "src/typeref.hpp"
 
 namespace vellum {
 

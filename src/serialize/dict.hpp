@@ -1,11 +1,14 @@
 // Dicts and dict subclasses as JSON objects, read with PyDict_Next (never
-// through a subclass's methods). Included by serializer.hpp.
+// through a subclass's methods). Part of the recursion: included only by
+// serializer-inl.hpp.
 #pragma once
 
 #include <algorithm>
 #include <cstring>
 
+#include "src/pyref.hpp"
 #include "src/serialize/serializer.hpp"
+#include "src/serialize/string.hpp"
 
 namespace vellum {
 

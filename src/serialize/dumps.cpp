@@ -2,7 +2,7 @@
 #include "src/serialize/dumps.hpp"
 
 #include "src/ffi/long.hpp"
-#include "src/serialize/serializer.hpp"
+#include "src/serialize/serializer-inl.hpp"
 
 namespace vellum {
 namespace {

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "src/str/utf8_to_str.hpp"
 #include "src/typeref.hpp"
 
 namespace vellum {
@@ -61,7 +62,7 @@ PyObject* encode_error_message(EncodeStatus status) {
       return status.payload;
     default: {
       const char* text = encode_error_text(status.kind);
-      return utf8_to_str_routine(reinterpret_cast<const uint8_t*>(text), std::strlen(text));
+      return utf8_to_str(reinterpret_cast<const uint8_t*>(text), std::strlen(text));
     }
   }
 }

@@ -1,18 +1,14 @@
-// The recursive value serializer, written once over the layout operations.
-// Only dumps.cpp instantiates it, so the whole recursion lives in one unit.
+// The recursive value serializer's declarations: the state it carries, the
+// kinds of objects, and the steps of the recursion. The steps are written
+// once over the layout operations in serializer-inl.hpp, which only dumps.cpp
+// includes, so the whole recursion lives in one unit.
 #pragma once
 
 #include <cstdint>
 
-#include "src/fragment.hpp"
 #include "src/options.hpp"
-#include "src/pyref.hpp"
 #include "src/python.hpp"
 #include "src/serialize/error.hpp"
-#include "src/serialize/layout.hpp"
-#include "src/serialize/number.hpp"
-#include "src/serialize/string.hpp"
-#include "src/typeref.hpp"
 
 namespace vellum {
 
@@ -62,129 +58,26 @@ bool is_numpy_scalar(PyTypeObject* type);
 
 inline EncodeStatus python_error() { return EncodeStatus::fail(EncodeErrorKind::PythonError); }
 
-inline EncodeStatus write_literal(OutputBuffer& out, const char (&word)[9], size_t length) {
-  if (!out.reserve(ScalarReserve)) [[unlikely]]
-    return python_error();
-  out.write_word(word, length);
-  return EncodeStatus::ok();
-}
-
-inline EncodeStatus write_fragment(OutputBuffer& out, PyObject* content) {
-  PyTypeObject* type = Py_TYPE(content);
-  bool written;
-  if (type == &PyBytes_Type) {
-    written = out.write_raw(reinterpret_cast<const uint8_t*>(PyBytes_AS_STRING(content)),
-                            static_cast<size_t>(PyBytes_GET_SIZE(content)));
-  } else if (type == &PyUnicode_Type) {
-    Utf8View text;
-    if (!string_utf8(content, text)) return EncodeStatus::fail(EncodeErrorKind::StrNotUtf8);
-    written = out.write_raw(text.data, text.size);
-  } else {
-    return EncodeStatus::fail(EncodeErrorKind::FragmentBadContent);
-  }
-  return written ? EncodeStatus::ok() : python_error();
-}
-
-template <class Layout>
-EncodeStatus serialize_value(SerializeContext ctx, Layout& layout);
-template <class Layout>
-EncodeStatus serialize_other(SerializeContext ctx, Layout& layout);
-template <class Layout, bool IsTuple>
-EncodeStatus serialize_sequence(PyObject* seq, SerializeContext ctx, Layout& layout);
-template <class Layout>
-EncodeStatus serialize_dict(PyObject* dict, SerializeContext ctx, Layout& layout);
-
-// The fast chain of exact types, inlined into every container loop.
-template <class Layout>
-[[gnu::always_inline]] inline EncodeStatus serialize_item(SerializeContext ctx, Layout& layout) {
-  PyObject* obj = ctx.object;
-  PyTypeObject* type = Py_TYPE(obj);
-  OutputBuffer& out = layout.out();
-  if (type == &PyUnicode_Type) return write_str(out, obj);
-  if (type == &PyLong_Type) return write_int(out, obj, state::options(ctx.state));
-  if (type == &PyBool_Type) return obj == Py_True ? write_literal(out, "true\0\0\0\0", 4)
-                                                  : write_literal(out, "false\0\0\0", 5);
-  if (obj == Py_None) return write_literal(out, "null\0\0\0\0", 4);
-  if (type == &PyFloat_Type) return write_f64(out, PyFloat_AS_DOUBLE(obj)) ? EncodeStatus::ok() : python_error();
-  if (type == &PyList_Type) return serialize_sequence<Layout, false>(obj, ctx, layout);
-  if (type == &PyDict_Type) return serialize_dict(obj, ctx, layout);
-  return serialize_other(ctx, layout);
-}
-
-template <class Layout>
-EncodeStatus serialize_value(SerializeContext ctx, Layout& layout) {
-  return serialize_item(ctx, layout);
-}
-
-template <class Layout>
-EncodeStatus serialize_with_default(SerializeContext ctx, Layout& layout) {
-  PyObject* obj = ctx.object;
-  if (ctx.default_ == nullptr) return EncodeStatus::not_serializable(obj);
-  if (state::default_depth(ctx.state) == state::MaxDepth)
-    return EncodeStatus::fail(EncodeErrorKind::DefaultTooDeep);
-  PyObject* args[2] = {nullptr, obj};
-  PyRef result = PyRef::steal(PyObject_Vectorcall(ctx.default_, args + 1, 1 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
-  // default's exception stays pending and becomes the cause.
-  if (!result) return EncodeStatus::not_serializable(obj);
-  return serialize_value({result.get(), ctx.default_, ctx.state + state::DefaultDepthUnit}, layout);
-}
-
 // Enters a container: one level deeper, failing past the limit.
 inline bool enter_container(uint32_t& s) {
   s += state::ContainerDepthUnit;
   return state::container_depth(s) < state::MaxDepth;
 }
 
-// Lists, list subclasses and tuples. Items may run Python code (default)
-// that changes the list, so its size and storage are read afresh at every
-// step, and the sequence itself is held while it is written.
-template <class Layout, bool IsTuple>
-[[gnu::noinline]] EncodeStatus serialize_sequence(PyObject* seq, SerializeContext ctx, Layout& layout) {
-  if (Py_SIZE(seq) == 0) return layout.empty_array() ? EncodeStatus::ok() : python_error();
-  uint32_t s = ctx.state;
-  if (!enter_container(s)) return EncodeStatus::fail(EncodeErrorKind::TooDeep);
-  const PyRef hold = PyRef::borrow(seq);
-  if (!layout.open_array()) return python_error();
-  for (Py_ssize_t i = 0; i < Py_SIZE(seq); ++i) {
-    PyObject* item = IsTuple ? PyTuple_GET_ITEM(seq, i) : PyList_GET_ITEM(seq, i);
-    if (!layout.before_element(i == 0)) [[unlikely]]
-      return python_error();
-    VELLUM_TRY(serialize_item({item, ctx.default_, s}, layout));
-    layout.after_element();
-  }
-  return layout.close_array() ? EncodeStatus::ok() : python_error();
-}
-
-}  // namespace vellum
-
-#include "src/serialize/dict.hpp"
-
-namespace vellum {
-
+// The steps of the recursion, each over a layout (CompactLayout or
+// IndentLayout). serialize_value is the entry; serialize_item is the fast
+// chain of exact types that every container loop inlines.
 template <class Layout>
-[[gnu::noinline]] EncodeStatus serialize_other(SerializeContext ctx, Layout& layout) {
-  PyObject* obj = ctx.object;
-  OutputBuffer& out = layout.out();
-  switch (classify_slow(Py_TYPE(obj), state::options(ctx.state))) {
-    case ObjectKind::KindInt:
-      return write_int(out, obj, state::options(ctx.state));
-    case ObjectKind::KindList:
-      return serialize_sequence<Layout, false>(obj, ctx, layout);
-    case ObjectKind::KindTuple:
-      return serialize_sequence<Layout, true>(obj, ctx, layout);
-    case ObjectKind::KindDict:
-      return serialize_dict(obj, ctx, layout);
-    case ObjectKind::KindStrSubclass: {
-      Utf8View text;
-      if (!subclass_utf8(obj, text)) return EncodeStatus::fail(EncodeErrorKind::StrNotUtf8);
-      return write_string(out, text) ? EncodeStatus::ok() : python_error();
-    }
-    case ObjectKind::KindFragment:
-      return write_fragment(out, reinterpret_cast<Fragment*>(obj)->content);
-    default:
-      // Including the kinds whose native writers are not built yet.
-      return serialize_with_default(ctx, layout);
-  }
-}
+EncodeStatus serialize_value(SerializeContext ctx, Layout& layout);
+template <class Layout>
+[[gnu::always_inline]] inline EncodeStatus serialize_item(SerializeContext ctx, Layout& layout);
+template <class Layout>
+EncodeStatus serialize_other(SerializeContext ctx, Layout& layout);
+template <class Layout>
+EncodeStatus serialize_with_default(SerializeContext ctx, Layout& layout);
+template <class Layout, bool IsTuple>
+EncodeStatus serialize_sequence(PyObject* seq, SerializeContext ctx, Layout& layout);
+template <class Layout>
+EncodeStatus serialize_dict(PyObject* dict, SerializeContext ctx, Layout& layout);
 
 }  // namespace vellum

@@ -1,6 +1,4 @@
 #include <gtest/gtest.h>
-#include <sys/mman.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -10,30 +8,26 @@
 #include <string>
 #include <vector>
 
-#include "src/cpu_features.hpp"
+#include "base/cpu_features.hpp"
 #include "src/serialize/escape/escape.hpp"
 #include "src/serialize/escape/escape_table.hpp"
 
+#include "tests/cpp/guard_pages.hpp"
 #include "tests/cpp/test_scale.hpp"
+#include "tests/cpp/variants.hpp"
 
 namespace {
 
-using vellum::EscapeRoutine;
+using vellum::EscapeFn;
 using Bytes = std::vector<uint8_t>;
+using Form = vellum::test::Form<EscapeFn>;
 
-using vellum::testing::test_scale;
+using vellum::test::test_scale;
 
-struct Form {
-  const char* name;
-  EscapeRoutine routine;
-};
-
-// Every form this host can run: the native ones, and the portable build of
-// the AVX-512 form always.
 std::vector<Form> forms() {
-  std::vector<Form> f{{"sse2", &vellum::escape_sse2}, {"avx512_simde", &vellum::avx512_simde::escape_string}};
-  if (vellum::cpu::has(vellum::cpu::Avx512Vl)) f.push_back({"avx512", &vellum::avx512::escape_string});
-  return f;
+  return vellum::test::forms<EscapeFn>(&vellum::portable::escape_string,
+                                          {{"avx512", vellum::cpu::Avx512Vl, &vellum::avx512::escape_string,
+                                            &vellum::avx512_simde::escape_string}});
 }
 
 // Written from the JSON grammar, independently of the tables.
@@ -105,7 +99,7 @@ Bytes text(const std::string& s) { return Bytes(s.begin(), s.end()); }
 
 TEST(EscapeTable, EntriesAreTheJsonEscapes) {
   for (unsigned b = 0; b < 96; ++b) {
-    const auto& e = vellum::escape_table[b];
+    const auto& e = vellum::EscapeTable[b];
     const Bytes one{static_cast<uint8_t>(b)};
     if (!vellum::needs_escape(static_cast<uint8_t>(b))) {
       EXPECT_EQ(e, vellum::EscapeEntry{}) << b;
@@ -118,19 +112,21 @@ TEST(EscapeTable, EntriesAreTheJsonEscapes) {
     const uint8_t pad = e[7] == 2 ? '0' : 0;
     for (unsigned i = e[7]; i < 7; ++i) EXPECT_EQ(e[i], pad) << b << " byte " << i;
   }
-  EXPECT_EQ(vellum::escape_table[0x1F], (vellum::EscapeEntry{'\\', 'u', '0', '0', '1', 'f', 0, 6}));
-  EXPECT_EQ(vellum::escape_table['\n'], (vellum::EscapeEntry{'\\', 'n', '0', '0', '0', '0', '0', 2}));
+  EXPECT_EQ(vellum::EscapeTable[0x1F], (vellum::EscapeEntry{'\\', 'u', '0', '0', '1', 'f', 0, 6}));
+  EXPECT_EQ(vellum::EscapeTable['\n'], (vellum::EscapeEntry{'\\', 'n', '0', '0', '0', '0', '0', 2}));
 }
 
 TEST(EscapeTable, NeedsEscapeMarksControlQuoteBackslash) {
   for (unsigned b = 0; b < 256; ++b)
-    EXPECT_EQ(vellum::needs_escape_table[b] != 0, b < 0x20 || b == 0x22 || b == 0x5C) << b;
+    EXPECT_EQ(vellum::NeedsEscapeTable[b] != 0, b < 0x20 || b == 0x22 || b == 0x5C) << b;
 }
 
-TEST(Escape, SelectionFollowsProcessor) {
-  const EscapeRoutine want = vellum::cpu::has(vellum::cpu::Avx512Vl) ? &vellum::avx512::escape_string
-                                                                      : &vellum::escape_sse2;
-  EXPECT_EQ(vellum::select_escape_routine(), want);
+TEST(Escape, SelectionFollowsFeatures) {
+  using namespace vellum;
+  EXPECT_EQ(select_escape_routines(0).escape_string, &portable::escape_string);
+  EXPECT_EQ(select_escape_routines(cpu::Avx2 | cpu::F16c).escape_string, &portable::escape_string);
+  EXPECT_EQ(select_escape_routines(cpu::Avx2 | cpu::Avx512Vl).escape_string, &avx512::escape_string);
+  EXPECT_EQ(escape_routines.escape_string, select_escape_routines(cpu::selected_features()).escape_string);
 }
 
 TEST(Escape, EdgeCases) {
@@ -242,17 +238,11 @@ TEST(Escape, RandomText) {
 // Sources that end at (or start at) an inaccessible page: any read outside
 // the source faults even without sanitizers, also for the native masked loads.
 TEST(Escape, SourceAtPageBoundaries) {
-  const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
-  void* mem = mmap(nullptr, 3 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  ASSERT_NE(mem, MAP_FAILED);
-  auto* base = static_cast<uint8_t*>(mem);
-  ASSERT_EQ(mprotect(base, page, PROT_NONE), 0);
-  ASSERT_EQ(mprotect(base + 2 * page, page, PROT_NONE), 0);
-  uint8_t* data = base + page;
-  std::vector<uint8_t> out(vellum::escape_reservation(page));
+  const vellum::test::GuardedPage page;
+  ASSERT_TRUE(page.ok());
+  std::vector<uint8_t> out(vellum::escape_reservation(page.size()));
   for (size_t n = 0; n <= 200; ++n) {
-    for (bool at_end : {false, true}) {
-      uint8_t* src = at_end ? data + page - n : data;
+    for (uint8_t* src : {page.data(), page.last(n)}) {
       for (size_t i = 0; i < n; ++i) src[i] = static_cast<uint8_t>(i % 7 == 3 ? '"' : 'a' + i % 26);
       const std::string want = reference(Bytes(src, src + n));
       for (const Form& f : forms()) {
@@ -261,7 +251,6 @@ TEST(Escape, SourceAtPageBoundaries) {
       }
     }
   }
-  munmap(mem, 3 * page);
 }
 
 }  // namespace

@@ -18,7 +18,7 @@
 
 namespace {
 
-using vellum::testing::test_scale;
+using vellum::test::test_scale;
 
 int scaled(double n) { return std::max(1, static_cast<int>(n * test_scale())); }
 

@@ -15,7 +15,7 @@
 
 namespace {
 
-using vellum::testing::test_scale;
+using vellum::test::test_scale;
 
 constexpr uint8_t Canary = 0xA5;
 constexpr size_t Pad = 24;

@@ -12,6 +12,7 @@
 
 #include "reader/document.hpp"
 #include "reader/pool.hpp"
+#include "tests/cpp/corpus.hpp"
 #include "tests/cpp/reader_test_support.hpp"
 
 namespace vellum {
@@ -19,13 +20,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-fs::path corpus_dir() {
-  if (const char* env = std::getenv("VELLUM_CORPUS")) return env;
-  const fs::path shared = "/work/shared/corpus";
-  if (fs::exists(shared)) return shared;
-  // A checkout with shared/ beside it.
-  return fs::path(__FILE__).parent_path().parent_path().parent_path().parent_path() / "shared" / "corpus";
-}
+fs::path corpus_dir() { return test::corpus_dir(); }
 
 std::string slurp(const fs::path& p) {
   std::ifstream in(p, std::ios::binary);
@@ -226,9 +221,9 @@ TEST(ReaderCorpus, MatchesIndependentReader) {
 
     // Through a pool sized as loads sizes it, and through the process heap.
     std::unique_ptr<uint8_t, decltype(&std::free)> buffer(
-        static_cast<uint8_t*>(std::malloc(test::loads_buffer_size(text.size()))), &std::free);
+        static_cast<uint8_t*>(std::malloc(parse_buffer_size(text.size()))), &std::free);
     ReaderAllocator pool{};
-    ASSERT_TRUE(PoolAllocator::init(&pool, buffer.get(), test::loads_buffer_size(text.size())));
+    ASSERT_TRUE(PoolAllocator::init(&pool, buffer.get(), parse_buffer_size(text.size())));
     const ReaderAllocator* const allocators[] = {&pool, nullptr};
     for (const ReaderAllocator* allocator : allocators) {
       auto r = test::read_text(text, allocator);

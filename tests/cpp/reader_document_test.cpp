@@ -48,7 +48,7 @@ TEST(ReaderDocument, RecordLayouts) {
     EXPECT_EQ(describe(r.document.get()), c.records);
     EXPECT_EQ(r.document->bytes_read, c.input.size());
     EXPECT_EQ(r.document->root, reinterpret_cast<JsonValue*>(r.document.get()) + 4);
-    EXPECT_EQ(r.error.code, 99u) << "the error record must stay untouched on success";
+    EXPECT_EQ(r.error.code, static_cast<ReadErrorCode>(99)) << "the error record must stay untouched on success";
   }
 }
 
@@ -190,7 +190,7 @@ TEST(ReaderDocument, Failures) {
     ASSERT_FALSE(r.ok());
     EXPECT_STREQ(r.error.message, c.message);
     EXPECT_EQ(r.error.position, c.position);
-    EXPECT_EQ(r.error.code, static_cast<uint32_t>(c.code));
+    EXPECT_EQ(r.error.code, c.code);
     EXPECT_TRUE(heap.live.empty()) << "every block is given back on failure";
   }
 }
@@ -254,7 +254,7 @@ TEST(ReaderDocument, DepthLimit) {
     ASSERT_FALSE(r.ok());
     EXPECT_STREQ(r.error.message, "array and object recursion depth exceeded");
     EXPECT_EQ(r.error.position, 1025u);
-    EXPECT_EQ(r.error.code, 14u);
+    EXPECT_EQ(r.error.code, ReadErrorCode::DepthExceeded);
   }
   {
     auto r = read_text(std::string(1025, '['));
@@ -310,7 +310,7 @@ TEST(ReaderDocument, OutOfMemoryPositions) {
     auto r = read_text(c.input, &allocator);
     ASSERT_FALSE(r.ok());
     EXPECT_STREQ(r.error.message, "memory allocation failed");
-    EXPECT_EQ(r.error.code, 2u);
+    EXPECT_EQ(r.error.code, ReadErrorCode::OutOfMemory);
     EXPECT_EQ(r.error.position, c.position);
     EXPECT_TRUE(heap.live.empty());
   }
@@ -457,7 +457,7 @@ TEST(ReaderDocument, DenseTextsFitTheLoadsBuffer) {
       std::string text = "[";
       for (size_t i = 0; i < n; ++i) text += unit;
       text += "1]";
-      PoolBuffer pool(test::loads_buffer_size(text.size()));
+      PoolBuffer pool(parse_buffer_size(text.size()));
       auto r = read_text(text, &pool.allocator);
       ASSERT_TRUE(r.ok()) << unit << " x" << n << ": " << r.error.message;
     }
@@ -466,7 +466,7 @@ TEST(ReaderDocument, DenseTextsFitTheLoadsBuffer) {
     std::string text = "{";
     for (size_t i = 0; i < n; ++i) text += "\"\":1,";
     text += "\"\":1}";
-    PoolBuffer pool(test::loads_buffer_size(text.size()));
+    PoolBuffer pool(parse_buffer_size(text.size()));
     auto r = read_text(text, &pool.allocator);
     ASSERT_TRUE(r.ok()) << "object x" << n << ": " << r.error.message;
   }

@@ -16,22 +16,14 @@
 #include <string>
 #include <vector>
 
+#include "tests/cpp/test_scale.hpp"
+
 namespace vellum {
 namespace {
 
-constexpr const char* kInfinity = "number is infinity when parsed as double";
+constexpr const char* Infinity = "number is infinity when parsed as double";
 
-double test_scale() {
-  const char* text = std::getenv("VELLUM_TEST_SCALE");
-  if (text == nullptr) return 1.0;
-  double v = std::strtod(text, nullptr);
-  return v > 0 ? v : 1.0;
-}
-
-size_t scaled(size_t base) {
-  size_t n = static_cast<size_t>(static_cast<double>(base) * test_scale());
-  return n > 0 ? n : 1;
-}
+using test::scaled;
 
 // What read_number made of one token.
 struct Outcome {
@@ -45,11 +37,11 @@ struct Outcome {
 
 // Reads `token` followed by `after` from an exact-size heap copy ending in the zero
 // tail, so any read past it trips the address sanitizer.
-using Reader = const uint8_t* (*)(const uint8_t*, JsonValue&, NumberFailure&);
+using Reader = const uint8_t* (*)(const uint8_t*, JsonValue&, const InputCopy&);
 
 // The inline entry, and the general reader it hands the rarer forms to; both must
 // give the same answer for every token.
-const Reader kReaders[] = {&read_number, &number_detail::read_number_general};
+const Reader Readers[] = {&read_number, &number_detail::read_number_general};
 
 Outcome read(const std::string& token, const std::string& after = "", Reader reader = &read_number) {
   const size_t n = token.size() + after.size();
@@ -59,8 +51,9 @@ Outcome read(const std::string& token, const std::string& after = "", Reader rea
   std::memset(buffer.get() + n, 0, ZeroTail);
   JsonValue value{};
   value.tag = 0xDEAD;
-  NumberFailure failure{nullptr, nullptr};
-  const uint8_t* end = reader(buffer.get(), value, failure);
+  DecodeError error{};
+  const InputCopy copy{buffer.get(), buffer.get() + n, buffer.get() + n + ZeroTail, &error};
+  const uint8_t* end = reader(buffer.get(), value, copy);
   Outcome o;
   if (end != nullptr) {
     o.ok = true;
@@ -68,8 +61,9 @@ Outcome read(const std::string& token, const std::string& after = "", Reader rea
     o.payload = value.u64;
     o.end = static_cast<size_t>(end - buffer.get());
   } else {
-    o.message = failure.message != nullptr ? failure.message : "(null)";
-    o.position = static_cast<size_t>(failure.position - buffer.get());
+    EXPECT_EQ(error.code, ReadErrorCode::InvalidNumber);
+    o.message = error.message != nullptr ? error.message : "(null)";
+    o.position = error.position;
   }
   return o;
 }
@@ -143,15 +137,15 @@ struct Case {
 
 void run_table(const std::vector<Case>& cases) {
   for (const Case& c : cases) {
-    for (Reader reader : kReaders) {
+    for (Reader reader : Readers) {
       std::string m = mismatch(c.input, c.expected, read(c.input, "", reader));
-      EXPECT_TRUE(m.empty()) << (reader == kReaders[0] ? "inline: " : "general: ") << m;
+      EXPECT_TRUE(m.empty()) << (reader == Readers[0] ? "inline: " : "general: ") << m;
     }
   }
 }
 
-constexpr double kMinSubnormal = 4.9406564584124654e-324;
-constexpr uint64_t kTwo63 = uint64_t{1} << 63;
+constexpr double MinSubnormal = 4.9406564584124654e-324;
+constexpr uint64_t Two63 = uint64_t{1} << 63;
 
 TEST(ReaderNumber, Integers) {
   run_table({
@@ -165,7 +159,7 @@ TEST(ReaderNumber, Integers) {
       {"1000000000000000000", unsigned_int(1000000000000000000)},
       {"9007199254740993", unsigned_int(9007199254740993)},
       {"9223372036854775807", unsigned_int(9223372036854775807)},
-      {"9223372036854775808", unsigned_int(kTwo63)},
+      {"9223372036854775808", unsigned_int(Two63)},
       {"-9223372036854775807", signed_int(-9223372036854775807)},
       {"-9223372036854775808", signed_int(std::numeric_limits<int64_t>::min())},
       {"-9223372036854775809", real(-9223372036854775808.0)},
@@ -230,11 +224,11 @@ TEST(ReaderNumber, RealsAndZeros) {
       {"1e-99999999999999999999", real(0.0)},
       {"-1e-99999999999999999999", real(-0.0)},
       {"1e-1000000000000000000", real(0.0)},
-      {"4.9e-324", real(kMinSubnormal)},
-      {"5e-324", real(kMinSubnormal)},
+      {"4.9e-324", real(MinSubnormal)},
+      {"5e-324", real(MinSubnormal)},
       {"2.4703282292062327e-324", real(0.0)},
-      {"2.4703282292062328e-324", real(kMinSubnormal)},
-      {"-2.4703282292062328e-324", real(-kMinSubnormal)},
+      {"2.4703282292062328e-324", real(MinSubnormal)},
+      {"-2.4703282292062328e-324", real(-MinSubnormal)},
       {"2.2250738585072011e-308", real(2.225073858507201e-308)},
       {"2.2250738585072014e-308", real(2.2250738585072014e-308)},
       {"9007199254740993.0", real(9007199254740992.0)},
@@ -289,18 +283,18 @@ TEST(ReaderNumber, Failures) {
       {"0.0e", fails(exponent, 4)},
       {"1e++1", fails(exponent, 3)},
       {"123456789012345678901234e", fails(exponent, 25)},
-      {"1e309", fails(kInfinity, 0)},
-      {"-1e309", fails(kInfinity, 0)},
-      {"1.7976931348623159e308", fails(kInfinity, 0)},
-      {"-1.7976931348623159e308", fails(kInfinity, 0)},
-      {"1e99999999999999999999", fails(kInfinity, 0)},
-      {"1e1000000000000000000", fails(kInfinity, 0)},
-      {"1e400", fails(kInfinity, 0)},
-      {"0.001e312", fails(kInfinity, 0)},
-      {"1" + std::string(309, '0'), fails(kInfinity, 0)},
-      {"-1" + std::string(309, '0') + ".5", fails(kInfinity, 0)},
+      {"1e309", fails(Infinity, 0)},
+      {"-1e309", fails(Infinity, 0)},
+      {"1.7976931348623159e308", fails(Infinity, 0)},
+      {"-1.7976931348623159e308", fails(Infinity, 0)},
+      {"1e99999999999999999999", fails(Infinity, 0)},
+      {"1e1000000000000000000", fails(Infinity, 0)},
+      {"1e400", fails(Infinity, 0)},
+      {"0.001e312", fails(Infinity, 0)},
+      {"1" + std::string(309, '0'), fails(Infinity, 0)},
+      {"-1" + std::string(309, '0') + ".5", fails(Infinity, 0)},
       // Halfway between the largest finite value and 2^1024 rounds to even: infinity.
-      {"179769313486231580793728971405303415079934132710037826936173778980444968292764750946649017977587207096330286416692887910946555547851940402630657488671505820681908902000708383676273854845817711531764475730270069855571366959622842914819860834936475292719074168444365510704342711559699508093042880177904174497792", fails(kInfinity, 0)},
+      {"179769313486231580793728971405303415079934132710037826936173778980444968292764750946649017977587207096330286416692887910946555547851940402630657488671505820681908902000708383676273854845817711531764475730270069855571366959622842914819860834936475292719074168444365510704342711559699508093042880177904174497792", fails(Infinity, 0)},
       {"179769313486231580793728971405303415079934132710037826936173778980444968292764750946649017977587207096330286416692887910946555547851940402630657488671505820681908902000708383676273854845817711531764475730270069855571366959622842914819860834936475292719074168444365510704342711559699508093042880177904174497791", real(1.7976931348623157e308)},
   });
 }
@@ -344,10 +338,10 @@ TEST(ReaderNumber, LongMantissas) {
   run_table({
       {"0." + frac, real(0.0)},
       {"-0." + frac, real(-0.0)},
-      {"0." + frac + "000000001", real(kMinSubnormal)},
-      {"0." + frac + zeros800 + "1", real(kMinSubnormal)},
+      {"0." + frac + "000000001", real(MinSubnormal)},
+      {"0." + frac + zeros800 + "1", real(MinSubnormal)},
       {half_min + "e-1075", real(0.0)},
-      {half_min + "1e-1076", real(kMinSubnormal)},
+      {half_min + "1e-1076", real(MinSubnormal)},
   });
 }
 
@@ -363,14 +357,14 @@ Expected oracle(const std::string& token) {
     auto r = std::from_chars(first, last, v);
     if (r.ec == std::errc() && r.ptr == last) {
       if (!negative) return unsigned_int(v);
-      if (v <= kTwo63) return signed_int(static_cast<int64_t>(0 - v));
+      if (v <= Two63) return signed_int(static_cast<int64_t>(0 - v));
     }
   }
   char* end = nullptr;
   errno = 0;
   const double d = std::strtod(token.c_str(), &end);
   if (end != token.c_str() + token.size()) return fails("oracle could not read the token", 0);
-  if (std::isinf(d)) return fails(kInfinity, 0);
+  if (std::isinf(d)) return fails(Infinity, 0);
   return real(d);
 }
 
@@ -381,10 +375,10 @@ class Checker {
     check_against(token, oracle(token), after);
   }
   void check_against(const std::string& token, const Expected& e, const std::string& after = "") {
-    for (Reader reader : kReaders) {
+    for (Reader reader : Readers) {
       std::string m = mismatch(token, e, read(token, after, reader));
       if (!m.empty() && ++failures_ <= 10)
-        ADD_FAILURE() << (reader == kReaders[0] ? "inline: " : "general: ") << m;
+        ADD_FAILURE() << (reader == Readers[0] ? "inline: " : "general: ") << m;
     }
   }
   size_t failures() const { return failures_; }
@@ -395,7 +389,7 @@ class Checker {
   size_t count_ = 0;
 };
 
-const char* const kAfter[] = {"", ",", "]", "}", " ", "\n", "x", "\"", ":", "+", "-"};
+const char* const After[] = {"", ",", "]", "}", " ", "\n", "x", "\"", ":", "+", "-"};
 
 std::string digits(std::mt19937_64& rng, size_t n, bool first_nonzero) {
   std::string s(n, '0');
@@ -466,7 +460,7 @@ TEST(ReaderNumberOracle, ShortReals) {
       case 1: exp = static_cast<int64_t>(rng() % 60) - 40; break;
       default: exp = static_cast<int64_t>(rng() % 680) - 345 - static_cast<int64_t>(len); break;
     }
-    c.check(format(rng, d, exp, rng() % 2), kAfter[rng() % std::size(kAfter)]);
+    c.check(format(rng, d, exp, rng() % 2), After[rng() % std::size(After)]);
   }
   EXPECT_EQ(c.failures(), 0u);
 }
@@ -479,7 +473,7 @@ TEST(ReaderNumberOracle, LongReals) {
     const size_t len = 1 + rng() % 800;
     const std::string d = digits(rng, len, true);
     const int64_t lead = static_cast<int64_t>(rng() % 680) - 345;  // decimal exponent of the value
-    c.check(format(rng, d, lead - static_cast<int64_t>(len) + 1, rng() % 2), kAfter[rng() % std::size(kAfter)]);
+    c.check(format(rng, d, lead - static_cast<int64_t>(len) + 1, rng() % 2), After[rng() % std::size(After)]);
   }
   EXPECT_EQ(c.failures(), 0u);
 }
@@ -594,13 +588,13 @@ TEST(ReaderNumberOracle, Midpoints) {
     const uint64_t sign = negative ? uint64_t{1} << 63 : 0;
     const std::string exact = format(rng, d, exp, negative);
     const bool to_infinity = even == uint64_t{0x7FF} << 52;
-    c.check_against(exact, to_infinity ? fails(kInfinity, 0) : real_bits(even | sign));
+    c.check_against(exact, to_infinity ? fails(Infinity, 0) : real_bits(even | sign));
     c.check(exact);
     // Just above: a nonzero digit far behind.
     const size_t pad = rng() % 3 == 0 ? 800 : rng() % 20;
     const std::string above = d + std::string(pad, '0') + "1";
     c.check_against(format(rng, above, exp - static_cast<int64_t>(pad) - 1, negative),
-                    b + 1 == uint64_t{0x7FF} << 52 ? fails(kInfinity, 0) : real_bits((b + 1) | sign));
+                    b + 1 == uint64_t{0x7FF} << 52 ? fails(Infinity, 0) : real_bits((b + 1) | sign));
     // Just below: one less in the last place, then nines.
     std::string below = d;
     size_t j = below.size();
@@ -731,8 +725,8 @@ TEST(ReaderNumberTables, WidePowersAreTruncatedPowersOfTen) {
                static_cast<uint32_t>(hi >> 32)};
   };
   Big ten{1};
-  for (int e = 0; e <= wide_power_max; ++e) {
-    const WidePower& w = wide_powers[static_cast<size_t>(e - wide_power_min)];
+  for (int e = 0; e <= WidePowerMax; ++e) {
+    const WidePower& w = WidePowers[static_cast<size_t>(e - WidePowerMin)];
     const size_t len = bit_length(ten);
     bool same = true;
     for (size_t i = 0; i < 128; ++i) {
@@ -751,9 +745,9 @@ TEST(ReaderNumberTables, WidePowersAreTruncatedPowersOfTen) {
     return 0;
   };
   ten = Big{1};
-  for (int n = 1; n <= -wide_power_min; ++n) {
+  for (int n = 1; n <= -WidePowerMin; ++n) {
     mul(ten, 10);
-    const WidePower& w = wide_powers[static_cast<size_t>(-n - wide_power_min)];
+    const WidePower& w = WidePowers[static_cast<size_t>(-n - WidePowerMin)];
     ASSERT_EQ(w.hi >> 63, 1u);
     Big low = from128(w.hi, w.lo);
     Big high = from128(w.hi + (w.lo == ~uint64_t{0}), w.lo + 1);

@@ -32,7 +32,7 @@ struct Pool {
   void* reallocate(void* p, size_t from, size_t to) { return a.reallocate(a.context, p, from, to); }
   void release(void* p) { a.release(a.context, p); }
 
-  static uint64_t chunk_size(void* block) {
+  static uint64_t ChunkSize(void* block) {
     return reinterpret_cast<PoolChunk*>(static_cast<uint8_t*>(block) - 16)->size;
   }
   std::vector<std::pair<uintptr_t, uint64_t>> free_chunks() const {
@@ -84,12 +84,12 @@ TEST(ReaderPool, AllocateSizesAndLimits) {
   EXPECT_EQ(p.allocate(s - 16), nullptr);
   void* one = p.allocate(1);
   ASSERT_NE(one, nullptr);
-  EXPECT_EQ(Pool::chunk_size(one), 32u);
+  EXPECT_EQ(Pool::ChunkSize(one), 32u);
   EXPECT_EQ(reinterpret_cast<uintptr_t>(one), p.first_chunk() + 16);
   void* two = p.allocate(16);
-  EXPECT_EQ(Pool::chunk_size(two), 32u);
+  EXPECT_EQ(Pool::ChunkSize(two), 32u);
   void* three = p.allocate(17);
-  EXPECT_EQ(Pool::chunk_size(three), 48u);
+  EXPECT_EQ(Pool::ChunkSize(three), 48u);
   EXPECT_EQ(static_cast<uint8_t*>(two), static_cast<uint8_t*>(one) + 32);
   EXPECT_EQ(static_cast<uint8_t*>(three), static_cast<uint8_t*>(two) + 32);
   // The whole rest in one request.
@@ -112,12 +112,12 @@ TEST(ReaderPool, SplitRule) {
   // Exceeds the request by 16 bytes: handed out whole.
   void* whole = p.allocate(48);
   EXPECT_EQ(whole, hole);
-  EXPECT_EQ(Pool::chunk_size(whole), 80u);
+  EXPECT_EQ(Pool::ChunkSize(whole), 80u);
   p.release(whole);
   // Exceeds it by 32: split, the remainder stays free in its place.
   void* split = p.allocate(32);
   EXPECT_EQ(split, hole);
-  EXPECT_EQ(Pool::chunk_size(split), 48u);
+  EXPECT_EQ(Pool::ChunkSize(split), 48u);
   const auto chunks = p.free_chunks();
   EXPECT_EQ(chunks.front(), std::make_pair(reinterpret_cast<uintptr_t>(hole) - 16 + 48, uint64_t{32}));
 }
@@ -151,18 +151,18 @@ TEST(ReaderPool, ReallocateGrowsInPlace) {
   std::memset(block, 0xAB, 100);
   auto* grown = static_cast<uint8_t*>(p.reallocate(block, 100, 500));
   EXPECT_EQ(grown, block);
-  EXPECT_EQ(Pool::chunk_size(grown), 512u + 16u);
+  EXPECT_EQ(Pool::ChunkSize(grown), 512u + 16u);
   EXPECT_EQ(p.free_chunks().at(0).first, reinterpret_cast<uintptr_t>(block) - 16 + 528);
   for (int i = 0; i < 100; ++i) ASSERT_EQ(grown[i], 0xAB);
   // Same rounded size: unchanged.
   EXPECT_EQ(p.reallocate(grown, 500, 510), grown);
-  EXPECT_EQ(Pool::chunk_size(grown), 528u);
+  EXPECT_EQ(Pool::ChunkSize(grown), 528u);
   // Up to leaving exactly 32 bytes behind: not worth a chunk, absorbed.
   const uint64_t free_bytes = p.free_chunks().at(0).second;
   const size_t to = 512 + free_bytes - 32;
   EXPECT_EQ(p.reallocate(grown, 512, to), grown);
   EXPECT_TRUE(p.free_chunks().empty());
-  EXPECT_EQ(Pool::chunk_size(grown), 528u + free_bytes);
+  EXPECT_EQ(Pool::ChunkSize(grown), 528u + free_bytes);
   // Within the absorbed slack, growth needs no neighbour.
   EXPECT_EQ(p.reallocate(grown, to, to + 16), grown);
 }
@@ -228,8 +228,8 @@ TEST(ReaderPool, RandomTrafficKeepsInvariants) {
       }
       for (auto& [b, info] : live) {
         const auto start = reinterpret_cast<uintptr_t>(b) - 16;
-        ASSERT_GE(Pool::chunk_size(b), ((info.first + 15) & ~size_t{15}) + 16);
-        chunks[start] = {Pool::chunk_size(b), false};
+        ASSERT_GE(Pool::ChunkSize(b), ((info.first + 15) & ~size_t{15}) + 16);
+        chunks[start] = {Pool::ChunkSize(b), false};
       }
       uintptr_t at = p.first_chunk();
       for (auto& [start, c] : chunks) {

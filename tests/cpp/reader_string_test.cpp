@@ -10,8 +10,9 @@
 
 #include "reader/document.hpp"
 #include "reader/string.hpp"
-#include "src/cpu_features.hpp"
+#include "base/cpu_features.hpp"
 #include "tests/cpp/reader_test_support.hpp"
+#include "tests/cpp/variants.hpp"
 
 namespace vellum {
 namespace {
@@ -141,7 +142,7 @@ TEST(ReaderString, Failures) {
     ASSERT_FALSE(r.ok());
     EXPECT_STREQ(r.error.message, c.message);
     EXPECT_EQ(r.error.position, c.position);
-    EXPECT_EQ(r.error.code, c.message == End ? 5u : 10u);
+    EXPECT_EQ(r.error.code, c.message == End ? ReadErrorCode::TruncatedInput : ReadErrorCode::InvalidString);
   }
 }
 
@@ -275,8 +276,8 @@ TEST(ReaderString, ReadStringDirectly) {
   std::vector<uint8_t> copy(text.begin(), text.end());
   copy.resize(text.size() + ZeroTail, 0);
   JsonValue v{};
-  StringFailure failure{};
-  uint8_t* next = read_string(copy.data(), copy.data() + copy.size(), v, failure);
+  DecodeError error{};
+  uint8_t* next = read_string(copy.data(), v, {copy.data(), copy.data() + text.size(), copy.data() + copy.size(), &error});
   ASSERT_NE(next, nullptr);
   EXPECT_EQ(next - copy.data(), 6);
   EXPECT_EQ(v.tag, (3u << 8) | tag::String);
@@ -285,31 +286,38 @@ TEST(ReaderString, ReadStringDirectly) {
   const std::string bad = "\"a\\ud800\"";
   std::vector<uint8_t> copy2(bad.begin(), bad.end());
   copy2.resize(bad.size() + ZeroTail, 0);
-  EXPECT_EQ(read_string(copy2.data(), copy2.data() + copy2.size(), v, failure), nullptr);
-  EXPECT_STREQ(failure.message, "no low surrogate in string");
-  EXPECT_EQ(failure.position, copy2.data() + 8);
+  EXPECT_EQ(read_string(copy2.data(), v, {copy2.data(), copy2.data() + bad.size(), copy2.data() + copy2.size(), &error}),
+            nullptr);
+  EXPECT_EQ(error.code, ReadErrorCode::InvalidString);
+  EXPECT_STREQ(error.message, "no low surrogate in string");
+  EXPECT_EQ(error.position, 8u);
 }
 
 
 // ------------------------------------------------------------ variants
 
-struct NamedRoutines {
-  const char* name;
-  string_detail::StringRoutines routines;
-};
+constexpr StringRoutines PortableRoutines{&portable::find_stop, &portable::read_escaped_string};
 
-// Every routine set against the portable one; the native ones only where the
-// processor runs them.
-std::vector<NamedRoutines> variant_routines() {
-  std::vector<NamedRoutines> out = {
-      {"avx2_simde", {&avx2_simde::find_stop, &avx2_simde::read_escaped_string}},
-      {"avx512_simde", {&avx512_simde::find_stop, &avx2_simde::read_escaped_string}},
-      {"selected", string_detail::select_routines()},
-  };
-  if (cpu::has(cpu::Avx2)) out.push_back({"avx2", {&avx2::find_stop, &avx2::read_escaped_string}});
-  if (cpu::has(cpu::Avx2) && cpu::has(cpu::Avx512Vl))
-    out.push_back({"avx512", {&avx512::find_stop, &avx2::read_escaped_string}});
+// Every routine set: the portable one, the SIMDe builds, and the native ones
+// where the processor runs them.
+std::vector<test::Form<StringRoutines>> variant_routines() {
+  auto out = test::forms<StringRoutines>(
+      PortableRoutines,
+      {{"avx2", cpu::Avx2, {&avx2::find_stop, &avx2::read_escaped_string},
+        {&avx2_simde::find_stop, &avx2_simde::read_escaped_string}},
+       {"avx512", cpu::Avx2 | cpu::Avx512Vl, {&avx512::find_stop, &avx2::read_escaped_string},
+        {&avx512_simde::find_stop, &avx2_simde::read_escaped_string}}});
+  out.push_back({"selected", string_routines});
   return out;
+}
+
+TEST(ReaderStringVariants, SelectionFollowsFeatures) {
+  auto same = [](StringRoutines a, StringRoutines b) { return a.find_stop == b.find_stop && a.unescape == b.unescape; };
+  EXPECT_TRUE(same(select_string_routines(0), PortableRoutines));
+  EXPECT_TRUE(same(select_string_routines(cpu::F16c), PortableRoutines));
+  EXPECT_TRUE(same(select_string_routines(cpu::Avx2), {&avx2::find_stop, &avx2::read_escaped_string}));
+  EXPECT_TRUE(same(select_string_routines(cpu::Avx2 | cpu::Avx512Vl), {&avx512::find_stop, &avx2::read_escaped_string}));
+  EXPECT_TRUE(same(string_routines, select_string_routines(cpu::selected_features())));
 }
 
 // One string token read from a zero-tailed copy of exactly its size.
@@ -328,18 +336,19 @@ std::ostream& operator<<(std::ostream& os, const TokenResult& r) {
             << " message '" << r.message << "' at " << r.position;
 }
 
-template <typename Routines>
-TokenResult read_token(const Routines& routines, const std::string& input) {
+TokenResult read_token(const StringRoutines& routines, const std::string& input) {
   std::unique_ptr<uint8_t[]> copy(new uint8_t[input.size() + ZeroTail]);
   std::memcpy(copy.get(), input.data(), input.size());
   std::memset(copy.get() + input.size(), 0, ZeroTail);
   JsonValue v{};
-  StringFailure failure{};
+  DecodeError error{};
   TokenResult r;
-  uint8_t* next = read_string_using(routines, copy.get(), copy.get() + input.size() + ZeroTail, v, failure);
+  const InputCopy bounds{copy.get(), copy.get() + input.size(), copy.get() + input.size() + ZeroTail, &error};
+  uint8_t* next = read_string_using(routines, copy.get(), v, bounds);
   if (next == nullptr) {
-    r.message = failure.message;
-    r.position = failure.position - copy.get();
+    EXPECT_EQ(error.code, ReadErrorCode::InvalidString);
+    r.message = error.message;
+    r.position = static_cast<ptrdiff_t>(error.position);
   } else {
     r.next = next - copy.get();
     r.tag = v.tag;
@@ -368,9 +377,9 @@ TEST(ReaderStringVariants, FindStopMatchesBytewise) {
     for (size_t from = 0; from <= length; ++from) {
       size_t expected = from;
       while (!has_class(base[expected], char_class::StringStop)) ++expected;
-      ASSERT_EQ(string_detail::find_stop(base + from, tail_end) - base, static_cast<ptrdiff_t>(expected));
+      ASSERT_EQ(portable::find_stop(base + from, tail_end) - base, static_cast<ptrdiff_t>(expected));
       for (const auto& variant : variants)
-        ASSERT_EQ(variant.routines.find_stop(base + from, tail_end) - base, static_cast<ptrdiff_t>(expected))
+        ASSERT_EQ(variant.routine.find_stop(base + from, tail_end) - base, static_cast<ptrdiff_t>(expected))
             << variant.name << " length " << length << " from " << from;
     }
   }
@@ -411,13 +420,13 @@ TEST(ReaderStringVariants, TokensMatchPortable) {
     const bool cut = rng() % 6 == 0;
     if (cut) input.resize(rng() % input.size() + 1);
     else input += std::string(rng() % 3, ' ');
-    const TokenResult expected = read_token(string_detail::PortableRoutines, input);
+    const TokenResult expected = read_token(PortableRoutines, input);
     if (valid && !cut) {
       ASSERT_EQ(expected.next, static_cast<ptrdiff_t>(content.size() + 2)) << testing::PrintToString(input);
       EXPECT_EQ(expected.text, reference_unescape(content)) << testing::PrintToString(input);
     }
     for (const auto& variant : variants)
-      ASSERT_EQ(read_token(variant.routines, input), expected) << variant.name << ": " << testing::PrintToString(input);
+      ASSERT_EQ(read_token(variant.routine, input), expected) << variant.name << ": " << testing::PrintToString(input);
   }
 }
 
@@ -435,11 +444,11 @@ TEST(ReaderStringVariants, RunLengthsAfterShrinkage) {
       }
       content += "xyz";
       const std::string input = in_quotes(content);
-      const TokenResult expected = read_token(string_detail::PortableRoutines, input);
+      const TokenResult expected = read_token(PortableRoutines, input);
       ASSERT_EQ(expected.text, reference_unescape(content));
       ASSERT_EQ(expected.next, static_cast<ptrdiff_t>(input.size()));
       for (const auto& variant : variants)
-        ASSERT_EQ(read_token(variant.routines, input), expected) << variant.name << " leading " << leading << " run " << run;
+        ASSERT_EQ(read_token(variant.routine, input), expected) << variant.name << " leading " << leading << " run " << run;
     }
   }
 }

@@ -13,19 +13,9 @@
 #include <vector>
 
 #include "reader/document.hpp"
+#include "tests/cpp/test_scale.hpp"
 
 namespace vellum::test {
-
-inline double test_scale() {
-  const char* s = std::getenv("VELLUM_TEST_SCALE");
-  const double v = s ? std::atof(s) : 1.0;
-  return v > 0 ? v : 1.0;
-}
-
-inline size_t scaled(size_t n) {
-  const double v = static_cast<double>(n) * test_scale();
-  return v < 1 ? 1 : static_cast<size_t>(v);
-}
 
 struct DocumentDeleter {
   void operator()(JsonDocument* d) const { release_document(d); }
@@ -44,7 +34,7 @@ inline ReadResult read_text(std::string_view text, const ReaderAllocator* alloca
   std::unique_ptr<uint8_t[]> exact(new uint8_t[text.size() + 1]);
   std::memcpy(exact.get(), text.data(), text.size());
   ReadResult r;
-  r.error = {99, "untouched", 12345};
+  r.error = {static_cast<ReadErrorCode>(99), "untouched", 12345};
   r.document.reset(read_document(exact.get(), text.size(), allocator, &r.error));
   return r;
 }
@@ -147,8 +137,5 @@ struct TrackingHeap {
             this};
   }
 };
-
-// The buffer size that loads gives the pool for an input of `length` bytes.
-inline size_t loads_buffer_size(size_t length) { return ((length / 2) * 24 + 4344) & ~size_t{4095}; }
 
 }  // namespace vellum::test

@@ -2,9 +2,10 @@
 // CI sets 0.1 under the sanitizers).
 #pragma once
 
+#include <cstddef>
 #include <cstdlib>
 
-namespace vellum::testing {
+namespace vellum::test {
 
 inline double test_scale() {
   const char* s = std::getenv("VELLUM_TEST_SCALE");
@@ -13,4 +14,10 @@ inline double test_scale() {
   return v > 0 ? v : 1.0;
 }
 
-}  // namespace vellum::testing
+// n scaled, at least 1.
+inline size_t scaled(size_t n) {
+  const double v = static_cast<double>(n) * test_scale();
+  return v < 1 ? 1 : static_cast<size_t>(v);
+}
+
+}  // namespace vellum::test

@@ -1,6 +1,4 @@
 #include <gtest/gtest.h>
-#include <sys/mman.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -8,28 +6,25 @@
 #include <random>
 #include <vector>
 
-#include "src/cpu_features.hpp"
-#include "src/deserialize/utf8/utf8_count.hpp"
+#include "src/str/utf8/utf8_count.hpp"
+#include "src/str/utf8/utf8_routines.hpp"
 
+#include "tests/cpp/guard_pages.hpp"
 #include "tests/cpp/test_scale.hpp"
+#include "tests/cpp/variants.hpp"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-using CountRoutine = size_t (*)(const uint8_t*, size_t);
+using CountFn = size_t (*)(const uint8_t*, size_t);
 
-using vellum::testing::test_scale;
+using vellum::test::test_scale;
 
-struct Form {
-  const char* name;
-  CountRoutine routine;
-};
-
-std::vector<Form> forms() {
-  std::vector<Form> f{{"dispatch", &vellum::count_utf8_chars},
-                      {"sse2", &vellum::count_utf8_chars_sse2},
-                      {"avx2_simde", &vellum::avx2_simde::count_utf8_chars}};
-  if (vellum::cpu::has(vellum::cpu::Avx2)) f.push_back({"avx2", &vellum::avx2::count_utf8_chars});
+std::vector<vellum::test::Form<CountFn>> forms() {
+  auto f = vellum::test::forms<CountFn>(
+      &vellum::portable::count_utf8_chars,
+      {{"avx2", vellum::cpu::Avx2, &vellum::avx2::count_utf8_chars, &vellum::avx2_simde::count_utf8_chars}});
+  f.push_back({"selected", vellum::utf8_routines.count_chars});
   return f;
 }
 
@@ -45,7 +40,7 @@ void expect_all_forms(const Bytes& in) {
   const size_t want = reference(in);
   std::unique_ptr<uint8_t[]> src(new uint8_t[in.size()]);
   if (!in.empty()) std::memcpy(src.get(), in.data(), in.size());
-  for (const Form& f : forms()) {
+  for (const auto& f : forms()) {
     const size_t got = f.routine(src.get(), in.size());
     if (got != want) {
       ADD_FAILURE() << f.name << " n=" << in.size() << ": got " << got << ", want " << want;
@@ -97,21 +92,15 @@ TEST(Utf8Count, LongInputsCrossCounterFlushes) {
 }
 
 TEST(Utf8Count, SourceAtPageBoundaries) {
-  const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
-  void* mem = mmap(nullptr, 3 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  ASSERT_NE(mem, MAP_FAILED);
-  auto* base = static_cast<uint8_t*>(mem);
-  ASSERT_EQ(mprotect(base, page, PROT_NONE), 0);
-  ASSERT_EQ(mprotect(base + 2 * page, page, PROT_NONE), 0);
-  uint8_t* data = base + page;
-  for (size_t i = 0; i < page; ++i) data[i] = static_cast<uint8_t>(i * 37);
+  const vellum::test::GuardedPage page;
+  ASSERT_TRUE(page.ok());
+  for (size_t i = 0; i < page.size(); ++i) page.data()[i] = static_cast<uint8_t>(i * 37);
   for (size_t n = 0; n <= 300; ++n) {
-    for (const uint8_t* src : {static_cast<const uint8_t*>(data), static_cast<const uint8_t*>(data + page - n)}) {
+    for (const uint8_t* src : {page.data(), page.last(n)}) {
       const size_t want = reference(Bytes(src, src + n));
-      for (const Form& f : forms()) EXPECT_EQ(f.routine(src, n), want) << f.name << " n=" << n;
+      for (const auto& f : forms()) EXPECT_EQ(f.routine(src, n), want) << f.name << " n=" << n;
     }
   }
-  munmap(mem, 3 * page);
 }
 
 }  // namespace

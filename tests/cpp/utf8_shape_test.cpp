@@ -1,6 +1,4 @@
 #include <gtest/gtest.h>
-#include <sys/mman.h>
-#include <unistd.h>
 
 #include <bit>
 #include <cstdlib>
@@ -10,28 +8,36 @@
 #include <string>
 #include <vector>
 
-#include "src/cpu_features.hpp"
-#include "src/deserialize/utf8/utf8_decode.hpp"
-#include "src/deserialize/utf8/utf8_shape.hpp"
+#include "base/cpu_features.hpp"
+#include "src/str/utf8/utf8_decode.hpp"
+#include "src/str/utf8/utf8_count.hpp"
+#include "src/str/utf8/utf8_routines.hpp"
+#include "src/str/utf8/utf8_shape.hpp"
 
+#include "tests/cpp/guard_pages.hpp"
 #include "tests/cpp/test_scale.hpp"
+#include "tests/cpp/variants.hpp"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 using vellum::Utf8Shape;
-using vellum::Utf8ShapeRoutine;
+using ShapeFn = Utf8Shape (*)(const uint8_t*, size_t);
 
-using vellum::testing::test_scale;
+using vellum::test::test_scale;
 
-struct Form {
-  const char* name;
-  Utf8ShapeRoutine routine;
-};
+// The AVX2 form is the portable width scan with the AVX2 count.
+Utf8Shape avx2_simde_shape(const uint8_t* p, size_t n) {
+  return vellum::utf8_shape_of_count(p, n, vellum::avx2_simde::count_utf8_chars(p, n));
+}
 
-std::vector<Form> forms() {
-  std::vector<Form> f{{"general", &vellum::utf8_shape}, {"avx512_simde", &vellum::avx512_simde::utf8_shape}};
-  if (vellum::cpu::has(vellum::cpu::Avx512Vl)) f.push_back({"avx512", &vellum::avx512::utf8_shape});
+std::vector<vellum::test::Form<ShapeFn>> forms() {
+  using vellum::cpu::Avx2;
+  using vellum::cpu::Avx512Vl;
+  auto f = vellum::test::forms<ShapeFn>(
+      &vellum::portable::utf8_shape, {{"avx2", Avx2, &vellum::avx2::utf8_shape, &avx2_simde_shape},
+                                      {"avx512", Avx512Vl, &vellum::avx512::utf8_shape, &vellum::avx512_simde::utf8_shape}});
+  f.push_back({"selected", vellum::utf8_routines.shape});
   return f;
 }
 
@@ -88,7 +94,7 @@ std::u32string decode_as(const uint8_t* src, size_t n, size_t chars) {
 void check_at(const uint8_t* src, const Bytes& in) {
   const std::u32string cps = reference_decode(in);
   const Utf8Shape want = reference_shape(cps);
-  for (const Form& f : forms()) {
+  for (const auto& f : forms()) {
     const Utf8Shape got = f.routine(src, in.size());
     if (got.chars != want.chars || got.max_char != want.max_char) {
       ADD_FAILURE() << f.name << " n=" << in.size() << ": got {" << got.chars << ", " << got.max_char
@@ -122,10 +128,12 @@ void filler(Bytes& out, size_t m, bool latin) {
   }
 }
 
-TEST(Utf8Shape, SelectionFollowsProcessor) {
-  const Utf8ShapeRoutine want =
-      vellum::cpu::has(vellum::cpu::Avx512Vl) ? &vellum::avx512::utf8_shape : &vellum::utf8_shape;
-  EXPECT_EQ(vellum::select_utf8_shape_routine(), want);
+TEST(Utf8Shape, SelectionFollowsFeatures) {
+  using namespace vellum;
+  EXPECT_EQ(select_utf8_routines(0).shape, &portable::utf8_shape);
+  EXPECT_EQ(select_utf8_routines(cpu::Avx2).shape, &avx2::utf8_shape);
+  EXPECT_EQ(select_utf8_routines(cpu::Avx2 | cpu::Avx512Vl).shape, &avx512::utf8_shape);
+  EXPECT_EQ(utf8_routines.shape, select_utf8_routines(cpu::selected_features()).shape);
 }
 
 TEST(Utf8Shape, EdgeCases) {
@@ -147,7 +155,7 @@ TEST(Utf8Shape, EdgeCases) {
       {{'a', 0, 'b'}, 3, 0x7F},
   };
   for (const Case& c : cases) {
-    for (const Form& f : forms()) {
+    for (const auto& f : forms()) {
       std::unique_ptr<uint8_t[]> src(new uint8_t[c.in.size()]);
       if (!c.in.empty()) std::memcpy(src.get(), c.in.data(), c.in.size());
       const Utf8Shape s = f.routine(src.get(), c.in.size());
@@ -244,13 +252,8 @@ TEST(Utf8Shape, LongInputs) {
 }
 
 TEST(Utf8Shape, SourceAtPageBoundaries) {
-  const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
-  void* mem = mmap(nullptr, 3 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  ASSERT_NE(mem, MAP_FAILED);
-  auto* base = static_cast<uint8_t*>(mem);
-  ASSERT_EQ(mprotect(base, page, PROT_NONE), 0);
-  ASSERT_EQ(mprotect(base + 2 * page, page, PROT_NONE), 0);
-  uint8_t* data = base + page;
+  const vellum::test::GuardedPage page;
+  ASSERT_TRUE(page.ok());
   std::mt19937_64 rng(3);
   for (size_t n = 0; n <= 300; ++n) {
     Bytes b;
@@ -260,13 +263,12 @@ TEST(Utf8Shape, SourceAtPageBoundaries) {
       if (b.size() + one.size() > n) one.assign(1, 'z');
       b.insert(b.end(), one.begin(), one.end());
     }
-    for (uint8_t* src : {data, data + page - n}) {
+    for (uint8_t* src : {page.data(), page.last(n)}) {
       if (n) std::memcpy(src, b.data(), n);
       check_at(src, b);
     }
     if (HasFailure()) break;
   }
-  munmap(mem, 3 * page);
 }
 
 }  // namespace

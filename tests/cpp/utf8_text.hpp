@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace vellum::testing {
+namespace vellum::test {
 
 inline void append_utf8(std::vector<uint8_t>& out, uint32_t cp) {
   if (cp < 0x80) {
@@ -24,4 +24,4 @@ inline void append_utf8(std::vector<uint8_t>& out, uint32_t cp) {
   }
 }
 
-}  // namespace vellum::testing
+}  // namespace vellum::test

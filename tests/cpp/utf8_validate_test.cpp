@@ -1,7 +1,9 @@
 // The validators against each other and against the interpreter's strict
 // UTF-8 decoder. Inputs live in heap buffers of exactly their size, so the
 // sanitizer build catches any read outside them.
-#include "src/deserialize/utf8/validate.hpp"
+#include "src/str/utf8/validate.hpp"
+
+#include "src/str/utf8/utf8_routines.hpp"
 
 #include <Python.h>
 #include <gtest/gtest.h>
@@ -17,16 +19,17 @@
 #include <string>
 #include <vector>
 
-#include "src/cpu_features.hpp"
+#include "base/cpu_features.hpp"
 
+#include "tests/cpp/corpus.hpp"
 #include "tests/cpp/test_scale.hpp"
 #include "tests/cpp/utf8_text.hpp"
 
 namespace {
 
-using vellum::testing::append_utf8;
+using vellum::test::append_utf8;
 
-double test_scale() { return std::min(vellum::testing::test_scale(), 1.0); }
+double test_scale() { return std::min(vellum::test::test_scale(), 1.0); }
 
 // 1 in `stride` of the cases in a loop, at least every case when scale is 1.
 size_t scaled_stride(size_t base_stride) {
@@ -137,8 +140,8 @@ class Checker {
       const bool v = vellum::avx2::validate_utf8(p, n);
       if (v != want.valid) fail(p, n, "avx2", v, want.valid);
     }
-    const bool v = vellum::validate_utf8(p, n);
-    if (v != want.valid) fail(p, n, "validate_utf8", v, want.valid);
+    const bool v = vellum::utf8_routines.validate(p, n);
+    if (v != want.valid) fail(p, n, "selected", v, want.valid);
   }
 
   // Against the interpreter directly.
@@ -167,7 +170,7 @@ class Checker {
   EXPECT_EQ((checker).failures(), 0u) << (checker).report() << "(" << (checker).checked() << " inputs)"
 
 // Byte values at the edges of every range that the well-formedness rules tell apart.
-constexpr uint8_t kEdgeBytes[] = {0x00, 0x7F, 0x80, 0x8F, 0x90, 0x9F, 0xA0, 0xBF, 0xC0, 0xC1,
+constexpr uint8_t EdgeBytes[] = {0x00, 0x7F, 0x80, 0x8F, 0x90, 0x9F, 0xA0, 0xBF, 0xC0, 0xC1,
                                   0xC2, 0xDF, 0xE0, 0xE1, 0xED, 0xEF, 0xF0, 0xF4, 0xF5, 0xFF};
 
 // `seq` placed so that it ends at, straddles and starts at each of the
@@ -186,9 +189,9 @@ class Embedder {
       for (size_t after : afters) {
         const size_t n = o + len + after;
         if (buf_.size() < n) buf_.resize(n);
-        for (size_t i = 0; i < o; ++i) buf_[i] = kPad[i % sizeof kPad];
+        for (size_t i = 0; i < o; ++i) buf_[i] = Pad[i % sizeof Pad];
         std::copy(seq, seq + len, buf_.begin() + static_cast<ptrdiff_t>(o));
-        for (size_t i = o + len; i < n; ++i) buf_[i] = kPad[i % sizeof kPad];
+        for (size_t i = o + len; i < n; ++i) buf_[i] = Pad[i % sizeof Pad];
         const Verdict want = standalone.valid ? Verdict{true, n} : Verdict{false, o + standalone.prefix};
         c.check(buf_.data(), n, want, ++count_ % simde_stride == 0);
       }
@@ -196,7 +199,7 @@ class Embedder {
   }
 
  private:
-  static constexpr uint8_t kPad[] = {'a', ' ', '"', 0x00, 0x7F, '{', '9', '\n'};
+  static constexpr uint8_t Pad[] = {'a', ' ', '"', 0x00, 0x7F, '{', '9', '\n'};
   std::vector<uint8_t> buf_;
   size_t count_ = 0;
 };
@@ -255,24 +258,24 @@ TEST(Utf8Validate, EveryThreeByteSequence) {
 TEST(Utf8Validate, EdgeByteSequencesOfThreeAndFour) {
   Checker c;
   Embedder e;
-  constexpr size_t kEdges = std::size(kEdgeBytes);
+  constexpr size_t Edges = std::size(EdgeBytes);
   const size_t embed_stride = scaled_stride(1);
   const size_t simde_embed_stride = scaled_stride(32);
   size_t oracle_disagreements = 0;
   uint8_t s[4];
   size_t k = 0;
-  for (size_t a = 0; a < kEdges; ++a) {
-    for (size_t b = 0; b < kEdges; ++b) {
-      for (size_t d = 0; d < kEdges; ++d) {
-        s[0] = kEdgeBytes[a];
-        s[1] = kEdgeBytes[b];
-        s[2] = kEdgeBytes[d];
+  for (size_t a = 0; a < Edges; ++a) {
+    for (size_t b = 0; b < Edges; ++b) {
+      for (size_t d = 0; d < Edges; ++d) {
+        s[0] = EdgeBytes[a];
+        s[1] = EdgeBytes[b];
+        s[2] = EdgeBytes[d];
         const Verdict v3 = python_verdict(s, 3);
         if (python_verdict_ignoring(s, 3) != v3) ++oracle_disagreements;
         c.check(s, 3, v3, true);
         e.run(c, s, 3, v3, 1);
-        for (size_t f = 0; f < kEdges; ++f) {
-          s[3] = kEdgeBytes[f];
+        for (size_t f = 0; f < Edges; ++f) {
+          s[3] = EdgeBytes[f];
           const Verdict v4 = python_verdict(s, 4);
           if (python_verdict_ignoring(s, 4) != v4) ++oracle_disagreements;
           c.check(s, 4, v4, true);
@@ -292,14 +295,14 @@ class TextMaker {
   explicit TextMaker(uint64_t seed) : rng_(seed) {}
 
   uint32_t code_point() {
-    static constexpr uint32_t kEdges[] = {0x0,    0x7F,   0x80,   0x7FF,  0x800,  0xFFF,   0x1000,  0xD7FF,
+    static constexpr uint32_t Edges[] = {0x0,    0x7F,   0x80,   0x7FF,  0x800,  0xFFF,   0x1000,  0xD7FF,
                                           0xE000, 0xFFFD, 0xFFFF, 0x10000, 0x3FFFF, 0x40000, 0xFFFFF, 0x10FFFF};
     switch (rng_() % 6) {
       case 0:
       case 1:
         return static_cast<uint32_t>(rng_() % 0x80);
       case 2:
-        return kEdges[rng_() % std::size(kEdges)];
+        return Edges[rng_() % std::size(Edges)];
       case 3:
         return 0x80 + static_cast<uint32_t>(rng_() % (0x800 - 0x80));
       case 4: {
@@ -325,7 +328,7 @@ class TextMaker {
   }
 
   uint8_t mutation_byte() {
-    return rng_() % 2 ? kEdgeBytes[rng_() % std::size(kEdgeBytes)] : static_cast<uint8_t>(rng_());
+    return rng_() % 2 ? EdgeBytes[rng_() % std::size(EdgeBytes)] : static_cast<uint8_t>(rng_());
   }
 
   std::mt19937_64& rng() { return rng_; }
@@ -385,15 +388,15 @@ TEST(Utf8Validate, LongTextWithOneFault) {
 // the very last byte of whole blocks.
 TEST(Utf8Validate, OpenSequenceBeforeAsciiBlock) {
   Checker c;
-  static constexpr uint8_t kOpen[][3] = {{0xC2}, {0xE1}, {0xE1, 0x80}, {0xF1}, {0xF1, 0x80}, {0xF1, 0x80, 0x80}};
-  static constexpr size_t kOpenLen[] = {1, 1, 2, 1, 2, 3};
+  static constexpr uint8_t Open[][3] = {{0xC2}, {0xE1}, {0xE1, 0x80}, {0xF1}, {0xF1, 0x80}, {0xF1, 0x80, 0x80}};
+  static constexpr size_t OpenLen[] = {1, 1, 2, 1, 2, 3};
   for (size_t blocks = 1; blocks <= 3; ++blocks) {
-    for (size_t s = 0; s < std::size(kOpen); ++s) {
+    for (size_t s = 0; s < std::size(Open); ++s) {
       for (size_t ascii_after : {size_t{0}, size_t{1}, size_t{63}, size_t{64}, size_t{65}, size_t{128}}) {
         const size_t end = 64 * blocks;
         std::vector<uint8_t> u(end + ascii_after, 'x');
-        std::copy(kOpen[s], kOpen[s] + kOpenLen[s], u.begin() + static_cast<ptrdiff_t>(end - kOpenLen[s]));
-        c.check(u.data(), u.size(), {false, end - kOpenLen[s]}, true);
+        std::copy(Open[s], Open[s] + OpenLen[s], u.begin() + static_cast<ptrdiff_t>(end - OpenLen[s]));
+        c.check(u.data(), u.size(), {false, end - OpenLen[s]}, true);
       }
     }
   }
@@ -407,7 +410,7 @@ TEST(Utf8Validate, CorpusDocuments) {
   TextMaker m(5);
   size_t seen = 0;
   for (const char* name : {"twitter.json", "github_events.json", "citm_catalog.json", "canada.json"}) {
-    std::ifstream in(std::string("/work/shared/corpus/") + name, std::ios::binary);
+    std::ifstream in(vellum::test::corpus_dir() + "/" + name, std::ios::binary);
     if (!in) continue;
     ++seen;
     std::vector<uint8_t> doc((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -425,13 +428,26 @@ TEST(Utf8Validate, CorpusDocuments) {
   EXPECT_NO_MISMATCH(c);
 }
 
-TEST(Utf8Validate, DispatchAgreesAcrossCalls) {
-  static constexpr uint8_t kGood[] = {0xF0, 0x9F, 0x98, 0x80};
-  static constexpr uint8_t kBad[] = {0xED, 0xA0, 0x80};
+TEST(Utf8Validate, SelectedAgreesAcrossCalls) {
+  static constexpr uint8_t Good[] = {0xF0, 0x9F, 0x98, 0x80};
+  static constexpr uint8_t Bad[] = {0xED, 0xA0, 0x80};
   for (int i = 0; i < 3; ++i) {
-    EXPECT_TRUE(vellum::validate_utf8(kGood, sizeof kGood));
-    EXPECT_FALSE(vellum::validate_utf8(kBad, sizeof kBad));
+    EXPECT_TRUE(vellum::utf8_routines.validate(Good, sizeof Good));
+    EXPECT_FALSE(vellum::utf8_routines.validate(Bad, sizeof Bad));
   }
+}
+
+TEST(Utf8Validate, SelectionFollowsFeatures) {
+  using namespace vellum;
+  for (uint64_t features : {uint64_t{0}, uint64_t{cpu::F16c}}) {
+    EXPECT_EQ(select_utf8_routines(features).validate, &portable::validate_utf8);
+    EXPECT_EQ(select_utf8_routines(features).count_chars, &portable::count_utf8_chars);
+  }
+  for (uint64_t features : {uint64_t{cpu::Avx2}, uint64_t{cpu::Avx2 | cpu::Avx512Vl}}) {
+    EXPECT_EQ(select_utf8_routines(features).validate, &avx2::validate_utf8);
+    EXPECT_EQ(select_utf8_routines(features).count_chars, &avx2::count_utf8_chars);
+  }
+  EXPECT_EQ(utf8_routines.validate, select_utf8_routines(cpu::selected_features()).validate);
 }
 
 }  // namespace

@@ -22,11 +22,11 @@ constexpr EscapeEntry short_escape(char c) {
 }
 
 constexpr std::array<EscapeEntry, 96> make_escape_table() {
-  constexpr char hex[] = "0123456789abcdef";
+  constexpr char Hex[] = "0123456789abcdef";
   std::array<EscapeEntry, 96> table{};
   for (unsigned b = 0; b < 0x20; ++b)
-    table[b] = EscapeEntry{'\\', 'u', '0', '0', static_cast<uint8_t>(hex[b >> 4]),
-                           static_cast<uint8_t>(hex[b & 15]), 0, 6};
+    table[b] = EscapeEntry{'\\', 'u', '0', '0', static_cast<uint8_t>(Hex[b >> 4]),
+                           static_cast<uint8_t>(Hex[b & 15]), 0, 6};
   table['\b'] = short_escape('b');
   table['\t'] = short_escape('t');
   table['\n'] = short_escape('n');
@@ -45,14 +45,14 @@ constexpr std::array<uint8_t, 256> make_needs_escape_table() {
 
 }  // namespace detail
 
-alignas(64) inline constexpr std::array<EscapeEntry, 96> escape_table = detail::make_escape_table();
-alignas(64) inline constexpr std::array<uint8_t, 256> needs_escape_table = detail::make_needs_escape_table();
+alignas(64) inline constexpr std::array<EscapeEntry, 96> EscapeTable = detail::make_escape_table();
+alignas(64) inline constexpr std::array<uint8_t, 256> NeedsEscapeTable = detail::make_needs_escape_table();
 
 // Stores the escape of b (which must need escaping) as one 8-byte word and
 // returns the position after its text.
 inline uint8_t* write_escape(uint8_t* out, uint8_t b) {
-  std::memcpy(out, escape_table[b].data(), 8);
-  return out + escape_table[b][7];
+  std::memcpy(out, EscapeTable[b].data(), 8);
+  return out + EscapeTable[b][7];
 }
 
 }  // namespace vellum

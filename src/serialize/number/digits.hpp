@@ -15,7 +15,7 @@ static_assert(std::endian::native == std::endian::little,
               "digit words are laid out for a little-endian store");
 
 // "00" "01" ... "99": two digits per lookup.
-inline constexpr std::array<uint8_t, 200> two_digit_table = [] {
+inline constexpr std::array<uint8_t, 200> TwoDigitTable = [] {
   std::array<uint8_t, 200> t{};
   for (int i = 0; i < 100; ++i) {
     t[2 * i] = static_cast<uint8_t>('0' + i / 10);
@@ -28,7 +28,7 @@ inline constexpr uint64_t AsciiZeros = 0x3030303030303030u;
 
 // Stores the two digits of v < 100.
 inline void copy_two_digits(uint8_t* dst, uint32_t v) {
-  std::memcpy(dst, &two_digit_table[2 * v], 2);
+  std::memcpy(dst, &TwoDigitTable[2 * v], 2);
 }
 
 // The eight digits of v < 10^8 (leading zeros included) as byte values 0..9,

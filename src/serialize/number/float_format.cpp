@@ -9,7 +9,7 @@ namespace vellum {
 namespace number {
 namespace {
 
-inline constexpr uint64_t pow10_u64[18] = {
+inline constexpr uint64_t Pow10U64[18] = {
     1u,
     10u,
     100u,
@@ -34,7 +34,7 @@ inline constexpr uint64_t pow10_u64[18] = {
 inline int decimal_length(uint64_t v) {
   // bit_width * 1233 / 4096 is floor(log10) or one more.
   const int guess = (static_cast<int>(std::bit_width(v)) * 1233) >> 12;
-  return guess + (v >= pow10_u64[guess] ? 1 : 0);
+  return guess + (v >= Pow10U64[guess] ? 1 : 0);
 }
 
 inline void store_16(uint8_t* dst, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), v); }
@@ -46,8 +46,8 @@ inline uint8_t* write_exponent(uint8_t* p, int e) {
   const uint32_t a = static_cast<uint32_t>(e < 0 ? -e : e);
   const uint32_t hundreds = a / 100;
   const uint32_t rest = a % 100;
-  const uint32_t word = ('0' + hundreds) | (uint32_t{two_digit_table[2 * rest]} << 8) |
-                        (uint32_t{two_digit_table[2 * rest + 1]} << 16);
+  const uint32_t word = ('0' + hundreds) | (uint32_t{TwoDigitTable[2 * rest]} << 8) |
+                        (uint32_t{TwoDigitTable[2 * rest + 1]} << 16);
   const int count = 1 + (a >= 10) + (a >= 100);
   const uint32_t head = ('e' | (e < 0 ? '-' : '+') << 8);
   const uint64_t text = head | uint64_t{word >> (8 * (3 - count))} << 16;
@@ -72,7 +72,7 @@ inline uint8_t* write_decimal_17(uint8_t* dst, Decimal d) {
     e = d.exponent + 16 - sixteen;
   } else {
     const int length = decimal_length(d.significand);
-    wide = d.significand * pow10_u64[17 - length];
+    wide = d.significand * Pow10U64[17 - length];
     e = d.exponent + length - 1;
   }
 
@@ -137,7 +137,7 @@ inline uint8_t* write_decimal_9(uint8_t* dst, Decimal d) {
     e = d.exponent + 8 - eight;
   } else {
     const int length = decimal_length(d.significand);
-    wide = d.significand * pow10_u64[9 - length];
+    wide = d.significand * Pow10U64[9 - length];
     e = d.exponent + length - 1;
   }
   const uint32_t first = static_cast<uint32_t>(wide / 100000000);

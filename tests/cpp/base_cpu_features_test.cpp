@@ -1,7 +1,8 @@
-#include "src/cpu_features.hpp"
+#include "base/cpu_features.hpp"
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -41,6 +42,30 @@ TEST(CpuFeatures, CachedWordIsFilledAndStable) {
   EXPECT_TRUE(first & Filled);
   EXPECT_EQ(features(), first);
   EXPECT_EQ(probe_features(), first);
+}
+
+TEST(CpuFeatures, CapOfEachValue) {
+  using namespace vellum::cpu;
+  struct Case {
+    const char* value;
+    uint64_t cap;
+  };
+  const Case cases[] = {
+      {nullptr, AllFeatures},   {"portable", 0},          {"avx2", Avx2 | F16c},
+      {"avx512", AllFeatures},  {"", AllFeatures},        {"AVX2", AllFeatures},
+      {"sse4", AllFeatures},    {"avx2 ", AllFeatures},
+  };
+  for (const Case& c : cases) EXPECT_EQ(cap_of(c.value), c.cap) << (c.value ? c.value : "(unset)");
+}
+
+// The selection never goes beyond the host, whatever the cap says.
+TEST(CpuFeatures, SelectedIsTheHostWithinTheCap) {
+  using namespace vellum::cpu;
+  const uint64_t selected = selected_features();
+  EXPECT_TRUE(selected & Filled);
+  EXPECT_EQ(selected & ~features(), 0u);
+  EXPECT_EQ(selected, features() & (cap_of(std::getenv("VELLUM_CPU")) | Filled));
+  EXPECT_EQ(selected_features(), selected);
 }
 
 }  // namespace

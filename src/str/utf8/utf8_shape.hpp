@@ -18,10 +18,18 @@ constexpr uint32_t width_bound(uint8_t max_byte) {
   return max_byte >= 0xF0 ? 0x10FFFF : max_byte >= 0xC4 ? 0xFFFF : 0xFF;
 }
 
-// SSE2 (AVX2 for the count when present).
-Utf8Shape utf8_shape(const uint8_t* p, size_t n);
+// The shape of n >= 1 bytes holding `chars` characters: SSE2 finds the
+// width. The forms below differ only in how they count.
+Utf8Shape utf8_shape_of_count(const uint8_t* p, size_t n, size_t chars);
 
-// 64-byte vectors; needs AVX-512BW.
+namespace portable {
+Utf8Shape utf8_shape(const uint8_t* p, size_t n);
+}
+// Counting with AVX2.
+namespace avx2 {
+Utf8Shape utf8_shape(const uint8_t* p, size_t n);
+}
+// 64-byte vectors for both passes; needs AVX-512BW.
 namespace avx512 {
 Utf8Shape utf8_shape(const uint8_t* p, size_t n);
 }
@@ -29,10 +37,5 @@ Utf8Shape utf8_shape(const uint8_t* p, size_t n);
 namespace avx512_simde {
 Utf8Shape utf8_shape(const uint8_t* p, size_t n);
 }
-
-using Utf8ShapeRoutine = Utf8Shape (*)(const uint8_t* p, size_t n);
-
-// The fastest routine this processor can run.
-Utf8ShapeRoutine select_utf8_shape_routine();
 
 }  // namespace vellum

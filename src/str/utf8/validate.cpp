@@ -1,11 +1,9 @@
-#include "src/deserialize/utf8/validate.hpp"
+#include "src/str/utf8/validate.hpp"
 
 #include <array>
-#include <atomic>
 #include <bit>
 #include <cstring>
 
-#include "src/cpu_features.hpp"
 
 namespace vellum {
 namespace {
@@ -39,9 +37,9 @@ constexpr std::array<LeadRule, 64> make_lead_rules() {
   return rules;
 }
 
-constexpr std::array<LeadRule, 64> kLeadRules = make_lead_rules();
+constexpr std::array<LeadRule, 64> LeadRules = make_lead_rules();
 
-constexpr uint64_t kHighBits = 0x8080808080808080ULL;
+constexpr uint64_t HighBits = 0x8080808080808080ULL;
 
 inline uint64_t load_u64(const uint8_t* p) {
   uint64_t v;
@@ -58,8 +56,8 @@ inline size_t skip_ascii(const uint8_t* p, size_t i, size_t n) {
     ++i;
   }
   while (n - i >= 16) {
-    const uint64_t a = load_u64(p + i) & kHighBits;
-    const uint64_t b = load_u64(p + i + 8) & kHighBits;
+    const uint64_t a = load_u64(p + i) & HighBits;
+    const uint64_t b = load_u64(p + i + 8) & HighBits;
     if ((a | b) != 0) {
       if (a != 0) return i + static_cast<size_t>(std::countr_zero(a)) / 8;
       return i + 8 + static_cast<size_t>(std::countr_zero(b)) / 8;
@@ -68,23 +66,6 @@ inline size_t skip_ascii(const uint8_t* p, size_t i, size_t n) {
   }
   while (i < n && p[i] < 0x80) ++i;
   return i;
-}
-
-bool validate_scalar(const uint8_t* p, size_t n) { return valid_utf8_prefix(p, n) == n; }
-
-bool validate_avx2(const uint8_t* p, size_t n) { return avx2::validate_utf8(p, n); }
-
-using ValidateFn = bool (*)(const uint8_t*, size_t);
-
-bool select_and_validate(const uint8_t* p, size_t n);
-
-// Racing first calls all store the same choice.
-std::atomic<ValidateFn> chosen_validator{select_and_validate};
-
-bool select_and_validate(const uint8_t* p, size_t n) {
-  const ValidateFn fn = cpu::has(cpu::Avx2) ? validate_avx2 : validate_scalar;
-  chosen_validator.store(fn, std::memory_order_relaxed);
-  return fn(p, n);
 }
 
 }  // namespace
@@ -98,7 +79,7 @@ size_t valid_utf8_prefix(const uint8_t* p, size_t n) {
     do {
       const uint8_t lead = p[i];
       if (lead < 0xC0) return i;
-      const LeadRule rule = kLeadRules[lead - 0xC0];
+      const LeadRule rule = LeadRules[lead - 0xC0];
       if (rule.length == 0 || n - i < rule.length) return i;
       const uint8_t second = p[i + 1];
       if (second < rule.second_min || second > rule.second_max) return i;
@@ -109,8 +90,6 @@ size_t valid_utf8_prefix(const uint8_t* p, size_t n) {
   }
 }
 
-bool validate_utf8(const uint8_t* p, size_t n) {
-  return chosen_validator.load(std::memory_order_relaxed)(p, n);
-}
+bool portable::validate_utf8(const uint8_t* p, size_t n) { return valid_utf8_prefix(p, n) == n; }
 
 }  // namespace vellum

@@ -7,12 +7,11 @@
 
 namespace vellum {
 
-// Uses 32-byte AVX2 vectors when the processor has them.
+// 16-byte SSE2 vectors: runs on any x86-64 processor.
+namespace portable {
 size_t count_utf8_chars(const uint8_t* p, size_t n);
-
-// The portable twin: 16-byte SSE2 vectors only.
-size_t count_utf8_chars_sse2(const uint8_t* p, size_t n);
-
+}
+// 32-byte vectors; needs AVX2.
 namespace avx2 {
 size_t count_utf8_chars(const uint8_t* p, size_t n);
 }

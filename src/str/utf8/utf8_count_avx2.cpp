@@ -1,14 +1,14 @@
-#include "src/simd/variant.hpp"
+#include "base/simd/variant.hpp"
 
 // Character counting with 32-byte vectors.
-#include "src/deserialize/utf8/utf8_count.hpp"
+#include "src/str/utf8/utf8_count.hpp"
 
 VELLUM_TARGET_AVX2_BEGIN
 namespace vellum::VELLUM_VARIANT(avx2) {
 namespace {
 
-// Lane j of the 32 bytes at tail_lanes + r is 0xFF exactly when j >= 32 - r.
-alignas(64) constexpr uint8_t tail_lanes[64] = {
+// Lane j of the 32 bytes at TailLanes + r is 0xFF exactly when j >= 32 - r.
+alignas(64) constexpr uint8_t TailLanes[64] = {
     0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,
     0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,
     0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
@@ -25,7 +25,7 @@ inline size_t lane_sum(__m256i sad) {
 }  // namespace
 
 size_t count_utf8_chars(const uint8_t* p, size_t n) {
-  if (n < 32) return count_utf8_chars_sse2(p, n);
+  if (n < 32) return portable::count_utf8_chars(p, n);
   // Continuation bytes are exactly those below -64 as signed bytes.
   const __m256i floor = _mm256_set1_epi8(-65);
   const __m256i zero = _mm256_setzero_si256();
@@ -48,7 +48,7 @@ size_t count_utf8_chars(const uint8_t* p, size_t n) {
   if (i < n) {
     // The last 32 bytes, keeping only the lanes not counted yet.
     const size_t r = n - i;
-    const __m256i starts = _mm256_and_si256(_mm256_cmpgt_epi8(load(p + n - 32), floor), load(tail_lanes + r));
+    const __m256i starts = _mm256_and_si256(_mm256_cmpgt_epi8(load(p + n - 32), floor), load(TailLanes + r));
     total += lane_sum(_mm256_sad_epu8(_mm256_sub_epi8(zero, starts), zero));
   }
   return total;

@@ -1,8 +1,8 @@
-#include "src/simd/variant.hpp"
+#include "base/simd/variant.hpp"
 
 // The shape of UTF-8 text with 64-byte vectors: one pass for the largest
 // byte, and a counting pass only for text that is not ASCII.
-#include "src/deserialize/utf8/utf8_shape.hpp"
+#include "src/str/utf8/utf8_shape.hpp"
 
 VELLUM_TARGET_AVX512_BEGIN
 namespace vellum::VELLUM_VARIANT(avx512) {

@@ -1,4 +1,4 @@
-#include "src/deserialize/utf8/utf8_decode.hpp"
+#include "src/str/utf8/utf8_decode.hpp"
 
 #include <emmintrin.h>
 

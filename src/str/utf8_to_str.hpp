@@ -13,8 +13,4 @@ namespace vellum {
 // empty str.
 PyObject* utf8_to_str(const uint8_t* p, size_t n);
 
-namespace avx512 {
-PyObject* utf8_to_str(const uint8_t* p, size_t n);
-}
-
 }  // namespace vellum

@@ -1,13 +1,12 @@
-#include "src/deserialize/utf8/utf8_count.hpp"
+#include "src/str/utf8/utf8_count.hpp"
 
 #include <emmintrin.h>
 
 #include <algorithm>
 #include <cstring>
 
-#include "src/cpu_features.hpp"
 
-namespace vellum {
+namespace vellum::portable {
 namespace {
 
 // As signed bytes, continuation bytes are exactly those below -64.
@@ -40,9 +39,9 @@ size_t count_words(const uint8_t* p, size_t n) {
   return n - (count_high_bits(a) + count_high_bits(b) - count_high_bits(shared));
 }
 
-// Lane j of the 16 bytes at tail_lanes + r is 0xFF exactly when j >= 16 - r:
+// Lane j of the 16 bytes at TailLanes + r is 0xFF exactly when j >= 16 - r:
 // the last r lanes of a block that ends at the end of the input.
-alignas(32) constexpr uint8_t tail_lanes[32] = {
+alignas(32) constexpr uint8_t TailLanes[32] = {
     0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,
     0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
 
@@ -76,7 +75,7 @@ size_t count_vectors(const uint8_t* p, size_t n) {
   if (i < n) {
     // The last 16 bytes, keeping only the lanes not counted yet.
     const size_t r = n - i;
-    const __m128i starts = _mm_and_si128(_mm_cmpgt_epi8(load(p + n - 16), floor), load(tail_lanes + r));
+    const __m128i starts = _mm_and_si128(_mm_cmpgt_epi8(load(p + n - 16), floor), load(TailLanes + r));
     total += lane_sum(_mm_sad_epu8(_mm_sub_epi8(_mm_setzero_si128(), starts), _mm_setzero_si128()));
   }
   return total;
@@ -84,15 +83,10 @@ size_t count_vectors(const uint8_t* p, size_t n) {
 
 }  // namespace
 
-size_t count_utf8_chars_sse2(const uint8_t* p, size_t n) {
+size_t count_utf8_chars(const uint8_t* p, size_t n) {
   if (n < 8) return count_bytes(p, n);
   if (n < 16) return count_words(p, n);
   return count_vectors(p, n);
 }
 
-size_t count_utf8_chars(const uint8_t* p, size_t n) {
-  if (n > 31 && cpu::has(cpu::Avx2)) return avx2::count_utf8_chars(p, n);
-  return count_utf8_chars_sse2(p, n);
-}
-
-}  // namespace vellum
+}  // namespace vellum::portable

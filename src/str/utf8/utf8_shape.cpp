@@ -1,9 +1,8 @@
-#include "src/deserialize/utf8/utf8_shape.hpp"
+#include "src/str/utf8/utf8_shape.hpp"
 
 #include <emmintrin.h>
 
-#include "src/cpu_features.hpp"
-#include "src/deserialize/utf8/utf8_count.hpp"
+#include "src/str/utf8/utf8_count.hpp"
 
 namespace vellum {
 namespace {
@@ -41,16 +40,19 @@ uint8_t max_byte(const uint8_t* p, size_t n) {
 
 }  // namespace
 
-Utf8Shape utf8_shape(const uint8_t* p, size_t n) {
-  const size_t chars = count_utf8_chars(p, n);
+Utf8Shape utf8_shape_of_count(const uint8_t* p, size_t n, size_t chars) {
   if (chars == n) return {n, 0x7F};
   // A leading four-byte character settles the width without a scan.
   if (p[0] >= 0xF0) return {chars, 0x10FFFF};
   return {chars, width_bound(max_byte(p, n))};
 }
 
-Utf8ShapeRoutine select_utf8_shape_routine() {
-  return cpu::has(cpu::Avx512Vl) ? &avx512::utf8_shape : &utf8_shape;
+Utf8Shape portable::utf8_shape(const uint8_t* p, size_t n) {
+  return utf8_shape_of_count(p, n, portable::count_utf8_chars(p, n));
+}
+
+Utf8Shape avx2::utf8_shape(const uint8_t* p, size_t n) {
+  return utf8_shape_of_count(p, n, avx2::count_utf8_chars(p, n));
 }
 
 }  // namespace vellum

@@ -12,6 +12,10 @@ namespace vellum {
 // Length of the longest valid prefix; the input is valid when it equals n.
 size_t valid_utf8_prefix(const uint8_t* p, size_t n);
 
+// The scalar validator: runs on any processor.
+namespace portable {
+bool validate_utf8(const uint8_t* p, size_t n);
+}
 // 64-byte block validator with nibble lookups; needs AVX2.
 namespace avx2 {
 bool validate_utf8(const uint8_t* p, size_t n);
@@ -21,9 +25,5 @@ bool validate_utf8(const uint8_t* p, size_t n);
 namespace avx2_simde {
 bool validate_utf8(const uint8_t* p, size_t n);
 }
-
-// The block validator when the processor has AVX2, else the scalar one.
-// The choice is made on the first call and kept.
-bool validate_utf8(const uint8_t* p, size_t n);
 
 }  // namespace vellum

@@ -9,7 +9,7 @@
 //    portable twin on any host.
 //
 // Usage:
-//   #include "src/simd/variant.hpp"
+//   #include "base/simd/variant.hpp"
 //   VELLUM_TARGET_AVX512_BEGIN
 //   namespace vellum::VELLUM_VARIANT(avx512) { ... }
 //   VELLUM_TARGET_END
@@ -23,7 +23,7 @@
 #define SIMDE_ENABLE_NATIVE_ALIASES
 #include <simde/x86/avx2.h>
 #include <simde/x86/avx512.h>
-#include "src/simd/simde_compat.hpp"
+#include "base/simd/simde_compat.hpp"
 
 #define VELLUM_VARIANT(name) name##_simde
 #define VELLUM_TARGET_AVX2_BEGIN

@@ -1,9 +1,9 @@
-#include "src/simd/variant.hpp"
+#include "base/simd/variant.hpp"
 
 #include <array>
 #include <cstring>
 
-#include "src/deserialize/utf8/validate.hpp"
+#include "src/str/utf8/validate.hpp"
 
 // Every byte is judged together with the byte before it: three 16-entry
 // lookups (high and low nibble of the previous byte, high nibble of this one)
@@ -41,19 +41,19 @@ struct PairRule {
   uint16_t high;
 };
 
-constexpr uint16_t kAny = nibbles(0x0, 0xF);
-constexpr uint16_t kContinuation = nibbles(0x8, 0xB);
+constexpr uint16_t AnyNibble = nibbles(0x0, 0xF);
+constexpr uint16_t ContinuationNibbles = nibbles(0x8, 0xB);
 
-constexpr PairRule kPairRules[] = {
-    {TooShort, nibbles(0xC, 0xF), kAny, static_cast<uint16_t>(nibbles(0x0, 0x7) | nibbles(0xC, 0xF))},
-    {TooLong, nibbles(0x0, 0x7), kAny, kContinuation},
+constexpr PairRule PairRules[] = {
+    {TooShort, nibbles(0xC, 0xF), AnyNibble, static_cast<uint16_t>(nibbles(0x0, 0x7) | nibbles(0xC, 0xF))},
+    {TooLong, nibbles(0x0, 0x7), AnyNibble, ContinuationNibbles},
     {Overlong3, nibbles(0xE, 0xE), nibbles(0x0, 0x0), nibbles(0x8, 0x9)},
     {TooLarge, nibbles(0xF, 0xF), nibbles(0x4, 0xF), nibbles(0x9, 0xB)},
     {Surrogate, nibbles(0xE, 0xE), nibbles(0xD, 0xD), nibbles(0xA, 0xB)},
-    {Overlong2, nibbles(0xC, 0xC), nibbles(0x0, 0x1), kContinuation},
+    {Overlong2, nibbles(0xC, 0xC), nibbles(0x0, 0x1), ContinuationNibbles},
     {Overlong4OrTooLarge, nibbles(0xF, 0xF), static_cast<uint16_t>(nibbles(0x0, 0x0) | nibbles(0x5, 0xF)),
      nibbles(0x8, 0x8)},
-    {TwoContinuations, kContinuation, kAny, kContinuation},
+    {TwoContinuations, ContinuationNibbles, AnyNibble, ContinuationNibbles},
 };
 
 struct LookupTables {
@@ -64,7 +64,7 @@ struct LookupTables {
 
 constexpr LookupTables make_tables() {
   LookupTables t;
-  for (const PairRule& r : kPairRules) {
+  for (const PairRule& r : PairRules) {
     for (unsigned v = 0; v < 16; ++v) {
       if ((r.prev_high >> v) & 1) t.prev_high[v] |= r.bit;
       if ((r.prev_low >> v) & 1) t.prev_low[v] |= r.bit;
@@ -74,10 +74,10 @@ constexpr LookupTables make_tables() {
   return t;
 }
 
-constexpr LookupTables kTables = make_tables();
+constexpr LookupTables Tables = make_tables();
 
 constexpr uint8_t pair_errors(unsigned prev, unsigned cur) {
-  return static_cast<uint8_t>(kTables.prev_high[prev >> 4] & kTables.prev_low[prev & 15] & kTables.high[cur >> 4]);
+  return static_cast<uint8_t>(Tables.prev_high[prev >> 4] & Tables.prev_low[prev & 15] & Tables.high[cur >> 4]);
 }
 
 // Which pairs may stand next to each other, stated byte by byte.
@@ -133,10 +133,10 @@ inline __m256i check_vector(__m256i input, __m256i prev) {
   const __m256i low_nibble = _mm256_set1_epi8(0x0F);
   const __m256i prev1 = bytes_back<1>(input, prev);
   const __m256i by_prev_high =
-      _mm256_shuffle_epi8(broadcast_table(kTables.prev_high), _mm256_and_si256(_mm256_srli_epi16(prev1, 4), low_nibble));
-  const __m256i by_prev_low = _mm256_shuffle_epi8(broadcast_table(kTables.prev_low), _mm256_and_si256(prev1, low_nibble));
+      _mm256_shuffle_epi8(broadcast_table(Tables.prev_high), _mm256_and_si256(_mm256_srli_epi16(prev1, 4), low_nibble));
+  const __m256i by_prev_low = _mm256_shuffle_epi8(broadcast_table(Tables.prev_low), _mm256_and_si256(prev1, low_nibble));
   const __m256i by_high =
-      _mm256_shuffle_epi8(broadcast_table(kTables.high), _mm256_and_si256(_mm256_srli_epi16(input, 4), low_nibble));
+      _mm256_shuffle_epi8(broadcast_table(Tables.high), _mm256_and_si256(_mm256_srli_epi16(input, 4), low_nibble));
   const __m256i special = _mm256_and_si256(_mm256_and_si256(by_prev_high, by_prev_low), by_high);
   // Top bit set where the byte two back is E0.. or three back is F0..
   const __m256i third = _mm256_subs_epu8(bytes_back<2>(input, prev), _mm256_set1_epi8(static_cast<char>(0xE0 - 0x80)));

@@ -1,7 +1,9 @@
-#include "src/cpu_features.hpp"
+#include "base/cpu_features.hpp"
 
 #include <atomic>
 #include <cpuid.h>
+#include <cstdlib>
+#include <cstring>
 
 namespace vellum::cpu {
 namespace {
@@ -24,7 +26,9 @@ uint64_t xgetbv0() {
 
 constexpr unsigned bit(unsigned n) { return 1u << n; }
 
-std::atomic<uint64_t> cached{0};
+// Both words are filled once; racing threads store the same value.
+std::atomic<uint64_t> host_word{0};
+std::atomic<uint64_t> selected_word{0};
 
 }  // namespace
 
@@ -38,7 +42,7 @@ uint64_t probe_features() {
   const bool os_xsave = (leaf1.ecx & bit(26)) && (leaf1.ecx & bit(27));
   if (!os_xsave) return word;
   const uint64_t xcr0 = xgetbv0();
-  const bool ymm_state = (xcr0 & 0x6) == 0x6;          // XMM and YMM
+  const bool ymm_state = (xcr0 & 0x6) == 0x6;                 // XMM and YMM
   const bool zmm_state = ymm_state && (xcr0 & 0xe0) == 0xe0;  // opmask, ZMM_Hi256, Hi16_ZMM
 
   if (ymm_state && (leaf7.ebx & bit(5))) word |= Avx2;
@@ -48,11 +52,27 @@ uint64_t probe_features() {
 }
 
 uint64_t features() {
-  uint64_t word = cached.load(std::memory_order_relaxed);
+  uint64_t word = host_word.load(std::memory_order_relaxed);
   if (word & Filled) [[likely]]
     return word;
   word = probe_features();
-  cached.store(word, std::memory_order_relaxed);
+  host_word.store(word, std::memory_order_relaxed);
+  return word;
+}
+
+uint64_t cap_of(const char* value) {
+  if (value == nullptr) return AllFeatures;
+  if (std::strcmp(value, "portable") == 0) return 0;
+  if (std::strcmp(value, "avx2") == 0) return Avx2 | F16c;
+  return AllFeatures;  // "avx512", and values that name nothing
+}
+
+uint64_t selected_features() {
+  uint64_t word = selected_word.load(std::memory_order_relaxed);
+  if (word & Filled) [[likely]]
+    return word;
+  word = features() & (cap_of(std::getenv("VELLUM_CPU")) | Filled);
+  selected_word.store(word, std::memory_order_relaxed);
   return word;
 }
 
