@@ -57,13 +57,14 @@ cpptest: build/cpp/Makefile
 # UndefinedBehaviorSanitizer. The interpreter is not rebuilt: the runtime is
 # preloaded, leak detection stays off for the interpreter, and PYTHONMALLOC
 # sends its allocations through malloc so that buffer overruns are caught.
+# The multi-GiB documents already ran in `make test`.
 sanitize: deps
 	cmake -S . -B build/san -DVELLUM_SANITIZE=ON -DVELLUM_TESTS=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DPython_EXECUTABLE=$(abspath $(PY))
 	cmake --build build/san -j$(JOBS)
 	cd tests && LD_PRELOAD=$(SAN_LIBASAN) ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 \
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 PYTHONMALLOC=malloc \
-	  PYTHONPATH=$(abspath build/san/pkg) VELLUM_TEST_SCALE=0.1 ../$(VENV)/bin/pytest -q -p no:faulthandler
+	  PYTHONPATH=$(abspath build/san/pkg) VELLUM_TEST_SCALE=0.1 ../$(VENV)/bin/pytest -q -p no:faulthandler -m "not bigmem"
 	cd build/san && VELLUM_CORPUS=$(abspath $(CORPUS)) LSAN_OPTIONS=suppressions=$(abspath .ci/lsan.supp) VELLUM_TEST_SCALE=0.1 \
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j$(JOBS)
 

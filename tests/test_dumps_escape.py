@@ -54,3 +54,26 @@ def test_cached_and_uncached_utf8(text):
     assert vellum.dumps(fresh) == json.dumps(text, ensure_ascii=False).encode()
     fresh.encode()  # unchanged text after the interpreter's own encoder ran
     assert vellum.dumps(fresh) == json.dumps(text, ensure_ascii=False).encode()
+
+
+# Texts longer than one escaping piece (64 KiB) are escaped a piece at a
+# time: escapes at, just before and just after every piece boundary, and
+# texts ending on one.
+PIECE = 64 * 1024
+
+
+@pytest.mark.parametrize("length", [PIECE - 1, PIECE, PIECE + 1, 2 * PIECE, 2 * PIECE + 1, 3 * PIECE + 5])
+@pytest.mark.parametrize("special", ['"', "\\", "\n", "\x01", "é", "\U0001f600"])
+def test_long_texts_across_piece_boundaries(length, special):
+    for at in sorted({0, 1, PIECE - 2, PIECE - 1, PIECE, PIECE + 1, 2 * PIECE - 1, 2 * PIECE, length - 1}):
+        if at >= length:
+            continue
+        text = "a" * at + special + "b" * (length - at - 1)
+        expected = json.dumps(text, ensure_ascii=False).encode()
+        assert vellum.dumps(text) == expected, at
+        assert vellum.dumps([text], option=vellum.OPT_INDENT_2) == b"[\n  " + expected + b"\n]"
+
+
+def test_long_text_of_escapes_only():
+    text = "\x00\"\\" * (PIECE + 7)
+    assert vellum.dumps(text) == json.dumps(text).encode()

@@ -1,5 +1,7 @@
 #include "src/deserialize/loads.hpp"
 
+#include <sys/mman.h>
+
 #include "reader/document.hpp"
 #include "reader/pool.hpp"
 #include "src/deserialize/build.hpp"
@@ -90,6 +92,11 @@ PyObject* two_byte_document(const uint8_t* p) {
 // The parse buffer of one call. Small documents share one static block:
 // loads never releases the interpreter lock and runs no Python code, so one
 // call uses it at a time; the flag covers any unforeseen re-entry.
+//
+// The size covers the worst case, several times what a real document uses,
+// so for a huge input it can exceed what the system agrees to commit in one
+// piece although the document would fit. Such a buffer is mapped instead,
+// with its pages committed only as the reader touches them.
 class ParseBuffer {
  public:
   static constexpr size_t SharedSize = 64 * 1024;
@@ -98,8 +105,14 @@ class ParseBuffer {
     if (size <= SharedSize && !shared_in_use) {
       shared_in_use = true;
       data_ = shared;
-    } else {
-      data_ = PyMem_Malloc(size);
+      return;
+    }
+    data_ = PyMem_Malloc(size);
+    if (data_ != nullptr) return;
+    void* mapped = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (mapped != MAP_FAILED) {
+      data_ = mapped;
+      mapped_ = true;
     }
   }
   ParseBuffer(const ParseBuffer&) = delete;
@@ -109,9 +122,12 @@ class ParseBuffer {
   void release() {
     if (data_ == shared)
       shared_in_use = false;
+    else if (mapped_)
+      munmap(data_, size_);
     else
       PyMem_Free(data_);
     data_ = nullptr;
+    mapped_ = false;
   }
   void* data() const { return data_; }
   size_t size() const { return size_; }
@@ -121,6 +137,7 @@ class ParseBuffer {
   static inline bool shared_in_use = false;
   void* data_;
   size_t size_;
+  bool mapped_ = false;
 };
 
 }  // namespace

@@ -49,6 +49,10 @@ const char* encode_error_text(EncodeErrorKind kind) {
   return nullptr;
 }
 
+void raise_stack_exhausted() {
+  PyErr_SetString(PyExc_RecursionError, "maximum recursion depth exceeded: the thread's stack is nearly used up");
+}
+
 PyObject* encode_error_message(EncodeStatus status) {
   switch (status.kind) {
     case EncodeErrorKind::NotSerializable: {

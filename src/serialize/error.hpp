@@ -59,6 +59,10 @@ struct [[nodiscard]] EncodeStatus {
     }                                                      \
   } while (0)
 
+// Sets RecursionError for a thread whose stack is nearly used up; the caller
+// fails with TooDeep, whose cause it becomes.
+[[gnu::cold]] void raise_stack_exhausted();
+
 // The fixed message of a kind, or null for the kinds that compose theirs.
 const char* encode_error_text(EncodeErrorKind kind);
 

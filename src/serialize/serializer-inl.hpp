@@ -66,6 +66,14 @@ EncodeStatus serialize_with_default(SerializeContext ctx, Layout& layout) {
   if (ctx.default_ == nullptr) return EncodeStatus::not_serializable(obj);
   if (state::default_depth(ctx.state) == state::MaxDepth)
     return EncodeStatus::fail(EncodeErrorKind::DefaultTooDeep);
+  // default may call dumps again, however deep this call already is.
+  if (stack_nearly_exhausted()) [[unlikely]] {
+    raise_stack_exhausted();
+    return EncodeStatus::fail(EncodeErrorKind::TooDeep);
+  }
+  // default may release the last other reference to the object (by
+  // clearing the container it came from); the failure below names its type.
+  const PyRef hold = PyRef::borrow(obj);
   PyObject* args[2] = {nullptr, obj};
   PyRef result = PyRef::steal(PyObject_Vectorcall(ctx.default_, args + 1, 1 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
   // default's exception stays pending and becomes the cause.

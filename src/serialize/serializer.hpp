@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "base/stack_limit.hpp"
 #include "src/options.hpp"
 #include "src/python.hpp"
 #include "src/serialize/error.hpp"
@@ -58,10 +59,19 @@ bool is_numpy_scalar(PyTypeObject* type);
 
 inline EncodeStatus python_error() { return EncodeStatus::fail(EncodeErrorKind::PythonError); }
 
-// Enters a container: one level deeper, failing past the limit.
-inline bool enter_container(uint32_t& s) {
+// Enters a container: one level deeper, failing past the limit and, every
+// sixteen levels, when the thread's stack runs low (with a RecursionError
+// pending, which becomes the failure's cause).
+[[nodiscard]] inline bool enter_container(uint32_t& s) {
   s += state::ContainerDepthUnit;
-  return state::container_depth(s) < state::MaxDepth;
+  const uint32_t depth = state::container_depth(s);
+  if (depth >= state::MaxDepth) [[unlikely]]
+    return false;
+  if ((depth & 15) == 0 && stack_nearly_exhausted()) [[unlikely]] {
+    raise_stack_exhausted();
+    return false;
+  }
+  return true;
 }
 
 // The steps of the recursion, each over a layout (CompactLayout or

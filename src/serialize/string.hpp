@@ -12,7 +12,16 @@
 
 namespace vellum {
 
+// Longer texts are escaped a piece at a time, so that the room reserved for
+// the worst case (six bytes out for every byte in) stays small next to what
+// is written.
+inline constexpr size_t EscapePiece = 64 * 1024;
+
+[[gnu::noinline]] bool write_long_string(OutputBuffer& out, Utf8View text);
+
 [[nodiscard]] inline bool write_string(OutputBuffer& out, Utf8View text) {
+  if (text.size > EscapePiece) [[unlikely]]
+    return write_long_string(out, text);
   if (!out.reserve(escape_reservation(text.size))) return false;
   out.advance(escape_routines.escape_string(out.cursor(), text.data, text.size));
   return true;
