@@ -6,7 +6,8 @@ SHELL := /bin/bash
 VENV := .venv
 PY := $(VENV)/bin/python
 JOBS ?= 2
-CORPUS ?= ../shared/corpus
+# The benchmark documents, kept in the repository; the C++ corpus test reads them too.
+CORPUS ?= bench/data
 APT_PACKAGES := g++ cmake make libxxhash-dev libgtest-dev libsimde-dev libbenchmark-dev
 PIP_PACKAGES := scikit-build-core pytest mypy
 # For `make wheel` only.
@@ -18,7 +19,7 @@ PYTHON313 ?= $(firstword $(foreach p,$(shell command -v python3.13 2>/dev/null) 
 	$(wildcard $(HOME)/.pyenv/versions/3.13*/bin/python3.13) /usr/bin/python3.13 /usr/local/bin/python3.13,\
 	$(if $(shell $(p) -c 'import sys; print(sys.version_info[:2] == (3, 13))' 2>/dev/null | grep True),$(p))))
 
-.PHONY: test pytest cpptest build deps sanitize bench bench-cpp exhaustive wheel wheel-test clean
+.PHONY: test pytest cpptest build deps sanitize bench bench-full bench-cpp exhaustive wheel wheel-test clean
 
 test: pytest cpptest
 
@@ -71,9 +72,15 @@ sanitize: deps
 
 # Peers measured against; the only other JSON libraries this project installs.
 BENCH_PACKAGES := msgspec ujson python-rapidjson simplejson pysimdjson jiter matplotlib
+# The comparison table in about three minutes on two cores, set-up included.
 bench: build
 	$(PY) -m pip install -q $(BENCH_PACKAGES)
 	$(PY) bench/harness.py $(CORPUS) $(BENCH_ARGS)
+
+# The long run behind bench/RESULTS.md: more rounds of longer batches.
+bench-full: build
+	$(PY) -m pip install -q $(BENCH_PACKAGES)
+	$(PY) bench/harness.py $(CORPUS) --full $(BENCH_ARGS)
 
 bench-cpp: deps
 	cmake -S . -B build/bench -DVELLUM_MODULE=OFF -DVELLUM_BENCH=ON -DPython_EXECUTABLE=$(abspath $(PY))
