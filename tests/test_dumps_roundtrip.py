@@ -6,7 +6,7 @@ import pytest
 
 import vellum
 
-CORPUS = pathlib.Path(__file__).resolve().parents[1].parent / "shared" / "corpus"
+CORPUS = pathlib.Path(__file__).resolve().parents[1] / "bench" / "data"
 
 
 def random_text(rng):

@@ -7,7 +7,7 @@ import pytest
 import vellum
 from test_dumps_roundtrip import random_value
 
-CORPUS = pathlib.Path(__file__).resolve().parents[1].parent / "shared" / "corpus"
+CORPUS = pathlib.Path(__file__).resolve().parents[1] / "bench" / "data"
 
 
 @pytest.mark.parametrize("seed", range(40))

@@ -44,4 +44,6 @@ __all__ = [
     "loads",
 ]
 
-del vellum
+# The import system binds the native submodule here only when it first loads
+# it; a re-import that finds it cached, or a reload, gets no such name.
+globals().pop("vellum", None)

@@ -1,0 +1,102 @@
+"""Every public name of vellum in use: checked by `mypy --strict` against the
+package's stubs, and run by the interpreter. The calls in `_rejected` are
+errors the stubs must catch; --strict reports any of those ignores that has
+become unneeded."""
+
+from decimal import Decimal
+from typing import TYPE_CHECKING, Any
+
+import vellum
+from vellum import (
+    OPT_APPEND_NEWLINE,
+    OPT_INDENT_2,
+    OPT_NAIVE_UTC,
+    OPT_NON_STR_KEYS,
+    OPT_OMIT_MICROSECONDS,
+    OPT_PASSTHROUGH_DATACLASS,
+    OPT_PASSTHROUGH_DATETIME,
+    OPT_PASSTHROUGH_SUBCLASS,
+    OPT_SERIALIZE_DATACLASS,
+    OPT_SERIALIZE_NUMPY,
+    OPT_SERIALIZE_UUID,
+    OPT_SORT_KEYS,
+    OPT_STRICT_INTEGER,
+    OPT_UTC_Z,
+    Fragment,
+    JSONDecodeError,
+    JSONEncodeError,
+    dumps,
+    loads,
+)
+
+OPTIONS: list[int] = [
+    OPT_APPEND_NEWLINE,
+    OPT_INDENT_2,
+    OPT_NAIVE_UTC,
+    OPT_NON_STR_KEYS,
+    OPT_OMIT_MICROSECONDS,
+    OPT_PASSTHROUGH_DATACLASS,
+    OPT_PASSTHROUGH_DATETIME,
+    OPT_PASSTHROUGH_SUBCLASS,
+    OPT_SERIALIZE_DATACLASS,
+    OPT_SERIALIZE_NUMPY,
+    OPT_SERIALIZE_UUID,
+    OPT_SORT_KEYS,
+    OPT_STRICT_INTEGER,
+    OPT_UTC_Z,
+]
+
+
+def as_text(obj: Any) -> Any:
+    if isinstance(obj, Decimal):
+        return str(obj)
+    raise TypeError(f"cannot serialize {type(obj).__name__}")
+
+
+def main() -> None:
+    combined = 0
+    for flag in OPTIONS:
+        combined |= flag
+    assert combined == 4095
+
+    out: bytes = dumps({"b": Decimal("1.5"), "a": [1, None]}, default=as_text,
+                       option=OPT_SORT_KEYS | OPT_INDENT_2)
+    assert loads(out) == {"a": [1, None], "b": "1.5"}
+    assert dumps([Fragment(b"[1]"), Fragment("{}")], None, None) == b"[[1],{}]"
+    for source in (out, bytearray(out), memoryview(out), out.decode()):
+        assert loads(source) == loads(out)
+
+    try:
+        loads(b'{"a": ')
+    except JSONDecodeError as e:
+        where: tuple[str, str, int, int, int] = (e.msg, e.doc, e.pos, e.lineno, e.colno)
+        assert where == ("unexpected end of data", '{"a": ', 6, 1, 7)
+    try:
+        dumps(object())
+    except JSONEncodeError as e:
+        message: str = str(e)
+        assert message == "Type is not JSON serializable: object"
+    version: str = vellum.__version__
+    assert version
+
+
+def _rejected() -> None:
+    loads(1)  # type: ignore[arg-type]
+    dumps(obj=1)  # type: ignore[call-arg]
+    dumps(1, option="2")  # type: ignore[arg-type]
+    dumps(1, default=1)  # type: ignore[arg-type]
+    text: str = dumps(1)  # type: ignore[assignment]
+    Fragment(content=b"1")  # type: ignore[call-arg]
+    Fragment(1)  # type: ignore[arg-type]
+    vellum.OPT_INDENT_2 = 2  # type: ignore[misc]
+    del text
+
+
+if TYPE_CHECKING:
+    class Derived(Fragment):  # type: ignore[misc]
+        pass
+
+
+if __name__ == "__main__":
+    main()
+    print("ok")

@@ -1,0 +1,247 @@
+import json
+import os
+import shutil
+import subprocess
+import sys
+
+import pytest
+
+import vellum
+
+DOC = {"zeta": [1, 2.5, None, True], "alpha": {"é": "日本", "b": []}, "m": {}}
+TEXT = json.dumps(DOC, ensure_ascii=False).encode()
+
+
+def run(*args, stdin=b"", prefix=(), cwd=None):
+    return subprocess.run([*prefix, sys.executable, "-m", "vellum", *map(str, args)],
+                          input=stdin, capture_output=True, cwd=cwd)
+
+
+def expected(doc, indent=True, sort_keys=False):
+    text = json.dumps(doc, ensure_ascii=False, sort_keys=sort_keys,
+                      **({"indent": 2} if indent else {"separators": (",", ":")}))
+    return text.encode() + b"\n"
+
+
+@pytest.fixture
+def infile(tmp_path):
+    path = tmp_path / "in.json"
+    path.write_bytes(TEXT)
+    return path
+
+
+@pytest.mark.parametrize("flags,indent,sort_keys", [
+    ([], True, False),
+    (["--compact"], False, False),
+    (["--sort-keys"], True, True),
+    (["--compact", "--sort-keys"], False, True),
+])
+def test_file_and_stdin_are_reformatted(infile, flags, indent, sort_keys):
+    want = expected(DOC, indent, sort_keys)
+    for out in (run(*flags, infile), run(*flags, stdin=TEXT), run(*flags, "-", stdin=TEXT)):
+        assert (out.returncode, out.stderr) == (0, b"")
+        assert out.stdout == want
+
+
+def test_outfile_is_written(infile, tmp_path):
+    target = tmp_path / "out.json"
+    out = run("--sort-keys", infile, target)
+    assert (out.returncode, out.stdout, out.stderr) == (0, b"", b"")
+    assert target.read_bytes() == expected(DOC, sort_keys=True)
+    out = run("-", "-", stdin=TEXT)
+    assert out.stdout == expected(DOC)
+
+
+def test_outfile_may_be_the_infile(infile):
+    # The input map is released before the output is opened (and truncated).
+    out = run("--compact", infile, infile)
+    assert (out.returncode, out.stderr) == (0, b"")
+    assert infile.read_bytes() == expected(DOC, indent=False)
+
+
+def test_large_file_through_the_map(tmp_path):
+    doc = [{"id": i, "name": "x" * (i % 50), "v": i / 7} for i in range(20000)]
+    path = tmp_path / "big.json"
+    path.write_bytes(json.dumps(doc).encode())
+    out = run("--compact", path)
+    assert out.returncode == 0
+    assert out.stdout == expected(doc, indent=False)
+
+
+@pytest.mark.parametrize("text,line,col,msg", [
+    (b'{"a": 1,}', 1, 8, "trailing comma is not allowed"),
+    (b'[1,\n 2,\n x]', 3, 2, "unexpected character"),
+    # Columns count characters, not bytes.
+    ('[1,\n "é日", x]'.encode(), 2, 8, "unexpected character"),
+    (b"[1, 2", 1, 6, "unexpected end of data"),
+    (b"[1] [2]", 1, 5, "unexpected content after document"),
+    (b"NaN", 1, 1, "unexpected character"),
+    (b"", 1, 1, "Input is a zero-length, empty document"),
+])
+def test_decode_error_names_file_line_and_column(tmp_path, text, line, col, msg):
+    with pytest.raises(vellum.JSONDecodeError) as info:
+        vellum.loads(text)
+    assert (info.value.lineno, info.value.colno, info.value.msg) == (line, col, msg)
+    path = tmp_path / "bad.json"
+    path.write_bytes(text)
+    target = tmp_path / "out.json"
+    for args, name in (([path, target], str(path)), (["-", target], "<stdin>")):
+        out = run(*args, stdin=text)
+        assert out.returncode == 1
+        assert out.stdout == b""
+        assert out.stderr.decode() == f"{name}:{line}:{col}: {msg}\n"
+        assert not target.exists()
+
+
+def test_encode_failure_is_reported_without_traceback(tmp_path):
+    # loads accepts deeper nesting than dumps writes.
+    path = tmp_path / "deep.json"
+    path.write_bytes(b"[" * 300 + b"]" * 300)
+    out = run(path)
+    assert out.returncode == 1
+    assert out.stdout == b""
+    assert out.stderr.decode() == f"{path}: cannot write: Recursion limit reached\n"
+    assert run("--check", path).returncode == 0
+
+
+JSONL = b'{"b": 1, "a": [1, 2]}\n\n"text"\r\n  \n[]\n{"x": null}'
+
+
+@pytest.mark.parametrize("flags", [[], ["--compact"]])
+def test_json_lines_are_written_one_compact_document_per_line(tmp_path, flags):
+    path = tmp_path / "in.jsonl"
+    path.write_bytes(JSONL)
+    want = b'{"b":1,"a":[1,2]}\n"text"\n[]\n{"x":null}\n'
+    for out in (run("--json-lines", *flags, path), run("--json-lines", *flags, stdin=JSONL)):
+        assert (out.returncode, out.stderr) == (0, b"")
+        assert out.stdout == want
+    out = run("--json-lines", "--sort-keys", path)
+    assert out.stdout == want.replace(b'{"b":1,"a":[1,2]}', b'{"a":[1,2],"b":1}')
+
+
+@pytest.mark.parametrize("text", [b"", b"\n", b"\n \n\t\r\n"])
+def test_json_lines_without_documents(tmp_path, text):
+    path = tmp_path / "empty.jsonl"
+    path.write_bytes(text)
+    out = run("--json-lines", path)
+    assert (out.returncode, out.stdout, out.stderr) == (0, b"", b"")
+
+
+def test_json_lines_report_every_bad_line_with_file_line_and_column(tmp_path):
+    text = '{"a": 1}\n[1, 2\n\n"ok"\n{"é": x}\n{"b": 2}\n'.encode()
+    path = tmp_path / "in.jsonl"
+    path.write_bytes(text)
+    target = tmp_path / "out.jsonl"
+    for args, name in (([path, target], str(path)), (["-", target], "<stdin>")):
+        out = run("--json-lines", *args, stdin=text)
+        assert out.returncode == 1
+        assert out.stdout == b""
+        assert out.stderr.decode().splitlines() == [
+            f"{name}:2:6: unexpected end of data",
+            f"{name}:5:7: unexpected character",
+        ]
+        assert not target.exists()
+
+
+@pytest.mark.parametrize("text,status", [
+    (TEXT, 0),
+    (b"[1, 2", 1),
+])
+def test_check_validates_only(tmp_path, text, status):
+    path = tmp_path / "in.json"
+    path.write_bytes(text)
+    for args in ([path], []):
+        out = run("--check", *args, stdin=text)
+        assert out.returncode == status
+        assert out.stdout == b""
+        if status:
+            assert out.stderr.decode().endswith(":1:6: unexpected end of data\n")
+        else:
+            assert out.stderr == b""
+    out = run("--check", "--json-lines", stdin=b"[1]\n{\n")
+    assert (out.returncode, out.stdout, out.stderr) == (1, b"", b"<stdin>:2:2: unexpected end of data\n")
+
+
+def test_check_takes_no_outfile(infile, tmp_path):
+    out = run("--check", infile, tmp_path / "out.json")
+    assert out.returncode == 2
+    assert not (tmp_path / "out.json").exists()
+
+
+def without_file_permissions():
+    """A command prefix under which the file mode bits are enforced: as root,
+    drop the capabilities that let root ignore them."""
+    if os.geteuid() != 0:
+        return ()
+    caps = "-dac_override,-dac_read_search"
+    return (shutil.which("setpriv"), f"--inh-caps={caps}", f"--bounding-set={caps}")
+
+
+@pytest.mark.parametrize("case", ["missing", "directory", "unreadable", "outfile_dir_missing",
+                                  "outfile_is_directory", "outfile_read_only_dir"])
+def test_file_errors_are_one_line_and_status_2(tmp_path, infile, case):
+    prefix = ()
+    if case == "missing":
+        args, shown, verb = [tmp_path / "nope.json"], tmp_path / "nope.json", "read"
+    elif case == "directory":
+        args, shown, verb = [tmp_path], tmp_path, "read"
+    elif case == "unreadable":
+        infile.chmod(0)
+        args, shown, verb, prefix = [infile], infile, "read", without_file_permissions()
+    elif case == "outfile_dir_missing":
+        args, shown, verb = [infile, tmp_path / "no" / "out.json"], tmp_path / "no" / "out.json", "write"
+    elif case == "outfile_is_directory":
+        args, shown, verb = [infile, tmp_path], tmp_path, "write"
+    else:
+        locked = tmp_path / "locked"
+        locked.mkdir()
+        locked.chmod(0o555)
+        args, shown, verb, prefix = [infile, locked / "out.json"], locked / "out.json", "write", without_file_permissions()
+    out = run(*args, prefix=prefix)
+    assert out.returncode == 2, out.stderr
+    assert out.stdout == b""
+    lines = out.stderr.decode().splitlines()
+    assert len(lines) == 1, lines
+    assert lines[0].startswith(f"python -m vellum: error: cannot {verb} '{shown}': ")
+
+
+def test_closed_output_pipe_ends_quietly(tmp_path):
+    path = tmp_path / "big.json"
+    path.write_bytes(json.dumps(list(range(300000))).encode())
+    proc = subprocess.Popen([sys.executable, "-m", "vellum", path], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    proc.stdout.read(10)
+    proc.stdout.close()
+    err = proc.stderr.read()
+    assert proc.wait() == 1
+    assert err == b""
+
+
+def test_file_reaches_loads_as_a_view_of_its_map(infile, monkeypatch, capsys):
+    import mmap
+
+    import vellum.__main__ as tool
+
+    seen = []
+    real = vellum.loads
+
+    def loads(obj):
+        seen.append((type(obj), type(obj.obj)))
+        return real(obj)
+
+    monkeypatch.setattr(vellum, "loads", loads)
+    assert tool.main(["--compact", str(infile)]) == 0
+    assert capsys.readouterr().out.encode() == expected(DOC, indent=False)
+    assert seen == [(memoryview, mmap.mmap)]
+
+
+@pytest.mark.parametrize("fd,args,message", [
+    (0, [], "cannot read '<stdin>'"),
+    (1, ["IN"], "cannot write '<stdout>'"),
+])
+def test_closed_standard_stream_is_one_line_and_status_2(infile, fd, args, message):
+    args = [str(infile) if a == "IN" else a for a in args]
+    out = subprocess.run([sys.executable, "-m", "vellum", *args], stderr=subprocess.PIPE,
+                         stdin=subprocess.DEVNULL, preexec_fn=lambda: os.close(fd))
+    assert out.returncode == 2
+    lines = out.stderr.decode().splitlines()
+    assert len(lines) == 1 and lines[0].startswith(f"python -m vellum: error: {message}: "), lines
