@@ -66,5 +66,9 @@ extern "C" VELLUM_EXPORT PyObject* vellum_fragmenttype_new() {
       .flags = Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_HAVE_GC,
       .slots = slots,
   };
-  return PyType_FromSpec(&spec);
+  PyObject* type = PyType_FromSpec(&spec);
+  // The interpreter's type creation can fail to allocate the type's name
+  // and return null without an exception.
+  if (type == nullptr && !PyErr_Occurred()) PyErr_NoMemory();
+  return type;
 }
