@@ -19,7 +19,7 @@ PYTHON313 ?= $(firstword $(foreach p,$(shell command -v python3.13 2>/dev/null) 
 	$(wildcard $(HOME)/.pyenv/versions/3.13*/bin/python3.13) /usr/bin/python3.13 /usr/local/bin/python3.13,\
 	$(if $(shell $(p) -c 'import sys; print(sys.version_info[:2] == (3, 13))' 2>/dev/null | grep True),$(p))))
 
-.PHONY: test pytest cpptest build deps sanitize bench bench-full bench-cpp exhaustive wheel wheel-test clean
+.PHONY: test pytest cpptest build deps sanitize leaks bench bench-full bench-cpp exhaustive wheel wheel-test clean
 
 test: pytest cpptest
 
@@ -70,6 +70,13 @@ sanitize: deps
 	  PYTHONPATH=$(abspath build/san/pkg) VELLUM_TEST_SCALE=0.1 ../$(VENV)/bin/pytest -q -p no:faulthandler -m "not bigmem"
 	cd build/san && VELLUM_CORPUS=$(abspath $(CORPUS)) LSAN_OPTIONS=suppressions=$(abspath .ci/lsan.supp) VELLUM_TEST_SCALE=0.1 \
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j$(JOBS)
+
+# Every failure kind of dumps and loads and every success path on the corpus
+# documents, many times over: allocated blocks, heap bytes and reference
+# counts must not grow. LEAK_SCALE multiplies the iterations (CI runs 1).
+LEAK_SCALE ?= 1
+leaks: build
+	$(PY) tests/leak_check.py $(CORPUS) --scale $(LEAK_SCALE)
 
 # Peers measured against; the only other JSON libraries this project installs.
 BENCH_PACKAGES := msgspec ujson python-rapidjson simplejson pysimdjson jiter matplotlib
