@@ -77,6 +77,17 @@ bool add_attributes(PyObject* module) {
 
 extern "C" VELLUM_EXPORT int vellum_init_exec(PyObject* module) {
   using namespace vellum;
+  // The module's state is process-wide and made of the first importer's
+  // objects. The multiple-interpreters slot keeps it out of isolated
+  // sub-interpreters only; a sub-interpreter of the legacy kind would load
+  // it, and its objects would be freed with that interpreter.
+  if (PyInterpreterState_Get() != PyInterpreterState_Main()) {
+    if (PyObject* name = PyModule_GetNameObject(module)) {
+      PyErr_Format(PyExc_ImportError, "module %U does not support loading in subinterpreters", name);
+      Py_DECREF(name);
+    }
+    return -1;
+  }
   // A failure leaves its exception pending: the import fails with it rather
   // than hand out a half-filled module.
   if (!shared_state.run(set_up_shared_state)) return -1;
