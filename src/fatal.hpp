@@ -1,22 +1,17 @@
-// Allocation of the module's small fixed records. Running out of memory for
-// one of these leaves nothing sensible to do: report and abort.
+// The module's small fixed records, whose allocation failure is reported to
+// the caller as MemoryError, and the one fatal path left: a broken internal
+// invariant.
 #pragma once
 
 #include <cstddef>
 
 namespace vellum {
 
-[[noreturn]] void fail_allocation(size_t bytes);
-
 // An internal invariant does not hold.
 [[noreturn]] void fail_internal(const char* what);
 
-// PyMem_Malloc that never returns null.
-void* checked_malloc(size_t bytes);
-
-template <typename T>
-T* checked_new_array(size_t count) {
-  return static_cast<T*>(checked_malloc(sizeof(T) * count));
-}
+// PyMem_Malloc that sets MemoryError when it returns null. A library must
+// not end its user's process for want of memory.
+[[nodiscard]] void* allocate_or_raise(size_t bytes);
 
 }  // namespace vellum

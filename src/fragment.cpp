@@ -1,12 +1,29 @@
 #include "src/fragment.hpp"
 
 #include "src/export.hpp"
-#include "src/fatal.hpp"
 #include "src/typeref.hpp"
 
 using vellum::Fragment;
 using vellum::type_refs;
 
+namespace {
+
+Fragment* as_fragment(PyObject* self) { return reinterpret_cast<Fragment*>(self); }
+
+// The content can hold the fragment itself (a list that contains it), so
+// the collector must see it.
+int fragment_traverse(PyObject* self, visitproc visit, void* arg) {
+  Py_VISIT(Py_TYPE(self));
+  Py_VISIT(as_fragment(self)->content);
+  return 0;
+}
+
+int fragment_clear(PyObject* self) {
+  Py_SETREF(as_fragment(self)->content, Py_NewRef(Py_None));
+  return 0;
+}
+
+}  // namespace
 
 extern "C" VELLUM_EXPORT PyObject* vellum_fragment_tp_new(PyTypeObject*, PyObject* args, PyObject* kwargs) {
   if (kwargs != nullptr || PyTuple_GET_SIZE(args) != 1) {
@@ -17,33 +34,41 @@ extern "C" VELLUM_EXPORT PyObject* vellum_fragment_tp_new(PyTypeObject*, PyObjec
     }
     return nullptr;
   }
-  // The type lives for the whole process, so instances hold no reference to it.
-  auto* self = static_cast<Fragment*>(vellum::checked_malloc(sizeof(Fragment)));
-  // Stored directly: Py_SET_REFCNT ignores objects whose (here uninitialised)
-  // count looks immortal, which would make the fragment never freed.
-  self->ob_base.ob_refcnt = 1;
-  Py_SET_TYPE(self, type_refs.type_fragment);
+  // Null with MemoryError set when the record cannot be had. The instance
+  // holds a reference to its type, as every instance of a heap type does.
+  Fragment* self = PyObject_GC_New(Fragment, type_refs.type_fragment);
+  if (self == nullptr) return nullptr;
   self->content = Py_NewRef(PyTuple_GET_ITEM(args, 0));
+  PyObject_GC_Track(self);
   return reinterpret_cast<PyObject*>(self);
 }
 
 extern "C" VELLUM_EXPORT void vellum_fragment_dealloc(PyObject* self) {
-  Py_DECREF(reinterpret_cast<Fragment*>(self)->content);
-  PyMem_Free(self);
+  PyTypeObject* type = Py_TYPE(self);
+  PyObject_GC_UnTrack(self);
+  Py_DECREF(as_fragment(self)->content);
+  PyObject_GC_Del(self);
+  Py_DECREF(type);
 }
 
 extern "C" VELLUM_EXPORT PyObject* vellum_fragmenttype_new() {
   PyType_Slot slots[] = {
       {Py_tp_new, reinterpret_cast<void*>(vellum_fragment_tp_new)},
       {Py_tp_dealloc, reinterpret_cast<void*>(vellum_fragment_dealloc)},
+      {Py_tp_traverse, reinterpret_cast<void*>(fragment_traverse)},
+      {Py_tp_clear, reinterpret_cast<void*>(fragment_clear)},
       {0, nullptr},
   };
   PyType_Spec spec = {
       .name = "vellum.Fragment",
       .basicsize = static_cast<int>(sizeof(Fragment)),
       .itemsize = 0,
-      .flags = Py_TPFLAGS_IMMUTABLETYPE,
+      .flags = Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_HAVE_GC,
       .slots = slots,
   };
-  return PyType_FromSpec(&spec);
+  PyObject* type = PyType_FromSpec(&spec);
+  // The interpreter's type creation can fail to allocate the type's name
+  // and return null without an exception.
+  if (type == nullptr && !PyErr_Occurred()) PyErr_NoMemory();
+  return type;
 }

@@ -5,6 +5,9 @@
 
 namespace vellum {
 
+// The content is never null: clearing a fragment (the collector breaking a
+// cycle) puts None in its place, which dumps refuses like any other
+// content that is not bytes or str.
 struct Fragment {
   PyObject_HEAD
   PyObject* content;

@@ -1,6 +1,5 @@
 #include "src/typeref.hpp"
 
-#include "src/fatal.hpp"
 #include "src/fragment.hpp"
 
 #include <datetime.h>
@@ -13,9 +12,44 @@ namespace {
 
 PyTypeObject* as_type(PyObject* obj) { return reinterpret_cast<PyTypeObject*>(obj); }
 
-}  // namespace
+struct Name {
+  PyObject* TypeRefs::*field;
+  const char* text;
+};
+constexpr Name names[] = {
+    {&TypeRefs::name_int, "int"},
+    {&TypeRefs::name_utcoffset, "utcoffset"},
+    {&TypeRefs::name_normalize, "normalize"},
+    {&TypeRefs::name_convert, "convert"},
+    {&TypeRefs::name_dst, "dst"},
+    {&TypeRefs::name_dict, "__dict__"},
+    {&TypeRefs::name_dataclass_fields, "__dataclass_fields__"},
+    {&TypeRefs::name_slots, "__slots__"},
+    {&TypeRefs::name_field_type, "_field_type"},
+    {&TypeRefs::name_array_struct, "__array_struct__"},
+    {&TypeRefs::name_dtype, "dtype"},
+    {&TypeRefs::name_descr, "descr"},
+    {&TypeRefs::name_value, "value"},
+    {&TypeRefs::name_default, "default"},
+    {&TypeRefs::name_option, "option"},
+};
 
-bool fill_type_refs() {
+// After a failed initialisation (memory ran out, most likely): gives back
+// every reference taken, so that the next import starts afresh and leaks
+// nothing. The key cache is empty and is kept for that next attempt.
+void release_type_refs() {
+  TypeRefs& t = type_refs;
+  Py_CLEAR(t.empty_str);
+  Py_CLEAR(t.type_uuid);
+  Py_CLEAR(t.type_enum_meta);
+  Py_CLEAR(t.dataclass_field_marker);
+  Py_CLEAR(t.type_fragment);
+  Py_CLEAR(t.exc_encode);
+  Py_CLEAR(t.exc_decode);
+  for (const Name& name : names) Py_CLEAR(t.*name.field);
+}
+
+bool fill_fields() {
   TypeRefs& t = type_refs;
   t.obj_none = Py_None;
   t.obj_true = Py_True;
@@ -34,7 +68,12 @@ bool fill_type_refs() {
   t.type_int = &PyLong_Type;
   t.type_float = &PyFloat_Type;
 
-  auto* capi = static_cast<PyDateTime_CAPI*>(PyCapsule_Import(PyDateTime_CAPSULE_NAME, 0));
+  // The capsule is fetched by hand: PyCapsule_Import would turn a
+  // MemoryError into an ImportError.
+  PyObject* capsule = import_type_attribute("datetime", "datetime_CAPI");
+  if (capsule == nullptr) return false;
+  auto* capi = static_cast<PyDateTime_CAPI*>(PyCapsule_GetPointer(capsule, PyDateTime_CAPSULE_NAME));
+  Py_DECREF(capsule);  // the datetime module keeps it, and the types, alive
   if (capi == nullptr) return false;
   t.type_date = capi->DateType;
   t.type_datetime = capi->DateTimeType;
@@ -53,30 +92,9 @@ bool fill_type_refs() {
   t.type_fragment = as_type(vellum_fragmenttype_new());
   if (t.type_fragment == nullptr) return false;
 
-  struct Name {
-    PyObject** field;
-    const char* text;
-  };
-  const Name names[] = {
-      {&t.name_int, "int"},
-      {&t.name_utcoffset, "utcoffset"},
-      {&t.name_normalize, "normalize"},
-      {&t.name_convert, "convert"},
-      {&t.name_dst, "dst"},
-      {&t.name_dict, "__dict__"},
-      {&t.name_dataclass_fields, "__dataclass_fields__"},
-      {&t.name_slots, "__slots__"},
-      {&t.name_field_type, "_field_type"},
-      {&t.name_array_struct, "__array_struct__"},
-      {&t.name_dtype, "dtype"},
-      {&t.name_descr, "descr"},
-      {&t.name_value, "value"},
-      {&t.name_default, "default"},
-      {&t.name_option, "option"},
-  };
   for (const Name& name : names) {
-    *name.field = PyUnicode_InternFromString(name.text);
-    if (*name.field == nullptr) return false;
+    t.*name.field = PyUnicode_InternFromString(name.text);
+    if (t.*name.field == nullptr) return false;
   }
 
   t.exc_encode = Py_NewRef(PyExc_TypeError);
@@ -86,6 +104,14 @@ bool fill_type_refs() {
   t.exc_decode = PyErr_NewException("vellum.JSONDecodeError", json_decode_error, nullptr);
   Py_DECREF(json_decode_error);
   return t.exc_decode != nullptr;
+}
+
+}  // namespace
+
+bool fill_type_refs() {
+  if (fill_fields()) return true;
+  release_type_refs();
+  return false;
 }
 
 PyObject* import_type_attribute(const char* module_name, const char* attribute) {
@@ -98,45 +124,70 @@ PyObject* import_type_attribute(const char* module_name, const char* attribute) 
   return value;
 }
 
-NumpyCell* load_numpy_types() {
-  auto* cell = static_cast<NumpyCell*>(checked_malloc(sizeof(NumpyCell)));
-  cell->types = nullptr;
+namespace {
 
+// The numpy table and its two cells are static: the probe allocates nothing
+// of its own, so running short of memory cannot stop it half way.
+NumpyTypes numpy_storage{};
+NumpyCell numpy_available{&numpy_storage};
+NumpyCell numpy_unavailable{nullptr};
+
+// Clears the pending exception; true when it was MemoryError, a failure that
+// says nothing about numpy and must not be remembered as its absence.
+bool clear_is_transient() {
+  const bool transient = PyErr_ExceptionMatches(PyExc_MemoryError);
+  PyErr_Clear();
+  return transient;
+}
+
+}  // namespace
+
+NumpyCell* load_numpy_types() {
+  NumpyTypes found{};
+  bool imported = false;
+  bool transient = false;
   if (PyObject* numpy = PyImport_ImportModule("numpy")) {
     if (PyObject* dict = PyObject_GenericGetDict(numpy, nullptr)) {
-      auto* types = static_cast<NumpyTypes*>(checked_malloc(sizeof(NumpyTypes)));
       struct Entry {
         PyObject** field;
         const char* name;
       };
       const Entry entries[] = {
-          {&types->ndarray, "ndarray"}, {&types->float16, "half"},     {&types->float32, "float32"},
-          {&types->float64, "float64"}, {&types->int8, "int8"},        {&types->int16, "int16"},
-          {&types->int32, "int32"},     {&types->int64, "int64"},      {&types->uint16, "uint16"},
-          {&types->uint32, "uint32"},   {&types->uint64, "uint64"},    {&types->uint8, "uint8"},
-          {&types->bool_, "bool_"},     {&types->datetime64, "datetime64"},
+          {&found.ndarray, "ndarray"}, {&found.float16, "half"},     {&found.float32, "float32"},
+          {&found.float64, "float64"}, {&found.int8, "int8"},        {&found.int16, "int16"},
+          {&found.int32, "int32"},     {&found.int64, "int64"},      {&found.uint16, "uint16"},
+          {&found.uint32, "uint32"},   {&found.uint64, "uint64"},    {&found.uint8, "uint8"},
+          {&found.bool_, "bool_"},     {&found.datetime64, "datetime64"},
       };
       // The numpy module keeps its types alive; the record only points at them.
       for (const Entry& e : entries) {
         PyObject* value = PyMapping_GetItemString(dict, e.name);
-        if (value == nullptr) PyErr_Clear();
+        if (value == nullptr && clear_is_transient()) transient = true;
         Py_XDECREF(value);
         *e.field = value;
       }
-      cell->types = types;
+      imported = true;
       Py_DECREF(dict);
     } else {
-      PyErr_Clear();
+      transient = clear_is_transient();
     }
     Py_DECREF(numpy);
   } else {
-    PyErr_Clear();
+    transient = clear_is_transient();
   }
+  // This call sees numpy as absent; the next one probes again.
+  if (transient) return &numpy_unavailable;
 
+  // The interpreter lock is held from here to the exchange, so no other
+  // probe can be between these steps; the exchange keeps the first answer.
+  if (NumpyCell* installed = type_refs.numpy_types.load(std::memory_order_acquire)) return installed;
+  NumpyCell* cell = &numpy_unavailable;
+  if (imported) {
+    numpy_storage = found;
+    cell = &numpy_available;
+  }
   NumpyCell* expected = nullptr;
   if (type_refs.numpy_types.compare_exchange_strong(expected, cell, std::memory_order_acq_rel)) return cell;
-  PyMem_Free(cell->types);
-  PyMem_Free(cell);
   return expected;
 }
 

@@ -83,13 +83,15 @@ struct TypeRefs {
 extern TypeRefs type_refs;
 
 // Fills the table; part of the one-time set-up that module exec runs. False
-// with a Python exception pending when an import it needs failed.
+// with a Python exception pending when an import it needs failed or memory
+// ran out; the table then holds nothing, and a later call starts afresh.
 bool fill_type_refs();
 
 // A new reference to module_name.attribute, looked up in the module's dict.
 PyObject* import_type_attribute(const char* module_name, const char* attribute);
 
-// The numpy cell, probing numpy on first use; the answer sticks.
+// The numpy cell, probing numpy on first use; the answer sticks, unless the
+// probe ran out of memory.
 NumpyCell* load_numpy_types();
 
 inline NumpyTypes* numpy_types() {

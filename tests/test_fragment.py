@@ -1,4 +1,6 @@
+import gc
 import sys
+import weakref
 
 import pytest
 
@@ -65,3 +67,55 @@ def test_default_object_behaviour():
     assert f == f and f != vellum.Fragment(b"1")
     assert hash(f) == hash(f)
     assert repr(f).startswith("<vellum.Fragment object at ")
+
+
+class Box:
+    pass
+
+
+@pytest.mark.parametrize(
+    "close_cycle",
+    [
+        lambda box, f: setattr(box, "fragment", f),
+        lambda box, f: setattr(box, "fragment", [vellum.Fragment([f])]),
+    ],
+    ids=["direct", "through-another-fragment"],
+)
+def test_cycle_through_fragment_is_collected(close_cycle):
+    box = Box()
+    fragment = vellum.Fragment(box)
+    close_cycle(box, fragment)
+    alive = weakref.ref(box)
+    del box, fragment
+    gc.collect()
+    assert alive() is None
+
+
+def test_cycles_through_fragments_keep_no_memory():
+    # A fragment that holds the list holding it: once leaked every time.
+    def make_cycles(n):
+        for _ in range(n):
+            content = [bytearray(100)]
+            fragment = vellum.Fragment(content)
+            content.append(fragment)
+        gc.collect()
+
+    make_cycles(100)
+    before = sys.getallocatedblocks()
+    make_cycles(2000)
+    assert sys.getallocatedblocks() - before < 100
+
+
+def test_collector_sees_the_content():
+    content = [1]
+    fragment = vellum.Fragment(content)
+    assert gc.is_tracked(fragment)
+    assert content in gc.get_referents(fragment)
+
+
+def test_fragment_in_a_cycle_still_serializes():
+    content = [b"[1]"]
+    fragment = vellum.Fragment(content[0])
+    content.append(fragment)
+    gc.collect()
+    assert vellum.dumps([fragment]) == b"[[1]]"

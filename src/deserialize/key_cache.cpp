@@ -72,10 +72,13 @@ bool same_text(PyObject* str, const uint8_t* p, size_t n) {
 
 }  // namespace
 
-void create_key_map() {
+bool create_key_map() {
   if (KEY_MAP != nullptr) fail_internal("key cache set up twice");
-  KEY_MAP = static_cast<KeyMap*>(checked_malloc(sizeof(KeyMap)));
-  std::memset(KEY_MAP, 0, sizeof(KeyMap));
+  auto* map = static_cast<KeyMap*>(allocate_or_raise(sizeof(KeyMap)));
+  if (map == nullptr) return false;
+  std::memset(map, 0, sizeof(KeyMap));
+  KEY_MAP = map;
+  return true;
 }
 
 PyObject* key_str(const uint8_t* p, size_t n) {

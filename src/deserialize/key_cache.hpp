@@ -25,8 +25,9 @@ struct KeyMap {
 
 extern KeyMap* KEY_MAP;
 
-// Once per process, from the module's shared-state initialisation.
-void create_key_map();
+// Once per process, from the module's shared-state initialisation. False
+// with MemoryError set when the slots cannot be allocated.
+[[nodiscard]] bool create_key_map();
 
 // A new reference to a str equal to the key (0 to 64 bytes of valid UTF-8)
 // with its hash already set; null with MemoryError pending.

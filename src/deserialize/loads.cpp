@@ -23,7 +23,8 @@ enum class Acquired {
   Text,         // data() and size() hold valid UTF-8
   WrongType,    // not one of the accepted types, or a memoryview that is not contiguous
   NotUtf8,      // byte input that is not UTF-8, or a str with a lone surrogate
-  RaisedError,  // the interpreter refused the buffer (a released memoryview): its exception stands
+  RaisedError,  // the interpreter's exception stands: a released memoryview, or MemoryError from
+                // encoding a str
 };
 
 // The input's UTF-8 text, borrowed from the input object. A buffer is held
@@ -43,7 +44,8 @@ class InputView {
       set(PyBytes_AS_STRING(obj), PyBytes_GET_SIZE(obj));
     } else if (type == &PyUnicode_Type) {
       Utf8View text;
-      if (!string_utf8(obj, text)) return Acquired::NotUtf8;
+      if (!string_utf8(obj, text))
+        return PyErr_ExceptionMatches(PyExc_MemoryError) ? Acquired::RaisedError : Acquired::NotUtf8;
       data_ = text.data;
       size_ = text.size;
       return Acquired::Text;  // the interpreter's encoder guarantees valid UTF-8

@@ -89,6 +89,13 @@ bool decode_options(PyObject* option, Options& options) {
 // encoder, an attribute lookup) as its cause.
 void raise_encode_error(EncodeStatus status) {
   if (status.kind == EncodeErrorKind::PythonError) return;  // MemoryError is pending
+  // Memory ran out under a step that can fail for other reasons too (the
+  // str encoder, default): that is no fault of the object, and MemoryError
+  // is raised as it is.
+  if (PyErr_ExceptionMatches(PyExc_MemoryError)) {
+    Py_XDECREF(status.payload);
+    return;
+  }
   PyObject* cause = PyErr_GetRaisedException();
   PyObject* message = encode_error_message(status);
   if (message == nullptr) {

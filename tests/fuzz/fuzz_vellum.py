@@ -1,0 +1,351 @@
+"""Python-level fuzz target: loads on arbitrary bytes and str, dumps on
+generated object graphs with every option bit, hostile default functions
+and hostile dict keys.
+
+    python tests/fuzz/fuzz_vellum.py [libFuzzer flags] CORPUS_DIR [SEED_DIR...]
+
+A crash, or any check below that fails, stops the run with the input saved
+by libFuzzer.
+"""
+
+import gc
+import json
+import math
+import sys
+
+import atheris
+
+import vellum
+
+MAX_DEPTH = 1023  # the deepest container loads accepts (the root is 0)
+
+
+class Finding(AssertionError):
+    pass
+
+
+def expect(condition, *what):
+    if not condition:
+        raise Finding(*what)
+
+
+# ---------------------------------------------------------------- loads
+
+
+def outside_vellum(value):
+    """True when the json module's reading holds what vellum refuses on
+    purpose: non-finite numbers, lone surrogates, nesting past its limit."""
+    stack, containers = [(value, 0)], 0
+    while stack:
+        v, depth = stack.pop()
+        if isinstance(v, float) and not math.isfinite(v):
+            return True
+        if isinstance(v, str) and any(0xD800 <= ord(c) <= 0xDFFF for c in v):
+            return True
+        if isinstance(v, dict):
+            if depth > MAX_DEPTH:
+                return True
+            stack += [(k, depth + 1) for k in v] + [(x, depth + 1) for x in v.values()]
+        elif isinstance(v, list):
+            if depth > MAX_DEPTH:
+                return True
+            stack += [(x, depth + 1) for x in v]
+    return False
+
+
+def same(a, b):
+    """Equal values; an integer beyond 64 bits is read by vellum as the
+    nearest float, and NaN equals NaN."""
+    if isinstance(a, int) and not isinstance(a, bool) and isinstance(b, float) and not -(2**63) <= a < 2**64:
+        return float(a) == b
+    if type(a) is not type(b):
+        return False
+    if isinstance(a, float):
+        return a == b and math.copysign(1, a) == math.copysign(1, b) or (a != a and b != b)
+    if isinstance(a, list):
+        return len(a) == len(b) and all(same(x, y) for x, y in zip(a, b))
+    if isinstance(a, dict):
+        return a.keys() == b.keys() and all(same(a[k], b[k]) for k in a)
+    return a == b
+
+
+def check_loads(doc):
+    text = doc if isinstance(doc, str) else doc.decode("utf-8", "surrogatepass") if valid_utf8(doc) else None
+    try:
+        value = vellum.loads(doc)
+    except vellum.JSONDecodeError as exc:
+        expect(type(exc) is vellum.JSONDecodeError, "wrong exception", exc)
+        expect(0 <= exc.pos <= len(exc.doc), "position outside the input", exc.pos, len(exc.doc))
+        if text is None or exc.msg == "str is not valid UTF-8: surrogates not allowed":
+            return
+        expect(exc.doc == text, "doc is not the input")
+        try:
+            value = json.loads(text)
+        except (ValueError, RecursionError):
+            return
+        expect(outside_vellum(value), "refused what the json module reads", exc.msg, exc.pos)
+        return
+    expect(text is not None, "accepted invalid UTF-8")
+    try:
+        oracle = json.loads(text)
+    except RecursionError:
+        return
+    except ValueError as exc:
+        raise Finding("accepted what the json module refuses", exc) from None
+    expect(same(oracle, value), "read differently from the json module")
+    # What was read writes back to text that reads the same.
+    try:
+        again = vellum.loads(vellum.dumps(value))
+    except vellum.JSONEncodeError as exc:  # past dumps' own nesting limit
+        expect(str(exc) == "Recursion limit reached", "could not write back", exc)
+        return
+    expect(same(again, value), "round trip changed the value")
+
+
+def valid_utf8(data):
+    try:
+        data.decode("utf-8")
+        return True
+    except UnicodeDecodeError:
+        return False
+
+
+# ---------------------------------------------------------------- dumps
+
+
+class Opaque:
+    def __init__(self, payload):
+        self.payload = payload
+
+
+class Text(str):
+    pass
+
+
+class Number(int):
+    pass
+
+
+class Items(list):
+    pass
+
+
+class Mapping(dict):
+    pass
+
+
+class HostileKey(str):
+    """A str subclass whose hash and equality run code and change things."""
+
+    victims = []
+
+    def __hash__(self):
+        for victim in HostileKey.victims:
+            victim.clear() if hasattr(victim, "clear") else None
+        return str.__hash__(self)
+
+    def __eq__(self, other):
+        raise RuntimeError("compared")
+
+
+FRAGMENTS = [b"1", b'{"a":[1,2]}', b"[]", "\"é\"", b"", b"not json", "\ud800", 1, None, bytearray(b"[1]")]
+
+
+class Graph:
+    """Builds an object graph from the fuzzer's bytes and says whether its
+    JSON is known exactly (no default, no fragments of arbitrary content)."""
+
+    def __init__(self, fdp):
+        self.fdp = fdp
+        self.made = []  # containers, for sharing and cycles
+        self.sizes = {}  # id of a container: values in it, counted through sharing
+        self.exact = True
+        self.budget = 200  # values made
+        self.weight = 0  # values that sharing adds to the written output
+
+    def size(self, value):
+        return self.sizes.get(id(value), 1)
+
+    def share(self):
+        # Shared parts are written once per reference: bounded, so that the
+        # output stays small.
+        candidates = [c for c in self.made if self.weight + self.size(c) <= 20000]
+        if not candidates:
+            return None
+        picked = self.fdp.PickValueInList(candidates)
+        self.weight += self.size(picked)
+        return picked
+
+    def value(self, depth=0):
+        fdp = self.fdp
+        self.budget -= 1
+        kind = fdp.ConsumeIntInRange(0, 17) if self.budget > 0 and depth < 300 else fdp.ConsumeIntInRange(0, 4)
+        if kind == 0:
+            v = None
+        elif kind == 1:
+            v = fdp.ConsumeBool()
+        elif kind == 2:
+            v = fdp.ConsumeIntInRange(-(2**65), 2**65) if fdp.ConsumeBool() else fdp.ConsumeIntInRange(-300, 300)
+        elif kind == 3:
+            v = fdp.ConsumeFloat()
+        elif kind == 4:
+            v = fdp.ConsumeUnicode(fdp.ConsumeIntInRange(0, 40))
+        elif kind == 5:
+            v = [self.value(depth + 1) for _ in range(fdp.ConsumeIntInRange(0, 6))]
+        elif kind == 6:
+            v = tuple(self.value(depth + 1) for _ in range(fdp.ConsumeIntInRange(0, 6)))
+        elif kind == 7:
+            v = {fdp.ConsumeUnicode(fdp.ConsumeIntInRange(0, 12)): self.value(depth + 1)
+                 for _ in range(fdp.ConsumeIntInRange(0, 6))}
+        elif kind == 8:
+            v = vellum.Fragment(fdp.PickValueInList(FRAGMENTS))
+            self.exact = False
+        elif kind == 9:
+            v = Text(fdp.ConsumeUnicode(8))
+        elif kind == 10:
+            v = Number(fdp.ConsumeIntInRange(-(2**64), 2**64))
+        elif kind == 11:
+            v = Items(self.value(depth + 1) for _ in range(fdp.ConsumeIntInRange(0, 3)))
+        elif kind == 12:
+            v = Mapping({fdp.ConsumeUnicode(4): self.value(depth + 1) for _ in range(fdp.ConsumeIntInRange(0, 3))})
+        elif kind == 13:
+            v = Opaque(self.value(depth + 1))
+            self.exact = False
+        elif kind == 14:  # keys that are no str, or str subclasses that run code
+            v = {fdp.PickValueInList([1, 2.5, None, True, (1,), HostileKey("k"), Text("t")]): self.value(depth + 1)}
+        elif kind == 15:  # shared parts: a DAG
+            v = self.share()
+        elif kind == 16 and self.made:  # a cycle through a container made earlier
+            v = fdp.PickValueInList(self.made)
+            if isinstance(v, list):
+                v.append(v)
+            elif isinstance(v, dict):
+                v["self"] = v
+        else:
+            v = [self.value(depth + 1)]
+        if isinstance(v, (list, tuple, dict)) and id(v) not in self.sizes:
+            children = v.values() if isinstance(v, dict) else v
+            self.sizes[id(v)] = 1 + sum(self.size(c) for c in children if c is not v)
+            self.made.append(v)
+        return v
+
+
+def plain(value, options):
+    """The value the json module reads back from dumps' output, for graphs
+    of plain values; None for a graph whose writing must fail."""
+    if isinstance(value, bool) or value is None or isinstance(value, str) and type(value) is str:
+        return value
+    if type(value) is int:
+        if not -(2**63) <= value < 2**64 or options & vellum.OPT_STRICT_INTEGER and abs(value) > 2**53 - 1:
+            raise ValueError
+        return value
+    if type(value) is float:
+        return value if math.isfinite(value) else None
+    if type(value) in (list, tuple):
+        return [plain(v, options) for v in value]
+    if type(value) is dict:
+        if not all(type(k) is str for k in value):
+            raise ValueError
+        return {k: plain(v, options) for k, v in value.items()}
+    raise LookupError  # subclasses and the rest: not modelled here
+
+
+def hostile_default(fdp, root, containers):
+    """A default function that does one of the things callers do."""
+    action = fdp.ConsumeIntInRange(0, 6)
+    calls = [0]
+
+    def default(obj):
+        calls[0] += 1
+        if calls[0] > 50:
+            raise ValueError("enough")
+        if action == 0:
+            raise ValueError("refused")
+        if action == 1:
+            return obj  # itself: the default-depth limit ends it
+        if action == 2:
+            # Change the containers being written; obj stays referenced.
+            if isinstance(root, list):
+                root.append(Opaque(None))
+                del root[: len(root) // 2]
+            elif isinstance(root, dict):
+                root.clear()
+            return [obj.payload if isinstance(obj, Opaque) else None]
+        if action == 3:
+            return [obj]  # through default again and again
+        if action == 4:
+            # dumps inside default, a few levels deep.
+            payload = obj.payload if isinstance(obj, Opaque) else None
+            return vellum.Fragment(vellum.dumps(payload, default=default))
+        if action == 5:
+            gc.collect()
+            return {"collected": True}
+        # Frees the object it was given (and everything else it can), then
+        # raises: the failure still has to name the object's type.
+        for container in containers:
+            if isinstance(container, (list, dict)):
+                container.clear()
+        del obj
+        gc.collect()
+        raise ValueError("freed")
+
+    return default
+
+
+def check_dumps(fdp):
+    graph = Graph(fdp)
+    root = graph.value()
+    options = fdp.ConsumeIntInRange(0, 4095)
+    with_default = fdp.ConsumeBool()
+    default = hostile_default(fdp, root, graph.made) if with_default else None
+    try:
+        out = vellum.dumps(root, default, options)
+    except TypeError as exc:  # JSONEncodeError
+        expect(exc.__class__ is TypeError, "wrong exception", exc)
+        return
+    expect(type(out) is bytes, "not bytes")
+    if options & vellum.OPT_APPEND_NEWLINE:
+        expect(out.endswith(b"\n"), "no newline")
+    if not graph.exact or with_default:
+        return
+    # Plain graphs: the output is JSON the json module reads, equal to the
+    # graph as the json module would see it.
+    parsed = json.loads(out)
+    try:
+        expected = plain(root, options)
+    except (ValueError, LookupError, RecursionError):
+        return
+    expect(same(parsed, expected) or parsed == expected, "wrote something else", out[:200])
+    expect(same(vellum.loads(out), parsed), "read back differently")
+
+
+# ---------------------------------------------------------------- entry
+
+
+def test_one_input(data):
+    if not data:
+        return
+    mode = data[0] & 3
+    if mode == 3:  # the whole input as a document (JSON seeds land here)
+        check_loads(data)
+        return
+    fdp = atheris.FuzzedDataProvider(data[1:])
+    if mode == 0:
+        check_loads(fdp.ConsumeBytes(fdp.remaining_bytes()))
+    elif mode == 1:
+        check_loads(fdp.ConsumeUnicode(fdp.remaining_bytes()))
+    else:
+        check_dumps(fdp)
+
+
+def main():
+    sys.setrecursionlimit(10000)
+    # Coverage of the Python side (this harness, the json module): the
+    # native module is not instrumented.
+    atheris.instrument_all()
+    atheris.Setup(sys.argv, test_one_input)
+    atheris.Fuzz()
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,335 @@
+"""Fails the N-th allocation of one operation, for every N, and reports how
+each attempt ended: python alloc_walk.py TARGET prints one JSON object.
+
+Targets: "import" (each attempt in a forked child, so that every one starts
+from a process that has never initialised vellum), and "fragment", "dumps",
+"loads" (in this process, so that leaked memory shows as a growth of the
+interpreter's allocated blocks). Needs the failalloc test extension on the
+path.
+"""
+
+import dataclasses
+import enum
+import gc
+import glob
+import importlib.util
+import json
+import os
+import sys
+import uuid
+
+import failalloc
+
+# The attempt that was refused nothing ends the walk; this only guards
+# against an operation that never stops allocating.
+MAX_ATTEMPTS = 20000
+# How often the walk of an operation is repeated for the leak check.
+REPEATS = 20
+
+
+def attempt(call, args, n=None):
+    """How a call ended, as plain data that keeps no exception alive, with
+    the allocation numbered n refused (none when n is None), and whether
+    that allocation was reached."""
+    if n is not None:
+        failalloc.arm(n)
+    # Nothing of this function's own allocates while the hook is armed, and
+    # no exception outlives it (its traceback would keep the arguments).
+    try:
+        result = call(*args)
+    except BaseException as exc:  # noqa: BLE001 - every ending is reported
+        _, refused = failalloc.disarm()
+        return describe(exc), refused
+    _, refused = failalloc.disarm()
+    return ["ok", result.decode() if isinstance(result, bytes) else result], refused
+
+
+def describe(error):
+    if isinstance(error, MemoryError):
+        return ["MemoryError"]
+    if isinstance(error, json.JSONDecodeError):
+        return ["JSONDecodeError", error.msg, error.pos]
+    if isinstance(error, TypeError):
+        return ["TypeError", str(error)]
+    return ["unexpected", f"{type(error).__name__}: {error}"]
+
+
+# ---------------------------------------------------------------- import
+
+
+def watched():
+    # Objects the one-time initialisation takes references to.
+    return [uuid.UUID, enum.EnumMeta, dataclasses._FIELD, json.JSONDecodeError]
+
+
+def refcounts():
+    gc.collect()
+    return [sys.getrefcount(o) for o in watched()]
+
+
+def drop_vellum():
+    for name in [m for m in sys.modules if m == "vellum" or m.startswith("vellum.")]:
+        del sys.modules[name]
+
+
+def native_spec():
+    # The extension module alone: its initialisation function and exec slot
+    # run under the hook, the import system's search does not.
+    package = importlib.util.find_spec("vellum")
+    (directory,) = package.submodule_search_locations
+    (path,) = glob.glob(os.path.join(directory, "vellum.*.so"))
+    return importlib.util.spec_from_file_location("vellum.vellum", path)
+
+
+def import_native(spec):
+    module = importlib.util.module_from_spec(spec)
+    spec.loader.exec_module(module)
+    return module.__name__
+
+
+def import_attempt(n):
+    spec = native_spec()
+    before = refcounts()
+    outcome, refused = attempt(import_native, (spec,), n)
+    drop_vellum()
+    held = [a - b for a, b in zip(refcounts(), before)]
+    # Whatever happened, a later import works.
+    import vellum
+
+    usable = vellum.loads(vellum.dumps({"a": [1, "é"]})) == {"a": [1, "é"]}
+    return {"outcome": outcome, "refused": refused, "held": held, "usable": usable}
+
+
+def in_child(fn, *args):
+    read_end, write_end = os.pipe()
+    pid = os.fork()
+    if pid == 0:
+        os.close(read_end)
+        try:
+            data = json.dumps(fn(*args))
+        except BaseException as exc:  # noqa: BLE001
+            data = json.dumps({"error": f"{type(exc).__name__}: {exc}"})
+        with os.fdopen(write_end, "w") as out:
+            out.write(data)
+        os._exit(0)
+    os.close(write_end)
+    with os.fdopen(read_end) as source:
+        data = source.read()
+    _, status = os.waitpid(pid, 0)
+    code = os.waitstatus_to_exitcode(status)
+    if code != 0:
+        return {"crash": code}
+    return json.loads(data)
+
+
+def walk_import():
+    complete = in_child(import_attempt, 0)
+    if "held" not in complete:
+        return {"bad": [[0, complete]]}
+    # An import that failed holds nothing, or (when only the module's own
+    # set-up failed) exactly what a successful first import holds.
+    allowed_held = ([0] * len(complete["held"]), complete["held"])
+    bad, counts, n = [], {}, 0
+    while n < MAX_ATTEMPTS:
+        n += 1
+        result = in_child(import_attempt, n)
+        if "outcome" not in result:
+            bad.append([n, result])
+            continue
+        if not result["refused"]:
+            break
+        outcome = result["outcome"][0]
+        counts[outcome] = counts.get(outcome, 0) + 1
+        if outcome not in ("ok", "MemoryError") or result["held"] not in allowed_held or not result["usable"]:
+            bad.append([n, result])
+    return {"attempts": n - 1, "outcomes": counts, "bad": bad, "held_by_import": complete["held"]}
+
+
+# ---------------------------------------------------------------- operations
+
+SHARED_TEXT = "shared text, é and €"
+SHARED_LIST = [1, 2.5, None]
+
+
+class Text(str):
+    pass
+
+
+class Opaque:
+    def __init__(self, i):
+        self.i = i
+
+
+def default(obj):
+    return [obj.i, "from default é"]
+
+
+def fresh_document(i):
+    # New non-ASCII strs every time: their UTF-8 form is made (and
+    # allocated) by the call under test, not cached by an earlier one.
+    import vellum
+
+    return {
+        "text": "é" * 3 + str(i),
+        "wide": "€𝄞" + str(i),
+        "sub": Text("subclass ü" + str(i)),
+        "shared": SHARED_TEXT,
+        "list": SHARED_LIST,
+        "fragment": vellum.Fragment(b'{"raw":true}'),
+        "nested": {f"k{j}": [j, -j, j / 3, "x" * (j * 40)] for j in range(12)},
+        "opaque": Opaque(i),
+    }
+
+
+def dumps_case(option):
+    import vellum
+
+    def prepare(i):
+        # The expected text comes from an equal document: writing this one
+        # would make the UTF-8 forms that the call under test has to make.
+        expected = vellum.dumps(fresh_document(i), default, option).decode()
+        return (fresh_document(i),), ["ok", expected]
+
+    def call(doc):
+        return vellum.dumps(doc, default, option)
+
+    return prepare, call
+
+
+def loads_case(kind):
+    import vellum
+
+    def text(i):
+        # Fresh keys: the key cache has to make them.
+        members = ", ".join(f'"key{i}_{j}": [{j}, "é{j}", {j}.5, null, true]' for j in range(8))
+        return "{" + members + ', "deep": [[[{"x": "\\u00e9\\ud83d\\ude00"}]]]}'
+
+    def data(i):
+        if kind == "bytes":
+            return text(i).encode()
+        if kind == "str":
+            return text(i)  # a new str, its UTF-8 form not yet made
+        if kind == "large":
+            return ('["' + "é" * 40000 + f'", {i}]').encode()
+        return (text(i)[:-1] + ",]").encode()  # "invalid": the error has to be built
+
+    def prepare(i):
+        # Expected from an equal input, which keeps the one under test new.
+        return (data(i),), attempt(vellum.loads, (data(i),))[0]
+
+    return prepare, vellum.loads
+
+
+def fragment_case():
+    import vellum
+
+    def prepare(i):
+        return (b"[1]",), ["ok", "Fragment"]
+
+    def call(content):
+        return type(vellum.Fragment(content)).__name__
+
+    return prepare, call
+
+
+def blocks_grown_by(run):
+    gc.collect()
+    gc.disable()
+    try:
+        before = sys.getallocatedblocks()
+        result = run()
+    finally:
+        gc.enable()
+    gc.collect()
+    return sys.getallocatedblocks() - before, result
+
+
+def walk_operation(prepare, call, also_allowed=()):
+    """Refuses allocation 1, 2, ... of the call until one call runs through
+    without reaching the refused one. The walk runs twice: the first fills
+    the interpreter's own caches (its spare MemoryError objects, say), so
+    that what the second keeps can be compared with what as many calls
+    without a refusal keep."""
+
+    def walk(offset):
+        bad, counts, n = [], {}, 0
+        while n < MAX_ATTEMPTS:
+            n += 1
+            args, expected = prepare(offset + n)
+            outcome, refused = attempt(call, args, n)
+            del args
+            if not refused:
+                if outcome != expected:
+                    bad.append([n, "without a refusal", outcome])
+                break
+            if outcome == expected:
+                kind = outcome[0]
+            elif outcome == ["MemoryError"]:
+                kind = "MemoryError"
+            elif outcome in also_allowed:
+                kind = "accepted: " + " ".join(map(str, outcome))
+            else:
+                bad.append([n, outcome, "expected", expected])
+                kind = "bad"
+            counts[kind] = counts.get(kind, 0) + 1
+            outcome = expected = None
+        return n - 1, counts, bad
+
+    def calls_without_refusal(offset, count):
+        for i in range(offset, offset + count):
+            args, _ = prepare(i)
+            attempt(call, args)
+
+    calls_without_refusal(-10, 3)  # warm the interpreter's and the module's caches
+    # Every slot of the key cache taken: from now on a new key replaces an
+    # old one and the cache neither grows nor shrinks.
+    import vellum
+
+    vellum.loads(json.dumps({f"filler{i}": 0 for i in range(30000)}))
+    shared = [SHARED_TEXT, SHARED_LIST]
+    refs_before = [sys.getrefcount(o) for o in shared]
+    _, (attempts, counts, bad) = blocks_grown_by(lambda: walk(0))
+    # Repeated, so that even one block kept by one refusal adds up.
+    def repeated():
+        found = []
+        for r in range(REPEATS):
+            found += walk(100000 * (1 + r))[2]
+        return found
+
+    grown, more_bad = blocks_grown_by(repeated)
+    bad += more_bad
+    refs_after = [sys.getrefcount(o) for o in shared]
+    baseline, _ = blocks_grown_by(lambda: calls_without_refusal(10**8, attempts * REPEATS))
+    return {
+        "attempts": attempts,
+        "repeats": REPEATS,
+        "outcomes": counts,
+        "bad": bad,
+        "blocks_grown": grown,
+        "blocks_grown_without_refusals": baseline,
+        "refs_before": refs_before,
+        "refs_after": refs_after,
+    }
+
+
+def main(target):
+    if target == "import":
+        # What vellum imports is in place already: the walk covers vellum.
+        import datetime  # noqa: F401
+
+        return walk_import()
+    import vellum
+
+    if target == "fragment":
+        return walk_operation(*fragment_case())
+    if target.startswith("dumps"):
+        option = {"dumps": 0, "dumps-sorted": vellum.OPT_SORT_KEYS | vellum.OPT_INDENT_2 | vellum.OPT_APPEND_NEWLINE}
+        return walk_operation(*dumps_case(option[target]))
+    if target.startswith("loads-"):
+        buffer_failure = ["JSONDecodeError", "Not enough memory to allocate buffer for parsing", 0]
+        return walk_operation(*loads_case(target[len("loads-"):]), also_allowed=[buffer_failure])
+    raise SystemExit(f"unknown target {target}")
+
+
+if __name__ == "__main__":
+    print(json.dumps(main(sys.argv[1])))

@@ -1,0 +1,144 @@
+"""default functions that fight back: they change, clear or free what is
+being written, return themselves, raise or call dumps again."""
+
+import gc
+
+import pytest
+
+import vellum
+from vellum import JSONEncodeError
+
+
+class Payload:
+    def __init__(self, payload):
+        self.payload = payload
+
+
+@pytest.mark.parametrize("container", ["list", "dict"])
+def test_default_that_frees_its_object_and_raises(container):
+    # The failure names the type of an object that default's caller no
+    # longer holds: the serializer must hold it across the call.
+    cls = type("T", (), {})
+    holder = [cls()] if container == "list" else {"k": cls()}
+
+    def default(obj):
+        del obj
+        holder.clear()
+        gc.collect()
+        raise ValueError("freed")
+
+    with pytest.raises(JSONEncodeError) as info:
+        vellum.dumps(holder, default=default)
+    assert str(info.value) == "Type is not JSON serializable: T"
+    assert type(info.value.__cause__) is ValueError
+
+
+def test_default_clearing_the_list_being_written_and_returning():
+    holder = [Payload(1), Payload(2), "after"]
+
+    def default(obj):
+        payload = obj.payload
+        holder.clear()  # frees the other items; obj itself is still ours
+        return payload
+
+    # The list is read afresh after each item: nothing more is written.
+    assert vellum.dumps(holder, default=default) == b"[1]"
+
+
+def test_default_growing_the_list_being_written():
+    holder = [Payload(0)]
+
+    def default(obj):
+        if obj.payload < 5:
+            holder.append(Payload(obj.payload + 1))
+        return obj.payload
+
+    assert vellum.dumps(holder, default=default) == b"[0,1,2,3,4,5]"
+
+
+@pytest.mark.parametrize(
+    "option,expected",
+    [(0, b'{"a":1}'), (vellum.OPT_SORT_KEYS, b'{"a":1,"b":2,"c":"text"}')],
+)
+def test_default_clearing_the_dict_being_written(option, expected):
+    holder = {"a": Payload(1), "b": Payload(2), "c": "text"}
+
+    def default(obj):
+        holder.clear()
+        return obj.payload
+
+    # The dict itself is held: walked in place it ends where the entries
+    # end; sorted, its entries were taken (and held) before any was written.
+    assert vellum.dumps(holder, default=default, option=option) == expected
+
+
+def test_default_returning_its_argument_stops_at_the_limit():
+    with pytest.raises(JSONEncodeError, match="default serializer exceeds recursion limit"):
+        vellum.dumps(Payload(1), default=lambda obj: obj)
+
+
+def test_default_wrapping_its_argument_stops_at_the_limit():
+    with pytest.raises(JSONEncodeError, match="Recursion limit reached|default serializer exceeds recursion limit"):
+        vellum.dumps(Payload(1), default=lambda obj: [obj])
+
+
+def test_default_calling_dumps_on_its_own_argument():
+    # Python's recursion limit ends it, as the cause of one encode error.
+    def default(obj):
+        return vellum.dumps(obj, default=default)
+
+    with pytest.raises(JSONEncodeError) as info:
+        vellum.dumps(Payload(1), default=default)
+    cause = info.value
+    while cause.__cause__ is not None:
+        cause = cause.__cause__
+    assert type(cause) is RecursionError
+
+
+def test_default_calling_dumps_a_few_levels_deep():
+    def default(obj):
+        return vellum.Fragment(vellum.dumps(obj.payload, default=default))
+
+    chain = None
+    for i in range(30):
+        chain = Payload({"i": i, "next": chain})
+    out = vellum.dumps(chain, default=default)
+    assert out.count(b'"i"') == 30
+
+
+@pytest.mark.parametrize("error", [ValueError("x"), RuntimeError("y"), RecursionError()])
+def test_whatever_default_raises_is_the_cause(error):
+    def default(obj):
+        raise error
+
+    with pytest.raises(JSONEncodeError) as info:
+        vellum.dumps([Payload(1)], default=default)
+    assert info.value.__cause__ is error
+
+
+def test_default_raising_memory_error_is_raised_as_it_is():
+    def default(obj):
+        raise MemoryError
+
+    with pytest.raises(MemoryError):
+        vellum.dumps([Payload(1)], default=default)
+
+
+class CountingKey(str):
+    hashed = 0
+
+    def __hash__(self):
+        CountingKey.hashed += 1
+        return str.__hash__(self)
+
+    def __eq__(self, other):
+        raise RuntimeError("compared")
+
+
+@pytest.mark.parametrize("option", [0, vellum.OPT_SORT_KEYS])
+def test_hostile_str_subclass_keys_are_refused_without_running_their_code(option):
+    d = {CountingKey("k"): 1}
+    before = CountingKey.hashed
+    with pytest.raises(JSONEncodeError, match="Dict key must be str"):
+        vellum.dumps(d, option=option)
+    assert CountingKey.hashed == before
