@@ -40,6 +40,8 @@ bool fill_type_refs() {
   t.type_datetime = capi->DateTimeType;
   t.type_time = capi->TimeType;
   t.type_tzinfo = capi->TZInfoType;
+  t.type_timedelta = capi->DeltaType;
+  t.timezone_utc = capi->TimeZone_UTC;
 
   PyObject* uuid = import_type_attribute("uuid", "UUID");
   if (uuid == nullptr) return false;

@@ -52,6 +52,8 @@ struct TypeRefs {
   PyTypeObject* type_datetime;
   PyTypeObject* type_time;
   PyTypeObject* type_tzinfo;
+  PyTypeObject* type_timedelta;
+  PyObject* timezone_utc;
 
   PyTypeObject* type_uuid;
   PyTypeObject* type_enum_meta;

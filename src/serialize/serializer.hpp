@@ -58,10 +58,20 @@ bool is_numpy_scalar(PyTypeObject* type);
 
 inline EncodeStatus python_error() { return EncodeStatus::fail(EncodeErrorKind::PythonError); }
 
-// Enters a container: one level deeper, failing past the limit.
+// Enters a list, tuple or dict: one level deeper, failing at the limit.
+// The counter is tested before it is raised so that it never wraps (a
+// dataclass may already have taken it to the limit itself).
 inline bool enter_container(uint32_t& s) {
+  if (state::container_depth(s) >= state::MaxDepth - 1) return false;
   s += state::ContainerDepthUnit;
-  return state::container_depth(s) < state::MaxDepth;
+  return true;
+}
+
+// Enters a dataclass instance, which may take the counter to the limit.
+inline bool enter_dataclass(uint32_t& s) {
+  if (state::container_depth(s) >= state::MaxDepth) return false;
+  s += state::ContainerDepthUnit;
+  return true;
 }
 
 // The steps of the recursion, each over a layout (CompactLayout or
