@@ -51,6 +51,13 @@ bool fill_type_refs() {
   t.type_enum_meta = as_type(enum_meta);
   t.dataclass_field_marker = import_type_attribute("dataclasses", "_FIELD");
   if (t.dataclass_field_marker == nullptr) return false;
+  PyObject* enum_type = import_type_attribute("enum", "Enum");
+  if (enum_type == nullptr) return false;
+  // Missing, it stays null and members always go through "value".
+  PyObject* enum_dict = PyType_GetDict(as_type(enum_type));
+  t.enum_value_descriptor = enum_dict ? Py_XNewRef(PyDict_GetItemString(enum_dict, "value")) : nullptr;
+  Py_XDECREF(enum_dict);
+  Py_DECREF(enum_type);
 
   t.type_fragment = as_type(vellum_fragmenttype_new());
   if (t.type_fragment == nullptr) return false;
@@ -75,6 +82,7 @@ bool fill_type_refs() {
       {&t.name_value, "value"},
       {&t.name_default, "default"},
       {&t.name_option, "option"},
+      {&t.name_enum_value, "_value_"},
   };
   for (const Name& name : names) {
     *name.field = PyUnicode_InternFromString(name.text);

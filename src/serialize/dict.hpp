@@ -122,11 +122,23 @@ EncodeStatus write_dict_sorted(PyObject* dict, SerializeContext ctx, Layout& lay
   return layout.close_object() ? EncodeStatus::ok() : python_error();
 }
 
+// Text that needs no escaping, quoted.
+[[nodiscard]] inline bool write_plain_string(OutputBuffer& out, Utf8View text) {
+  if (!out.reserve(text.size + 2)) return false;
+  uint8_t* p = out.cursor();
+  p[0] = '"';
+  std::memcpy(p + 1, text.data, text.size);
+  p[text.size + 1] = '"';
+  out.advance(text.size + 2);
+  return true;
+}
+
 // A converted key (its text in the dict's KeyTexts) and its value.
 struct ConvertedEntry {
   size_t offset;
   size_t size;
   PyObject* value;  // owned while the entry lives
+  KeyText kind;
 };
 
 class ConvertedEntries {
@@ -146,7 +158,7 @@ class ConvertedEntries {
   }
   // Holds the value; the key's text starts at `offset` of the KeyTexts.
   ConvertedEntry& append(size_t offset, PyObject* value) {
-    entries_[size_] = {offset, 0, Py_NewRef(value)};
+    entries_[size_] = {offset, 0, Py_NewRef(value), KeyText::Escaped};
     return entries_[size_++];
   }
   ConvertedEntry* begin() { return entries_; }
@@ -174,8 +186,17 @@ EncodeStatus write_dict_converted(PyObject* dict, SerializeContext ctx, Layout& 
   PyObject* value;
   for (Py_ssize_t remaining = count; remaining > 0 && PyDict_Next(dict, &pos, &key, &value); --remaining) {
     ConvertedEntry& entry = entries.append(texts.size(), value);
-    const PyRef hold = PyRef::borrow(key);
-    VELLUM_TRY(key_to_text(key, options, texts));
+    if (Py_TYPE(key) == &PyUnicode_Type) {
+      Utf8View text;
+      VELLUM_TRY(dict_key_utf8(key, text));
+      if (!texts.append(text.data, text.size)) return python_error();
+    } else if (Py_TYPE(key) == &PyLong_Type) {
+      entry.kind = KeyText::Plain;
+      VELLUM_TRY(int_key_text(key, texts));
+    } else {
+      const PyRef hold = PyRef::borrow(key);
+      VELLUM_TRY(key_to_text(key, options, texts, entry.kind));
+    }
     entry.size = texts.size() - entry.offset;
   }
   const uint8_t* base = texts.data();
@@ -190,7 +211,16 @@ EncodeStatus write_dict_converted(PyObject* dict, SerializeContext ctx, Layout& 
   if (!layout.open_object()) return python_error();
   bool first = true;
   for (const ConvertedEntry& entry : entries) {
-    VELLUM_TRY(write_member(Utf8View{base + entry.offset, entry.size}, entry.value, first, ctx, layout));
+    const Utf8View text{base + entry.offset, entry.size};
+    if (entry.kind == KeyText::Plain) {
+      if (!layout.before_key(first) || !write_plain_string(layout.out(), text) || !layout.before_value())
+        [[unlikely]]
+        return python_error();
+      VELLUM_TRY(serialize_item({entry.value, ctx.default_, ctx.state}, layout));
+      layout.after_value();
+    } else {
+      VELLUM_TRY(write_member(text, entry.value, first, ctx, layout));
+    }
     first = false;
   }
   return layout.close_object() ? EncodeStatus::ok() : python_error();

@@ -6,6 +6,7 @@
 #include "src/pyref.hpp"
 #include "src/serialize/number/format.hpp"
 #include "src/serialize/per_type/datetime.hpp"
+#include "src/serialize/per_type/enum.hpp"
 #include "src/serialize/per_type/uuid.hpp"
 #include "src/serialize/serializer.hpp"
 #include "src/str/utf8_view.hpp"
@@ -32,9 +33,11 @@ EncodeStatus appended(KeyTexts& texts, const void* text, size_t n) {
   return texts.append(text, n) ? EncodeStatus::ok() : EncodeStatus::fail(EncodeErrorKind::PythonError);
 }
 
+}  // namespace
+
 // Any int or int subclass within -2^63 to 2^64 - 1, read from its own
 // representation; no option narrows keys.
-EncodeStatus int_text(PyObject* key, KeyTexts& texts) {
+EncodeStatus int_key_text(PyObject* key, KeyTexts& texts) {
   const PyLongObject* v = ffi::as_long(key);
   const bool negative = ffi::long_sign(v) == ffi::LongSign::Negative;
   const size_t digits = ffi::long_digit_count(v);
@@ -52,6 +55,8 @@ EncodeStatus int_text(PyObject* key, KeyTexts& texts) {
   return EncodeStatus::ok();
 }
 
+namespace {
+
 EncodeStatus float_text(double value, KeyTexts& texts) {
   if (!std::isfinite(value)) return appended(texts, "null", 4);
   if (!texts.reserve(MaxF64Text + FloatOverhang)) return EncodeStatus::fail(EncodeErrorKind::PythonError);
@@ -60,15 +65,17 @@ EncodeStatus float_text(double value, KeyTexts& texts) {
   return EncodeStatus::ok();
 }
 
-EncodeStatus convert(PyObject* key, Options options, KeyTexts& texts, uint32_t enum_depth) {
+EncodeStatus convert(PyObject* key, Options options, KeyTexts& texts, KeyText& kind, uint32_t enum_depth) {
   const TypeRefs& refs = type_refs;
   PyTypeObject* type = Py_TYPE(key);
+  kind = KeyText::Plain;
   if (type == &PyUnicode_Type) {
+    kind = KeyText::Escaped;
     Utf8View text;
     if (!string_utf8(key, text)) return EncodeStatus::fail(EncodeErrorKind::StrNotUtf8);
     return appended(texts, text.data, text.size);
   }
-  if (type == &PyLong_Type) return int_text(key, texts);
+  if (type == &PyLong_Type) return int_key_text(key, texts);
   if (type == &PyBool_Type) return key == Py_True ? appended(texts, "true", 4) : appended(texts, "false", 5);
   if (key == Py_None) return appended(texts, "null", 4);
   if (type == &PyFloat_Type) return float_text(PyFloat_AS_DOUBLE(key), texts);
@@ -94,8 +101,9 @@ EncodeStatus convert(PyObject* key, Options options, KeyTexts& texts, uint32_t e
       return appended(texts, text.data, text.size);
     }
     case ObjectKind::KindInt:
-      return int_text(key, texts);
+      return int_key_text(key, texts);
     case ObjectKind::KindStrSubclass: {
+      kind = KeyText::Escaped;
       Utf8View text;
       if (!subclass_utf8(key, text)) return EncodeStatus::fail(EncodeErrorKind::StrNotUtf8);
       return appended(texts, text.data, text.size);
@@ -104,9 +112,9 @@ EncodeStatus convert(PyObject* key, Options options, KeyTexts& texts, uint32_t e
       // A chain of members whose values are members is bounded like nesting.
       if (enum_depth >= state::MaxDepth) return EncodeStatus::fail(EncodeErrorKind::TooDeep);
       const PyRef hold = PyRef::borrow(key);
-      const PyRef value = PyRef::steal(PyObject_GetAttr(key, refs.name_value));
+      const PyRef value = enum_value(key);
       if (!value) return EncodeStatus::not_serializable(key);
-      return convert(value.get(), options, texts, enum_depth + 1);
+      return convert(value.get(), options, texts, kind, enum_depth + 1);
     }
     default:
       return EncodeStatus::fail(EncodeErrorKind::KeyTypeUnsupported);
@@ -115,8 +123,8 @@ EncodeStatus convert(PyObject* key, Options options, KeyTexts& texts, uint32_t e
 
 }  // namespace
 
-EncodeStatus key_to_text(PyObject* key, Options options, KeyTexts& texts) {
-  return convert(key, options, texts, 0);
+EncodeStatus key_to_text(PyObject* key, Options options, KeyTexts& texts, KeyText& kind) {
+  return convert(key, options, texts, kind, 0);
 }
 
 }  // namespace vellum

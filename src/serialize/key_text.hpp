@@ -52,10 +52,16 @@ constexpr Options key_options(Options options) {
   return options & ~(OPT_PASSTHROUGH_SUBCLASS | OPT_PASSTHROUGH_DATETIME | OPT_PASSTHROUGH_DATACLASS);
 }
 
+// How a key's text is written: through the string escaper, or as it is
+// (numbers, literals, date-times and UUIDs need no escaping).
+enum class KeyText : uint8_t { Escaped, Plain };
+
 // Appends the text of one key (str, int, bool, None, float, date-time,
-// UUID, enum member or str subclass) to texts, or fails with nothing
-// appended. May run Python code (a tzinfo, an enum's value); the caller
-// holds the key.
-EncodeStatus key_to_text(PyObject* key, Options options, KeyTexts& texts);
+// UUID, enum member or str subclass) to texts, or fails. May run Python code
+// (a tzinfo, an enum's value); the caller holds the key.
+EncodeStatus key_to_text(PyObject* key, Options options, KeyTexts& texts, KeyText& kind);
+
+// An exact int key: its decimal text.
+EncodeStatus int_key_text(PyObject* key, KeyTexts& texts);
 
 }  // namespace vellum

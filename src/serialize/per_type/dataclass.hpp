@@ -134,11 +134,14 @@ EncodeStatus write_dataclass(PyObject* obj, SerializeContext ctx, Layout& layout
   if (!enter_dataclass(s)) return EncodeStatus::fail(EncodeErrorKind::TooDeep);
   const PyRef hold = PyRef::borrow(obj);
   const SerializeContext members{obj, ctx.default_, s};
-  PyRef dict = PyRef::steal(PyObject_GetAttr(obj, type_refs.name_dict));
-  if (!dict) {
+  // An instance without __dict__ (slots) answers without an exception made
+  // and cleared; any other failure to read it is cleared as well.
+  PyObject* found = nullptr;
+  if (PyObject_GetOptionalAttr(obj, type_refs.name_dict, &found) <= 0) {
     PyErr_Clear();
     return write_dataclass_fields(obj, members, layout);
   }
+  PyRef dict = PyRef::steal(found);
   bool holds;
   VELLUM_TRY(dict_holds_members(obj, dict.get(), holds));
   if (holds) return write_dataclass_dict(dict.get(), members, layout);

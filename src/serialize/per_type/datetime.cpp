@@ -174,10 +174,6 @@ PyRef call_method(PyObject* name, PyObject* self, PyObject* arg) {
 EncodeStatus aware_offset(PyObject* dt, Offset& offset) {
   const TypeRefs& refs = type_refs;
   PyObject* tz = PyDateTime_DATE_GET_TZINFO(dt);
-  if (tz == refs.timezone_utc) {
-    offset.kind = Offset::Kind::Zero;
-    return EncodeStatus::ok();
-  }
   PyRef delta;
   if (Py_TYPE(tz) == refs.type_tzinfo) {
     delta = call_method(refs.name_utcoffset, tz, dt);
@@ -233,6 +229,11 @@ static EncodeStatus datetime_offset(PyObject* dt, Options options, Offset& offse
   offset = naive_offset(options);
   if (!_PyDateTime_HAS_TZINFO(dt)) [[likely]]
     return EncodeStatus::ok();
+  // datetime.timezone.utc answers a zero offset without being asked.
+  if (PyDateTime_DATE_GET_TZINFO(dt) == type_refs.timezone_utc) {
+    offset.kind = Offset::Kind::Zero;
+    return EncodeStatus::ok();
+  }
   hold = PyRef::borrow(dt);
   VELLUM_TRY(aware_offset(dt, offset));
   if (offset.kind == Offset::Kind::None) offset = naive_offset(options);
