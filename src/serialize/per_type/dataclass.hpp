@@ -31,26 +31,21 @@ inline int is_regular_field(PyObject* field) {
   return kind.get() == type_refs.dataclass_field_marker;
 }
 
-// Whether the instance's __dict__ holds its members. It does for an
-// ordinary dataclass (no __slots__ anywhere in its classes: one cached type
-// lookup). Where a class defines __slots__ the fields may live in slots: the
-// dict serves only when the class itself has none and the dict holds every
-// declared field (a subclass of a slotted dataclass keeps the inherited
-// fields in slots, and its __dict__ only its own).
+// Whether the instance's __dict__ holds its members: not where the class
+// itself defines __slots__, nor where any declared regular field is missing
+// from it (one kept in an inherited slot, one whose default lives on the
+// class). Those instances take the fields path, which reads every declared
+// field; the others keep the dict path and its extra attributes.
 inline EncodeStatus dict_holds_members(PyObject* obj, PyObject* dict, bool& holds) {
   holds = false;
   if (!PyDict_Check(dict)) return EncodeStatus::ok();
   PyTypeObject* type = Py_TYPE(obj);
-  if (_PyType_Lookup(type, type_refs.name_slots) == nullptr) {
-    holds = true;
-    return EncodeStatus::ok();
-  }
-  PyObject* own = PyType_GetDict(type);
-  const int own_slots = own ? PyDict_Contains(own, type_refs.name_slots) : 0;
-  Py_XDECREF(own);
-  if (own_slots != 0) {
+  if (_PyType_Lookup(type, type_refs.name_slots) != nullptr) {
+    PyObject* own = PyType_GetDict(type);
+    const int own_slots = own ? PyDict_Contains(own, type_refs.name_slots) : 0;
+    Py_XDECREF(own);
     if (own_slots < 0) PyErr_Clear();
-    return EncodeStatus::ok();
+    if (own_slots != 0) return EncodeStatus::ok();
   }
   const PyRef fields = dataclass_fields(obj);
   if (!fields) return EncodeStatus::not_serializable(obj);
@@ -59,15 +54,16 @@ inline EncodeStatus dict_holds_members(PyObject* obj, PyObject* dict, bool& hold
   PyObject* field;
   for (Py_ssize_t remaining = PyDict_GET_SIZE(fields.get());
        remaining > 0 && PyDict_Next(fields.get(), &pos, &name, &field); --remaining) {
-    // Reading the field's kind may run Python code that changes the dict.
+    // A lookup may compare keys with Python code that changes either dict.
     const PyRef name_ref = PyRef::borrow(name);
     const PyRef field_ref = PyRef::borrow(field);
-    const int regular = is_regular_field(field);
-    if (regular < 0) return EncodeStatus::not_serializable(obj);
-    if (regular == 0) continue;
     const int present = PyDict_Contains(dict, name);
     if (present < 0) return EncodeStatus::not_serializable(obj);
-    if (present == 0) return EncodeStatus::ok();
+    if (present == 1) continue;
+    // Class variables and init-only pseudo-fields are never in the dict.
+    const int regular = is_regular_field(field);
+    if (regular < 0) return EncodeStatus::not_serializable(obj);
+    if (regular == 1) return EncodeStatus::ok();
   }
   holds = true;
   return EncodeStatus::ok();
