@@ -49,11 +49,20 @@ inline EncodeStatus dict_holds_members(PyObject* obj, PyObject* dict, bool& hold
   }
   const PyRef fields = dataclass_fields(obj);
   if (!fields) return EncodeStatus::not_serializable(obj);
+  // __init__ sets the fields in declaration order, so the dict's keys are
+  // as a rule the very field names, in step: compared by identity, a name
+  // is found without a lookup (and without running any Python code).
   Py_ssize_t pos = 0;
+  Py_ssize_t dict_pos = 0;
   PyObject* name;
   PyObject* field;
+  PyObject* dict_key = nullptr;
+  PyObject* ignored;
+  bool in_step = true;
   for (Py_ssize_t remaining = PyDict_GET_SIZE(fields.get());
        remaining > 0 && PyDict_Next(fields.get(), &pos, &name, &field); --remaining) {
+    if (in_step) in_step = PyDict_Next(dict, &dict_pos, &dict_key, &ignored) && dict_key == name;
+    if (in_step) continue;
     // A lookup may compare keys with Python code that changes either dict.
     const PyRef name_ref = PyRef::borrow(name);
     const PyRef field_ref = PyRef::borrow(field);
