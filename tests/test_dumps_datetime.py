@@ -503,3 +503,23 @@ def test_time_zone_that_clears_the_dict_of_its_key(option):
     out = vellum.dumps(data, option=option)
     # Every key and value was taken before the dict was cleared.
     assert b'"2024-05-06T00:00:00+01:30":["' + b"v" * 50 + b'"]' in out
+
+
+def test_route_follows_changes_to_the_class():
+    class Slim(dt.tzinfo):
+        __slots__ = ()
+
+        def utcoffset(self, d):
+            return dt.timedelta(hours=1)
+
+        def dst(self, d):
+            return None
+
+    d = D.replace(tzinfo=Slim())
+    assert text(d) == "2024-01-02T03:04:05+01:00"
+    Slim.normalize = lambda self, x: x.replace(tzinfo=dt.timezone(dt.timedelta(hours=4)))
+    assert text(d) == "2024-01-02T03:04:05+04:00"
+    del Slim.normalize
+    assert text(d) == "2024-01-02T03:04:05+01:00"
+    Slim.dst = property(lambda self: (_ for _ in ()).throw(AttributeError("dst")))
+    assert str(encode_error(d)) == TZ_MESSAGE

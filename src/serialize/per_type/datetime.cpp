@@ -142,11 +142,15 @@ EncodeStatus read_offset(PyObject* delta, Offset& offset) {
   return EncodeStatus::ok();
 }
 
+// How a tzinfo is asked for its offset, after the attributes that tell the
+// time-zone libraries apart.
+enum class Route : uint8_t { Convert, Normalize, Dst, Unsupported };
+
 // Whether obj has the attribute, as PyObject_HasAttr answers. Where the
 // answer depends on the type alone (the generic lookup, no instance dict, an
 // attribute whose binding cannot fail) the type's cached lookup gives it
-// without binding a method.
-bool has_attribute(PyObject* obj, PyObject* name) {
+// without binding a method, and `by_type` stays true.
+bool has_attribute(PyObject* obj, PyObject* name, bool& by_type) {
   PyTypeObject* type = Py_TYPE(obj);
   if (type->tp_getattro == PyObject_GenericGetAttr && type->tp_dictoffset == 0 &&
       !(type->tp_flags & Py_TPFLAGS_MANAGED_DICT)) {
@@ -155,7 +159,38 @@ bool has_attribute(PyObject* obj, PyObject* name) {
     PyTypeObject* kind = Py_TYPE(attribute);
     if (kind->tp_descr_get == nullptr || kind == &PyMethodDescr_Type || kind == &PyFunction_Type) return true;
   }
+  by_type = false;
   return PyObject_HasAttr(obj, name);
+}
+
+// The last tzinfo class whose route its type alone decides, with its
+// version tag: any change to the class or a base gives it a new tag (tags
+// are never reused), which sends it through the probes again.
+struct KnownRoute {
+  PyTypeObject* type = nullptr;
+  unsigned int version = 0;
+  Route route = Route::Unsupported;
+};
+KnownRoute last_known_route;
+
+Route route_of(PyObject* tz) {
+  PyTypeObject* type = Py_TYPE(tz);
+  KnownRoute& last = last_known_route;
+  if (type == last.type && (type->tp_flags & Py_TPFLAGS_VALID_VERSION_TAG) && type->tp_version_tag == last.version)
+    [[likely]]
+    return last.route;
+  const TypeRefs& refs = type_refs;
+  bool by_type = true;
+  Route route = Route::Unsupported;
+  if (has_attribute(tz, refs.name_convert, by_type)) {
+    route = Route::Convert;
+  } else if (has_attribute(tz, refs.name_normalize, by_type)) {
+    route = Route::Normalize;
+  } else if (has_attribute(tz, refs.name_dst, by_type)) {
+    route = Route::Dst;
+  }
+  if (by_type && (type->tp_flags & Py_TPFLAGS_VALID_VERSION_TAG)) last = {type, type->tp_version_tag, route};
+  return route;
 }
 
 PyRef call_method(PyObject* name, PyObject* self) {
@@ -175,18 +210,22 @@ EncodeStatus aware_offset(PyObject* dt, Offset& offset) {
   const TypeRefs& refs = type_refs;
   PyObject* tz = PyDateTime_DATE_GET_TZINFO(dt);
   PyRef delta;
-  if (Py_TYPE(tz) == refs.type_tzinfo) {
-    delta = call_method(refs.name_utcoffset, tz, dt);
-  } else if (has_attribute(tz, refs.name_convert)) {
-    delta = call_method(refs.name_utcoffset, dt);
-  } else if (has_attribute(tz, refs.name_normalize)) {
-    const PyRef normalized = call_method(refs.name_normalize, tz, dt);
-    if (!normalized) return EncodeStatus::fail(EncodeErrorKind::TzUnreadable);
-    delta = call_method(refs.name_utcoffset, normalized.get());
-  } else if (has_attribute(tz, refs.name_dst)) {
-    delta = call_method(refs.name_utcoffset, tz, dt);
-  } else {
-    return EncodeStatus::fail(EncodeErrorKind::TzUnreadable);
+  // An instance of the base class itself is asked as a "dst" zone is.
+  switch (Py_TYPE(tz) == refs.type_tzinfo ? Route::Dst : route_of(tz)) {
+    case Route::Convert:
+      delta = call_method(refs.name_utcoffset, dt);
+      break;
+    case Route::Normalize: {
+      const PyRef normalized = call_method(refs.name_normalize, tz, dt);
+      if (!normalized) return EncodeStatus::fail(EncodeErrorKind::TzUnreadable);
+      delta = call_method(refs.name_utcoffset, normalized.get());
+      break;
+    }
+    case Route::Dst:
+      delta = call_method(refs.name_utcoffset, tz, dt);
+      break;
+    case Route::Unsupported:
+      return EncodeStatus::fail(EncodeErrorKind::TzUnreadable);
   }
   if (!delta) return EncodeStatus::fail(EncodeErrorKind::TzUnreadable);
   return read_offset(delta.get(), offset);
