@@ -5,9 +5,13 @@ Every generator is seeded, so all libraries (and every run) see the same data.
 
 from __future__ import annotations
 
+import datetime
+import enum
 import json
 import random
 import string
+import uuid
+import zoneinfo
 from dataclasses import dataclass, field
 from pathlib import Path
 from typing import Any
@@ -15,6 +19,11 @@ from typing import Any
 # Flags understood by the harness; each library maps them to its own options.
 SORT_KEYS = "sort_keys"
 INDENT_2 = "indent_2"
+# Objects that only some libraries write without a default hook (date-times,
+# UUIDs, enums, dataclasses, non-str keys); the others are n/a.
+NATIVE_TYPES = "native_types"
+NON_STR_KEYS = "non_str_keys"
+UTC_Z = "utc_z"
 
 
 @dataclass
@@ -27,6 +36,8 @@ class Workload:
     flags: frozenset[str] = field(default_factory=frozenset)
     many: bool = False
     note: str = ""
+    # The JSON value dumps' output must decode to, where obj is not one.
+    expected: Any = None
 
     @property
     def calls(self) -> int:
@@ -39,7 +50,8 @@ class Workload:
         """Bytes of JSON handled by one op (compact form)."""
         if self.data is not None:
             return sum(map(len, self.data)) if self.many else len(self.data)
-        items = self.obj if self.many else [self.obj]
+        source = self.obj if self.expected is None else self.expected
+        items = source if self.many else [source]
         return sum(len(_compact(o)) for o in items)
 
 
@@ -189,6 +201,78 @@ def dict_records(count: int = 2_000) -> list[Workload]:
     ]
 
 
+# --- objects written natively without being JSON types ----------------------
+
+
+def _datetimes(rng: random.Random, count: int, tz=None) -> list[datetime.datetime]:
+    start = datetime.datetime(1990, 1, 1).timestamp()
+    out = []
+    for i in range(count):
+        dt = datetime.datetime.fromtimestamp(start + rng.uniform(0, 40 * 365 * 86400))
+        out.append(dt.replace(microsecond=rng.randrange(10**6) if i % 2 else 0, tzinfo=tz))
+    return out
+
+
+def _native(name: str, obj: Any, expected: Any, note: str, *flags: str) -> Workload:
+    return Workload(name, obj=obj, expected=expected, flags=frozenset({NATIVE_TYPES, *flags}), note=note)
+
+
+class _Color(enum.Enum):
+    RED = 1
+    GREEN = "green"
+    BLUE = 3.5
+    BLACK = None
+
+
+@dataclass
+class _Item:
+    id: int
+    name: str
+    price: float
+    active: bool
+
+
+@dataclass(slots=True)
+class _SlotItem:
+    id: int
+    name: str
+    price: float
+    active: bool
+
+
+def native_type_workloads(count: int = 100_000) -> list[Workload]:
+    rng = random.Random(11)
+    naive = _datetimes(rng, count)
+    utc = _datetimes(rng, count, datetime.timezone.utc)
+    paris = zoneinfo.ZoneInfo("Europe/Paris")
+    zoned = _datetimes(rng, count, paris)
+    uuids = [uuid.UUID(int=rng.getrandbits(128)) for _ in range(count)]
+    members = [rng.choice(list(_Color)) for _ in range(count)]
+    rows = [(i, rng.choice(_WORDS), round(rng.uniform(0, 100), 2), i % 3 == 0) for i in range(count)]
+    int_keys = {rng.randint(-2**40, 2**40): i for i in range(10_000)}
+    dt_keys = dict(zip(_datetimes(rng, 10_000), range(10_000)))
+    fields = ("id", "name", "price", "active")
+    return [
+        _native("datetime_naive_100k", naive, [d.isoformat() for d in naive],
+                f"{count} naive datetimes, half with microseconds"),
+        _native("datetime_utc_100k", utc, [d.isoformat().replace("+00:00", "Z") for d in utc],
+                f"{count} datetimes in datetime.timezone.utc, written with Z", UTC_Z),
+        _native("datetime_zoneinfo_100k", zoned, [d.isoformat() for d in zoned],
+                f"{count} datetimes in zoneinfo Europe/Paris"),
+        _native("uuid_100k", uuids, [str(u) for u in uuids], f"{count} uuid.UUID"),
+        _native("enum_100k", members, [m.value for m in members],
+                f"{count} members of an Enum with int, str, float and None values"),
+        _native("dataclass_100k", [_Item(*r) for r in rows], [dict(zip(fields, r)) for r in rows],
+                f"{count} dataclass instances of 4 fields"),
+        _native("dataclass_slots_100k", [_SlotItem(*r) for r in rows], [dict(zip(fields, r)) for r in rows],
+                f"{count} dataclass instances of 4 fields, slots=True"),
+        _native("dict_int_keys_10k", int_keys, {str(k): v for k, v in int_keys.items()},
+                "a dict of 10000 int keys", NON_STR_KEYS),
+        _native("dict_datetime_keys_10k", dt_keys, {k.isoformat(): v for k, v in dt_keys.items()},
+                "a dict of 10000 naive datetime keys", NON_STR_KEYS),
+    ]
+
+
 def synthetic_workloads() -> list[Workload]:
     return [
         small_documents(),
@@ -200,6 +284,7 @@ def synthetic_workloads() -> list[Workload]:
         int_array(),
         float_array(),
         *dict_records(),
+        *native_type_workloads(),
     ]
 
 

@@ -32,6 +32,7 @@ constexpr Name names[] = {
     {&TypeRefs::name_value, "value"},
     {&TypeRefs::name_default, "default"},
     {&TypeRefs::name_option, "option"},
+    {&TypeRefs::name_enum_value, "_value_"},
 };
 
 // After a failed initialisation (memory ran out, most likely): gives back
@@ -43,6 +44,7 @@ void release_type_refs() {
   Py_CLEAR(t.type_uuid);
   Py_CLEAR(t.type_enum_meta);
   Py_CLEAR(t.dataclass_field_marker);
+  Py_CLEAR(t.enum_value_descriptor);
   Py_CLEAR(t.type_fragment);
   Py_CLEAR(t.exc_encode);
   Py_CLEAR(t.exc_decode);
@@ -79,6 +81,8 @@ bool fill_fields() {
   t.type_datetime = capi->DateTimeType;
   t.type_time = capi->TimeType;
   t.type_tzinfo = capi->TZInfoType;
+  t.type_timedelta = capi->DeltaType;
+  t.timezone_utc = capi->TimeZone_UTC;
 
   PyObject* uuid = import_type_attribute("uuid", "UUID");
   if (uuid == nullptr) return false;
@@ -88,6 +92,13 @@ bool fill_fields() {
   t.type_enum_meta = as_type(enum_meta);
   t.dataclass_field_marker = import_type_attribute("dataclasses", "_FIELD");
   if (t.dataclass_field_marker == nullptr) return false;
+  PyObject* enum_type = import_type_attribute("enum", "Enum");
+  if (enum_type == nullptr) return false;
+  // Missing, it stays null and members always go through "value".
+  PyObject* enum_dict = PyType_GetDict(as_type(enum_type));
+  t.enum_value_descriptor = enum_dict ? Py_XNewRef(PyDict_GetItemString(enum_dict, "value")) : nullptr;
+  Py_XDECREF(enum_dict);
+  Py_DECREF(enum_type);
 
   t.type_fragment = as_type(vellum_fragmenttype_new());
   if (t.type_fragment == nullptr) return false;

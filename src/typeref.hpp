@@ -52,10 +52,15 @@ struct TypeRefs {
   PyTypeObject* type_datetime;
   PyTypeObject* type_time;
   PyTypeObject* type_tzinfo;
+  PyTypeObject* type_timedelta;
+  PyObject* timezone_utc;
 
   PyTypeObject* type_uuid;
   PyTypeObject* type_enum_meta;
   PyObject* dataclass_field_marker;
+  // enum.Enum's own "value" descriptor, whose getter returns the member's
+  // "_value_": members whose class finds this very object read that directly.
+  PyObject* enum_value_descriptor;
 
   PyTypeObject* type_fragment;
   PyObject* exc_encode;
@@ -76,6 +81,7 @@ struct TypeRefs {
   PyObject* name_value;
   PyObject* name_default;
   PyObject* name_option;
+  PyObject* name_enum_value;
 
   std::atomic<NumpyCell*> numpy_types;
 };

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "src/pyref.hpp"
+#include "src/serialize/key_text.hpp"
 #include "src/serialize/serializer.hpp"
 #include "src/serialize/string.hpp"
 
@@ -121,8 +122,112 @@ EncodeStatus write_dict_sorted(PyObject* dict, SerializeContext ctx, Layout& lay
   return layout.close_object() ? EncodeStatus::ok() : python_error();
 }
 
+// Text that needs no escaping, quoted.
+[[nodiscard]] inline bool write_plain_string(OutputBuffer& out, Utf8View text) {
+  if (!out.reserve(text.size + 2)) return false;
+  uint8_t* p = out.cursor();
+  p[0] = '"';
+  std::memcpy(p + 1, text.data, text.size);
+  p[text.size + 1] = '"';
+  out.advance(text.size + 2);
+  return true;
+}
+
+// A converted key (its text in the dict's KeyTexts) and its value.
+struct ConvertedEntry {
+  size_t offset;
+  size_t size;
+  PyObject* value;  // owned while the entry lives
+  KeyText kind;
+};
+
+class ConvertedEntries {
+ public:
+  ConvertedEntries() = default;
+  ConvertedEntries(const ConvertedEntries&) = delete;
+  ConvertedEntries& operator=(const ConvertedEntries&) = delete;
+  ~ConvertedEntries() {
+    for (size_t i = 0; i < size_; ++i) Py_DECREF(entries_[i].value);
+    PyMem_Free(entries_);
+  }
+
+  [[nodiscard]] bool allocate(size_t capacity) {
+    entries_ = static_cast<ConvertedEntry*>(PyMem_Malloc(capacity * sizeof(ConvertedEntry)));
+    if (entries_ == nullptr) PyErr_NoMemory();
+    return entries_ != nullptr;
+  }
+  // Holds the value; the key's text starts at `offset` of the KeyTexts.
+  ConvertedEntry& append(size_t offset, PyObject* value) {
+    entries_[size_] = {offset, 0, Py_NewRef(value), KeyText::Escaped};
+    return entries_[size_++];
+  }
+  ConvertedEntry* begin() { return entries_; }
+  ConvertedEntry* end() { return entries_ + size_; }
+
+ private:
+  ConvertedEntry* entries_ = nullptr;
+  size_t size_ = 0;
+};
+
+// OPT_NON_STR_KEYS: every key is turned into text before anything of the
+// dict is written, then the members follow in the dict's order or sorted.
+// Converting a key may run Python code (an enum's value, a tzinfo) that
+// changes the dict, so the key is held while it is converted and the value
+// from the moment it is read.
+template <class Layout>
+EncodeStatus write_dict_converted(PyObject* dict, SerializeContext ctx, Layout& layout) {
+  const Py_ssize_t count = PyDict_GET_SIZE(dict);
+  const Options options = key_options(state::options(ctx.state));
+  ConvertedEntries entries;
+  if (!entries.allocate(static_cast<size_t>(count))) return python_error();
+  KeyTexts texts;
+  Py_ssize_t pos = 0;
+  PyObject* key;
+  PyObject* value;
+  for (Py_ssize_t remaining = count; remaining > 0 && PyDict_Next(dict, &pos, &key, &value); --remaining) {
+    ConvertedEntry& entry = entries.append(texts.size(), value);
+    if (Py_TYPE(key) == &PyUnicode_Type) {
+      Utf8View text;
+      VELLUM_TRY(dict_key_utf8(key, text));
+      if (!texts.append(text.data, text.size)) return python_error();
+    } else if (Py_TYPE(key) == &PyLong_Type) {
+      entry.kind = KeyText::Plain;
+      VELLUM_TRY(int_key_text(key, texts));
+    } else {
+      const PyRef hold = PyRef::borrow(key);
+      VELLUM_TRY(key_to_text(key, options, texts, entry.kind));
+    }
+    entry.size = texts.size() - entry.offset;
+  }
+  const uint8_t* base = texts.data();
+  if (state::options(ctx.state) & OPT_SORT_KEYS) {
+    std::sort(entries.begin(), entries.end(), [base](const ConvertedEntry& a, const ConvertedEntry& b) {
+      const size_t common = std::min(a.size, b.size);
+      const int order = common ? std::memcmp(base + a.offset, base + b.offset, common) : 0;
+      return order != 0 ? order < 0 : a.size < b.size;
+    });
+  }
+
+  if (!layout.open_object()) return python_error();
+  bool first = true;
+  for (const ConvertedEntry& entry : entries) {
+    const Utf8View text{base + entry.offset, entry.size};
+    if (entry.kind == KeyText::Plain) {
+      if (!layout.before_key(first) || !write_plain_string(layout.out(), text) || !layout.before_value())
+        [[unlikely]]
+        return python_error();
+      VELLUM_TRY(serialize_item({entry.value, ctx.default_, ctx.state}, layout));
+      layout.after_value();
+    } else {
+      VELLUM_TRY(write_member(text, entry.value, first, ctx, layout));
+    }
+    first = false;
+  }
+  return layout.close_object() ? EncodeStatus::ok() : python_error();
+}
+
 // The dict step: one level deeper (an empty dict is still checked), then the
-// members, sorted under OPT_SORT_KEYS.
+// members: keys converted under OPT_NON_STR_KEYS, sorted under OPT_SORT_KEYS.
 template <class Layout>
 [[gnu::noinline]] EncodeStatus serialize_dict(PyObject* dict, SerializeContext ctx, Layout& layout) {
   uint32_t s = ctx.state;
@@ -130,6 +235,7 @@ template <class Layout>
   if (PyDict_GET_SIZE(dict) == 0) return layout.empty_object() ? EncodeStatus::ok() : python_error();
   const PyRef hold = PyRef::borrow(dict);
   const SerializeContext members{dict, ctx.default_, s};
+  if (state::options(s) & OPT_NON_STR_KEYS) return write_dict_converted(dict, members, layout);
   if (state::options(s) & OPT_SORT_KEYS) return write_dict_sorted(dict, members, layout);
   return write_dict_plain(dict, members, layout);
 }

@@ -43,6 +43,8 @@ const char* encode_error_text(EncodeErrorKind kind) {
     case EncodeErrorKind::Ok:
     case EncodeErrorKind::Datetime64Message:
     case EncodeErrorKind::NotSerializable:
+    case EncodeErrorKind::TzOffsetOutOfRange:
+    case EncodeErrorKind::TzOffsetNotDelta:
     case EncodeErrorKind::PythonError:
       break;
   }
@@ -64,6 +66,19 @@ PyObject* encode_error_message(EncodeStatus status) {
     }
     case EncodeErrorKind::Datetime64Message:
       return status.payload;
+    case EncodeErrorKind::TzOffsetOutOfRange: {
+      PyObject* msg = PyUnicode_FromFormat("datetime's UTC offset must be strictly within 24 hours, got %U",
+                                           status.payload);
+      Py_DECREF(status.payload);
+      return msg;
+    }
+    case EncodeErrorKind::TzOffsetNotDelta: {
+      auto* type = reinterpret_cast<PyTypeObject*>(status.payload);
+      PyObject* msg =
+          PyUnicode_FromFormat("datetime's tzinfo.utcoffset() must return a timedelta or None, not %s", type->tp_name);
+      Py_DECREF(status.payload);
+      return msg;
+    }
     default: {
       const char* text = encode_error_text(status.kind);
       return utf8_to_str(reinterpret_cast<const uint8_t*>(text), std::strlen(text));

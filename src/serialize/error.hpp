@@ -26,6 +26,10 @@ enum class EncodeErrorKind : uint8_t {
   ArrayDtypeUnsupported,
   Datetime64Message,
   NotSerializable,
+  // A tzinfo's utcoffset() gave an offset of a day or more, or something
+  // that is neither a timedelta nor None.
+  TzOffsetOutOfRange,
+  TzOffsetNotDelta,
   // The interpreter's own exception (MemoryError from a buffer growth) is
   // pending and is raised as it is.
   PythonError,
@@ -35,7 +39,9 @@ enum class EncodeErrorKind : uint8_t {
 // registers; the payload is owned by whoever holds a failed status, and the
 // single consumer (dumps) releases it.
 //  - NotSerializable: a new reference to the type that is named;
-//  - Datetime64Message: a new reference to the str holding the text.
+//  - Datetime64Message: a new reference to the str holding the text;
+//  - TzOffsetOutOfRange: a new reference to a str naming the offset;
+//  - TzOffsetNotDelta: a new reference to the type of what utcoffset() gave.
 struct [[nodiscard]] EncodeStatus {
   EncodeErrorKind kind;
   PyObject* payload;
@@ -47,6 +53,12 @@ struct [[nodiscard]] EncodeStatus {
   }
   static EncodeStatus datetime64_message(PyObject* owned_text) {
     return {EncodeErrorKind::Datetime64Message, owned_text};
+  }
+  static EncodeStatus offset_out_of_range(PyObject* owned_text) {
+    return {EncodeErrorKind::TzOffsetOutOfRange, owned_text};
+  }
+  static EncodeStatus offset_not_delta(PyObject* result) {
+    return {EncodeErrorKind::TzOffsetNotDelta, Py_NewRef(reinterpret_cast<PyObject*>(Py_TYPE(result)))};
   }
 
   constexpr bool failed() const { return kind != EncodeErrorKind::Ok; }

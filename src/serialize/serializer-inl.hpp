@@ -9,6 +9,10 @@
 #include "src/serialize/dict.hpp"
 #include "src/serialize/layout.hpp"
 #include "src/serialize/number.hpp"
+#include "src/serialize/per_type/dataclass.hpp"
+#include "src/serialize/per_type/datetime.hpp"
+#include "src/serialize/per_type/enum.hpp"
+#include "src/serialize/per_type/uuid.hpp"
 #include "src/serialize/serializer.hpp"
 #include "src/serialize/string.hpp"
 #include "src/typeref.hpp"
@@ -52,6 +56,8 @@ template <class Layout>
   if (type == &PyFloat_Type) return write_f64(out, PyFloat_AS_DOUBLE(obj)) ? EncodeStatus::ok() : python_error();
   if (type == &PyList_Type) return serialize_sequence<Layout, false>(obj, ctx, layout);
   if (type == &PyDict_Type) return serialize_dict(obj, ctx, layout);
+  if (type == type_refs.type_datetime && !(state::options(ctx.state) & OPT_PASSTHROUGH_DATETIME))
+    return write_datetime(out, obj, state::options(ctx.state));
   return serialize_other(ctx, layout);
 }
 
@@ -121,6 +127,16 @@ template <class Layout>
     }
     case ObjectKind::KindFragment:
       return write_fragment(out, reinterpret_cast<Fragment*>(obj)->content);
+    case ObjectKind::KindDate:
+      return write_date(out, obj);
+    case ObjectKind::KindTime:
+      return write_time(out, obj, state::options(ctx.state));
+    case ObjectKind::KindUuid:
+      return write_uuid(out, obj);
+    case ObjectKind::KindEnum:
+      return write_enum(obj, ctx, layout);
+    case ObjectKind::KindDataclass:
+      return write_dataclass(obj, ctx, layout);
     default:
       // Including the kinds whose native writers are not built yet.
       return serialize_with_default(ctx, layout);

@@ -59,19 +59,31 @@ bool is_numpy_scalar(PyTypeObject* type);
 
 inline EncodeStatus python_error() { return EncodeStatus::fail(EncodeErrorKind::PythonError); }
 
-// Enters a container: one level deeper, failing past the limit and, every
-// sixteen levels, when the thread's stack runs low (with a RecursionError
-// pending, which becomes the failure's cause).
-[[nodiscard]] inline bool enter_container(uint32_t& s) {
+// One level deeper, with the thread's stack checked every sixteen levels
+// (a RecursionError left pending becomes the failure's cause).
+[[gnu::always_inline]] inline bool deeper(uint32_t& s) {
   s += state::ContainerDepthUnit;
-  const uint32_t depth = state::container_depth(s);
-  if (depth >= state::MaxDepth) [[unlikely]]
-    return false;
-  if ((depth & 15) == 0 && stack_nearly_exhausted()) [[unlikely]] {
+  if ((state::container_depth(s) & 15) == 0 && stack_nearly_exhausted()) [[unlikely]] {
     raise_stack_exhausted();
     return false;
   }
   return true;
+}
+
+// Enters a list, tuple or dict: one level deeper, failing at the limit.
+// The counter is tested before it is raised so that it never wraps (a
+// dataclass may already have taken it to the limit itself).
+[[nodiscard]] inline bool enter_container(uint32_t& s) {
+  if (state::container_depth(s) >= state::MaxDepth - 1) [[unlikely]]
+    return false;
+  return deeper(s);
+}
+
+// Enters a dataclass instance, which may take the counter to the limit.
+[[nodiscard]] inline bool enter_dataclass(uint32_t& s) {
+  if (state::container_depth(s) >= state::MaxDepth) [[unlikely]]
+    return false;
+  return deeper(s);
 }
 
 // The steps of the recursion, each over a layout (CompactLayout or
