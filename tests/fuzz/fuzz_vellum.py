@@ -1,6 +1,7 @@
 """Python-level fuzz target: loads on arbitrary bytes and str, dumps on
-generated object graphs with every option bit, hostile default functions
-and hostile dict keys.
+generated object graphs with every option bit, hostile default functions,
+hostile dict keys, and date-times, UUIDs, enums and dataclasses whose
+tzinfo, value and attribute code changes what is being written.
 
     python tests/fuzz/fuzz_vellum.py [libFuzzer flags] CORPUS_DIR [SEED_DIR...]
 
@@ -8,15 +9,21 @@ A crash, or any check below that fails, stops the run with the input saved
 by libFuzzer.
 """
 
+import dataclasses
+import datetime
+import enum
 import gc
 import json
 import math
 import sys
+import uuid
+import zoneinfo
 
 import atheris
 
 import vellum
 
+ZONEINFO = zoneinfo.ZoneInfo("Europe/Berlin")
 MAX_DEPTH = 1023  # the deepest container loads accepts (the root is 0)
 
 
@@ -151,6 +158,102 @@ class HostileKey(str):
 FRAGMENTS = [b"1", b'{"a":[1,2]}', b"[]", "\"é\"", b"", b"not json", "\ud800", 1, None, bytearray(b"[1]")]
 
 
+# Date-times, UUIDs, enums and dataclasses, some of whose methods run code
+# that changes or frees what is being written.
+class Zone(datetime.tzinfo):
+    """A tzinfo whose utcoffset is decided by the fuzzer."""
+
+    victims = []
+
+    def __init__(self, action, minutes):
+        self.action, self.minutes = action, minutes
+
+    def utcoffset(self, dt):
+        if self.action == 0:
+            return datetime.timedelta(minutes=self.minutes)
+        if self.action == 1:
+            return None
+        if self.action == 2:
+            raise ValueError("no offset")
+        if self.action == 3:
+            return self.minutes  # not a timedelta
+        for victim in Zone.victims:  # empties the containers being written
+            if isinstance(victim, (list, dict)):
+                victim.clear()
+        gc.collect()
+        return datetime.timedelta(seconds=self.minutes * 37)
+
+    def dst(self, dt):
+        return None
+
+
+class Color(enum.Enum):
+    RED = 1
+    BLUE = "blue"
+    NESTED = (1, 2)
+
+
+class Shifty(enum.Enum):
+    ONE = 1
+
+    @property
+    def value(self):
+        for victim in Zone.victims:
+            if isinstance(victim, (list, dict)):
+                victim.clear()
+        return [self._value_]
+
+
+@dataclasses.dataclass
+class Point:
+    x: object
+    y: object = None
+
+
+@dataclasses.dataclass(slots=True)
+class Slotted:
+    a: object
+
+
+@dataclasses.dataclass
+class Derived(Slotted):
+    b: object = 0
+
+
+@dataclasses.dataclass
+class Watched:
+    field: object
+
+    def __getattribute__(self, name):
+        if name == "field":
+            for victim in Zone.victims:
+                if isinstance(victim, (list, dict)):
+                    victim.clear()
+        return object.__getattribute__(self, name)
+
+
+def when(fdp, hashable=False):
+    """A date-time value: date, time or datetime, naive, with a fixed zone,
+    zoneinfo, or (unless it is to be hashed, as a dict key is) a Zone whose
+    utcoffset the fuzzer picks."""
+    year = fdp.ConsumeIntInRange(1, 9999)
+    month, day = fdp.ConsumeIntInRange(1, 12), fdp.ConsumeIntInRange(1, 28)
+    hour, minute, second = fdp.ConsumeIntInRange(0, 23), fdp.ConsumeIntInRange(0, 59), fdp.ConsumeIntInRange(0, 59)
+    micro = fdp.ConsumeIntInRange(0, 999999)
+    kind = fdp.ConsumeIntInRange(0, 4)
+    if kind == 0:
+        return datetime.date(year, month, day)
+    if kind == 1:
+        return datetime.time(hour, minute, second, micro)
+    zones = [None, datetime.timezone.utc, datetime.timezone(datetime.timedelta(minutes=fdp.ConsumeIntInRange(-1439, 1439))),
+             ZONEINFO] + ([] if hashable else [Zone(fdp.ConsumeIntInRange(0, 4), fdp.ConsumeIntInRange(-3000, 3000))])
+    zone = fdp.PickValueInList(zones)
+    try:
+        return datetime.datetime(year, month, day, hour, minute, second, micro, tzinfo=zone, fold=fdp.ConsumeIntInRange(0, 1))
+    except (OverflowError, ValueError):
+        return datetime.datetime(2000, 1, 1)
+
+
 class Graph:
     """Builds an object graph from the fuzzer's bytes and says whether its
     JSON is known exactly (no default, no fragments of arbitrary content)."""
@@ -179,7 +282,7 @@ class Graph:
     def value(self, depth=0):
         fdp = self.fdp
         self.budget -= 1
-        kind = fdp.ConsumeIntInRange(0, 17) if self.budget > 0 and depth < 300 else fdp.ConsumeIntInRange(0, 4)
+        kind = fdp.ConsumeIntInRange(0, 22) if self.budget > 0 and depth < 300 else fdp.ConsumeIntInRange(0, 4)
         if kind == 0:
             v = None
         elif kind == 1:
@@ -221,6 +324,23 @@ class Graph:
                 v.append(v)
             elif isinstance(v, dict):
                 v["self"] = v
+        elif kind == 17:
+            v = when(fdp)
+            self.exact = False
+        elif kind == 18:
+            v = uuid.UUID(int=fdp.ConsumeIntInRange(0, 2**128 - 1))
+            self.exact = False
+        elif kind == 19:
+            v = fdp.PickValueInList([Color.RED, Color.BLUE, Color.NESTED, Shifty.ONE])
+            self.exact = False
+        elif kind == 20:
+            pick = fdp.ConsumeIntInRange(0, 3)
+            inner = self.value(depth + 1)
+            v = [Point(inner), Slotted(inner), Derived(inner, inner), Watched(inner)][pick]
+            self.exact = False
+        elif kind == 21:  # date-time, UUID and enum keys, for OPT_NON_STR_KEYS
+            v = {fdp.PickValueInList([when(fdp, True), uuid.UUID(int=7), Color.RED, Color.NESTED]): self.value(depth + 1)}
+            self.exact = False
         else:
             v = [self.value(depth + 1)]
         if isinstance(v, (list, tuple, dict)) and id(v) not in self.sizes:
@@ -295,6 +415,7 @@ def hostile_default(fdp, root, containers):
 def check_dumps(fdp):
     graph = Graph(fdp)
     root = graph.value()
+    Zone.victims = graph.made
     options = fdp.ConsumeIntInRange(0, 4095)
     with_default = fdp.ConsumeBool()
     default = hostile_default(fdp, root, graph.made) if with_default else None
@@ -303,6 +424,8 @@ def check_dumps(fdp):
     except TypeError as exc:  # JSONEncodeError
         expect(exc.__class__ is TypeError, "wrong exception", exc)
         return
+    finally:
+        Zone.victims = []
     expect(type(out) is bytes, "not bytes")
     if options & vellum.OPT_APPEND_NEWLINE:
         expect(out.endswith(b"\n"), "no newline")
