@@ -8,7 +8,7 @@ PY := $(VENV)/bin/python
 JOBS ?= 2
 CORPUS ?= ../shared/corpus
 APT_PACKAGES := g++ cmake make libxxhash-dev libgtest-dev libsimde-dev libbenchmark-dev
-PIP_PACKAGES := scikit-build-core pytest
+PIP_PACKAGES := scikit-build-core pytest numpy
 SAN_LIBASAN = $(shell g++ -print-file-name=libasan.so)
 
 # python3.13 from PATH, pyenv or the system, whichever exists first.

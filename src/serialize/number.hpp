@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <type_traits>
 
 #include "src/ffi/long.hpp"
 #include "src/options.hpp"
@@ -71,5 +72,28 @@ template <typename Float>
 
 [[nodiscard]] inline bool write_f64(OutputBuffer& out, double value) { return write_float(out, value); }
 [[nodiscard]] inline bool write_f32(OutputBuffer& out, float value) { return write_float(out, value); }
+
+// A fixed-width integer (numpy's): '-' for a negative value, then the
+// magnitude, taken in the unsigned type so that the minimum is exact.
+template <typename Int>
+[[nodiscard]] inline bool write_fixed_int(OutputBuffer& out, Int value) {
+  static_assert(std::is_integral_v<Int> && sizeof(Int) <= 8);
+  if (!out.reserve(ScalarReserve)) [[unlikely]]
+    return false;
+  uint8_t* p = out.cursor();
+  using Wide = std::conditional_t<sizeof(Int) == 8, uint64_t, uint32_t>;
+  Wide magnitude = static_cast<Wide>(value);
+  if constexpr (std::is_signed_v<Int>) {
+    *p = '-';
+    p += value < 0;
+    if (value < 0) magnitude = Wide{0} - magnitude;
+  }
+  if constexpr (sizeof(Int) == 8)
+    p += format_u64(magnitude, p);
+  else
+    p += format_u32(magnitude, p);
+  out.advance(static_cast<size_t>(p - out.cursor()));
+  return true;
+}
 
 }  // namespace vellum

@@ -9,6 +9,8 @@
 #include "src/serialize/dict.hpp"
 #include "src/serialize/layout.hpp"
 #include "src/serialize/number.hpp"
+#include "src/serialize/numpy/array.hpp"
+#include "src/serialize/per_type/numpy_scalar.hpp"
 #include "src/serialize/serializer.hpp"
 #include "src/serialize/string.hpp"
 #include "src/typeref.hpp"
@@ -113,6 +115,10 @@ template <class Layout>
     }
     case ObjectKind::KindFragment:
       return write_fragment(out, reinterpret_cast<Fragment*>(obj)->content);
+    case ObjectKind::KindNumpyScalar:
+      return write_numpy_scalar(obj, ctx.state, out);
+    case ObjectKind::KindNumpyArray:
+      return write_numpy_array(ctx, layout);
     default:
       // Including the kinds whose native writers are not built yet.
       return serialize_with_default(ctx, layout);
