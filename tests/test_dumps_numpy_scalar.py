@@ -299,3 +299,11 @@ def test_scalar_reference_counts():
         dumps(values)
         dumps({"k": values}, vellum.OPT_INDENT_2)
     assert [sys.getrefcount(v) for v in values] == before
+
+
+def test_every_day_of_the_range():
+    first, last = BOUNDARIES["D"]
+    for start in range(first, last + 1, 400_000):
+        days = np.arange(start, min(start + 400_000, last + 1), dtype=np.int64).astype("M8[D]")
+        want = '["' + 'T00:00:00","'.join(np.datetime_as_string(days).tolist()) + 'T00:00:00"]'
+        assert dumps(days) == want.encode()

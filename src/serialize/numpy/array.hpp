@@ -31,71 +31,95 @@ inline T load(const uint8_t* p) {
   return v;
 }
 
-// One row: `[`, the n elements that write_one writes (it returns false with
-// MemoryError pending), `]`.
-template <class Layout, class WriteOne>
-[[gnu::always_inline]] inline EncodeStatus write_row(size_t n, Layout& layout, WriteOne write_one) {
+// Rows are written in runs of elements: one reservation covers the run, and
+// the elements go straight to a local pointer.
+inline constexpr size_t RunLength = 256;
+// The most any element writer stores past the end it returns.
+inline constexpr size_t RunOverhang = 32;
+
+// One row of n elements: `[`, each element's prefix and the text that
+// put(p, i) writes at p (at most MaxText bytes; it returns the end), `]`.
+template <size_t MaxText, class Layout, class Put>
+[[gnu::always_inline]] inline EncodeStatus write_row(size_t n, Layout& layout, Put put) {
+  OutputBuffer& out = layout.out();
   if (!layout.open_array()) [[unlikely]]
     return python_error();
-  for (size_t i = 0; i < n; ++i) {
-    if (!layout.before_element(i == 0) || !write_one(i)) [[unlikely]]
+  const size_t room = layout.element_prefix_room() + MaxText;
+  for (size_t i = 0; i < n;) {
+    const size_t end = n - i < RunLength ? n : i + RunLength;
+    if (!out.reserve((end - i) * room + RunOverhang)) [[unlikely]]
       return python_error();
-    layout.after_element();
+    uint8_t* const start = out.cursor();
+    uint8_t* p = start;
+    for (; i < end; ++i) p = put(layout.put_element_prefix(p, i == 0), i);
+    out.advance(static_cast<size_t>(p - start));
   }
+  if (n != 0) layout.after_element();
   return layout.close_array() ? EncodeStatus::ok() : python_error();
 }
 
 template <class Layout, typename T>
 EncodeStatus integer_row(const NumpyArrayView&, const uint8_t* row, size_t n, Layout& layout) {
-  OutputBuffer& out = layout.out();
-  return write_row(n, layout, [&](size_t i) { return write_fixed_int(out, load<T>(row + i * sizeof(T))); });
+  return write_row<MaxI64Text>(n, layout, [row](uint8_t* p, size_t i) {
+    return put_fixed_int(p, load<T>(row + i * sizeof(T)));
+  });
 }
 
 template <class Layout, typename T>
 EncodeStatus float_row(const NumpyArrayView&, const uint8_t* row, size_t n, Layout& layout) {
-  OutputBuffer& out = layout.out();
-  return write_row(n, layout, [&](size_t i) { return write_float(out, load<T>(row + i * sizeof(T))); });
+  return write_row<MaxF64Text>(n, layout, [row](uint8_t* p, size_t i) {
+    return put_float(p, load<T>(row + i * sizeof(T)));
+  });
 }
 
 // true for the byte value 1, false for every other.
 template <class Layout>
 EncodeStatus bool_row(const NumpyArrayView&, const uint8_t* row, size_t n, Layout& layout) {
-  OutputBuffer& out = layout.out();
-  return write_row(n, layout, [&](size_t i) {
-    if (!out.reserve(ScalarReserve)) [[unlikely]]
-      return false;
-    const bool set = row[i] == 1;
-    out.write_word(set ? "true\0\0\0\0" : "false\0\0\0", set ? 4 : 5);
-    return true;
+  // The word is chosen with a mask rather than a branch, which random
+  // values would keep mispredicting.
+  constexpr uint64_t True = 0x65757274, False = 0x65736c6166;  // "true", "false"
+  return write_row<8>(n, layout, [row](uint8_t* p, size_t i) {
+    const uint64_t set = row[i] == 1;
+    const uint64_t word = False ^ ((True ^ False) & (0 - set));
+    std::memcpy(p, &word, 8);
+    return p + 5 - set;
   });
 }
 
-// Halves are widened a block at a time, then written as singles.
+// Halves are widened a run at a time, then written as singles.
 template <class Layout>
 EncodeStatus half_row(const NumpyArrayView&, const uint8_t* row, size_t n, Layout& layout) {
-  constexpr size_t Block = 64;
-  OutputBuffer& out = layout.out();
-  float widened[Block];
-  return write_row(n, layout, [&](size_t i) {
-    if (i % Block == 0) half_routines.half_to_float(row + 2 * i, n - i < Block ? n - i : Block, widened);
-    return write_f32(out, widened[i % Block]);
+  float widened[RunLength];
+  return write_row<MaxF32Text>(n, layout, [row, n, &widened](uint8_t* p, size_t i) {
+    if (i % RunLength == 0) half_routines.half_to_float(row + 2 * i, n - i < RunLength ? n - i : RunLength, widened);
+    return put_float(p, widened[i % RunLength]);
   });
 }
 
-// A count that cannot be converted ends the array with its message.
+// As write_row, for datetime64: a count that cannot be converted ends the
+// array with its message.
 template <class Layout>
 EncodeStatus datetime64_row(const NumpyArrayView& view, const uint8_t* row, size_t n, Layout& layout) {
   OutputBuffer& out = layout.out();
   if (!layout.open_array()) [[unlikely]]
     return python_error();
-  for (size_t i = 0; i < n; ++i) {
-    const auto count = load<int64_t>(row + 8 * i);
-    const ffi::numpy::Datetime64Conversion c = ffi::numpy::datetime64_to_civil(view.unit, count, view.options);
-    if (c.failure != ffi::numpy::Datetime64Failure::None) return datetime64_failure(c.failure, view.unit, count);
-    if (!layout.before_element(i == 0) || !write_datetime64(out, c.value)) [[unlikely]]
+  const size_t room = layout.element_prefix_room() + MaxDatetime64Text;
+  for (size_t i = 0; i < n;) {
+    const size_t end = n - i < RunLength ? n : i + RunLength;
+    if (!out.reserve((end - i) * room + RunOverhang)) [[unlikely]]
       return python_error();
-    layout.after_element();
+    uint8_t* const start = out.cursor();
+    uint8_t* p = start;
+    for (; i < end; ++i) {
+      const auto count = load<int64_t>(row + 8 * i);
+      const ffi::numpy::Datetime64Conversion c = ffi::numpy::datetime64_to_civil(view.unit, count, view.options);
+      if (c.failure != ffi::numpy::Datetime64Failure::None) [[unlikely]]
+        return datetime64_failure(c.failure, view.unit, count);
+      p = put_datetime64(layout.put_element_prefix(p, i == 0), c.value);
+    }
+    out.advance(static_cast<size_t>(p - start));
   }
+  if (n != 0) layout.after_element();
   return layout.close_array() ? EncodeStatus::ok() : python_error();
 }
 

@@ -25,13 +25,12 @@ EncodeStatus read_datetime_unit(PyObject* obj, ffi::numpy::DatetimeUnit& unit);
 // Datetime64Message.
 EncodeStatus datetime64_failure(ffi::numpy::Datetime64Failure failure, ffi::numpy::DatetimeUnit unit, int64_t count);
 
+// The longest text: "YYYY-MM-DDTHH:MM:SS.ffffff+00:00" and the quotes.
+inline constexpr size_t MaxDatetime64Text = 34;
+
 // "YYYY-MM-DDTHH:MM:SS", the microseconds unless omitted or below one, and
-// the UTC suffix under OPT_NAIVE_UTC, quoted (at most 34 bytes).
-[[nodiscard]] inline bool write_datetime64(OutputBuffer& out, const ffi::numpy::CivilDateTime& v) {
-  if (!out.reserve(ScalarReserve)) [[unlikely]]
-    return false;
-  uint8_t* const start = out.cursor();
-  uint8_t* p = start;
+// the UTC suffix under OPT_NAIVE_UTC, quoted, at p; returns the end.
+inline uint8_t* put_datetime64(uint8_t* p, const ffi::numpy::CivilDateTime& v) {
   *p++ = '"';
   number::write_4(static_cast<uint32_t>(v.year), p);
   p[4] = '-';
@@ -62,7 +61,13 @@ EncodeStatus datetime64_failure(ffi::numpy::Datetime64Failure failure, ffi::nump
     }
   }
   *p++ = '"';
-  out.advance(static_cast<size_t>(p - start));
+  return p;
+}
+
+[[nodiscard]] inline bool write_datetime64(OutputBuffer& out, const ffi::numpy::CivilDateTime& v) {
+  if (!out.reserve(ScalarReserve)) [[unlikely]]
+    return false;
+  out.advance(static_cast<size_t>(put_datetime64(out.cursor(), v) - out.cursor()));
   return true;
 }
 
