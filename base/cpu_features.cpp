@@ -37,8 +37,6 @@ uint64_t probe_features() {
   const CpuidRegs leaf7 = cpuid(7, 0);
   uint64_t word = Filled;
 
-  if (leaf1.ecx & bit(29)) word |= F16c;
-
   const bool os_xsave = (leaf1.ecx & bit(26)) && (leaf1.ecx & bit(27));
   if (!os_xsave) return word;
   const uint64_t xcr0 = xgetbv0();
@@ -46,6 +44,8 @@ uint64_t probe_features() {
   const bool zmm_state = ymm_state && (xcr0 & 0xe0) == 0xe0;  // opmask, ZMM_Hi256, Hi16_ZMM
 
   if (ymm_state && (leaf7.ebx & bit(5))) word |= Avx2;
+  // The conversions are VEX-encoded: without the YMM state they fault.
+  if (ymm_state && (leaf1.ecx & bit(28)) && (leaf1.ecx & bit(29))) word |= F16c;
   const bool avx512_f_bw_vl = (leaf7.ebx & bit(16)) && (leaf7.ebx & bit(30)) && (leaf7.ebx & bit(31));
   if (zmm_state && avx512_f_bw_vl) word |= Avx512Vl;
   return word;

@@ -10,7 +10,7 @@ namespace vellum::cpu {
 enum Feature : uint64_t {
   Avx2 = uint64_t{1} << 0,      // with OS-enabled XMM and YMM state
   Avx512Vl = uint64_t{1} << 1,  // with F and BW, and OS-enabled opmask and ZMM state
-  F16c = uint64_t{1} << 2,
+  F16c = uint64_t{1} << 2,      // with AVX and OS-enabled XMM and YMM state (VEX-encoded)
 };
 
 // Marks the cached word as filled; never a capability.

@@ -72,6 +72,36 @@ const std::vector<uint64_t>& small_u64() {
   return v;
 }
 
+// The values of the numpy workloads of bench/harness.py (workloads.py,
+// uniform_f64 and uniform_f32): splitmix64 over seed, seed + 1, ..., its top
+// 53 or 24 bits scaled into [0, 1).
+uint64_t splitmix64(uint64_t i) {
+  uint64_t z = i * 0x9E3779B97F4A7C15u;
+  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9u;
+  z = (z ^ (z >> 27)) * 0x94D049BB133111EBu;
+  return z ^ (z >> 31);
+}
+
+constexpr size_t WorkloadCount = 1000000;
+
+const std::vector<double>& workload_doubles() {  // numpy_float64_1m
+  static const std::vector<double> v = [] {
+    std::vector<double> out(WorkloadCount);
+    for (size_t i = 0; i < out.size(); ++i) out[i] = static_cast<double>(splitmix64(i + 10) >> 11) * 0x1p-53;
+    return out;
+  }();
+  return v;
+}
+
+const std::vector<float>& workload_floats() {  // numpy_float32_1m
+  static const std::vector<float> v = [] {
+    std::vector<float> out(WorkloadCount);
+    for (size_t i = 0; i < out.size(); ++i) out[i] = static_cast<float>(splitmix64(i + 11) >> 40) * 0x1p-24f;
+    return out;
+  }();
+  return v;
+}
+
 template <class T, class Fn>
 void run(benchmark::State& state, const std::vector<T>& values, Fn fn) {
   alignas(64) uint8_t buf[128];
@@ -104,6 +134,28 @@ void U64MixedToChars(benchmark::State& s) { run(s, mixed_u64(), std_chars<uint64
 void U64SmallVellum(benchmark::State& s) { run(s, small_u64(), ours_u64); }
 void U64SmallToChars(benchmark::State& s) { run(s, small_u64(), std_chars<uint64_t>); }
 
+// Formatting alone, into a buffer that stays in the cache, and formatting
+// into one contiguous output as dumps does (separators included).
+template <class T, class Fn>
+void run_stream(benchmark::State& state, const std::vector<T>& values, Fn fn) {
+  std::vector<uint8_t> out(values.size() * 26 + 64);
+  for (auto _ : state) {
+    uint8_t* p = out.data();
+    for (T v : values) {
+      p = fn(p, v);
+      *p++ = ',';
+    }
+    benchmark::DoNotOptimize(p);
+    benchmark::ClobberMemory();
+  }
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * values.size()));
+}
+
+void F64WorkloadVellum(benchmark::State& s) { run(s, workload_doubles(), ours_f64); }
+void F64WorkloadStreamVellum(benchmark::State& s) { run_stream(s, workload_doubles(), ours_f64); }
+void F32WorkloadVellum(benchmark::State& s) { run(s, workload_floats(), ours_f32); }
+void F32WorkloadStreamVellum(benchmark::State& s) { run_stream(s, workload_floats(), ours_f32); }
+
 BENCHMARK(F64RandomVellum);
 BENCHMARK(F64RandomToChars);
 BENCHMARK(F64ShortVellum);
@@ -114,6 +166,10 @@ BENCHMARK(U64MixedVellum);
 BENCHMARK(U64MixedToChars);
 BENCHMARK(U64SmallVellum);
 BENCHMARK(U64SmallToChars);
+BENCHMARK(F64WorkloadVellum);
+BENCHMARK(F64WorkloadStreamVellum);
+BENCHMARK(F32WorkloadVellum);
+BENCHMARK(F32WorkloadStreamVellum);
 
 }  // namespace
 

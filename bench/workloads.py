@@ -14,7 +14,7 @@ import uuid
 import zoneinfo
 from dataclasses import dataclass, field
 from pathlib import Path
-from typing import Any
+from typing import Any, Callable
 
 # Flags understood by the harness; each library maps them to its own options.
 SORT_KEYS = "sort_keys"
@@ -24,6 +24,9 @@ INDENT_2 = "indent_2"
 NATIVE_TYPES = "native_types"
 NON_STR_KEYS = "non_str_keys"
 UTC_Z = "utc_z"
+# numpy values: vellum writes them natively, the peers get plain Python
+# values (`peer_arg`).
+NUMPY = "serialize_numpy"
 
 
 @dataclass
@@ -38,6 +41,13 @@ class Workload:
     note: str = ""
     # The JSON value dumps' output must decode to, where obj is not one.
     expected: Any = None
+    # The argument text the peers are called with, when not `x` itself.
+    peer_arg: str = "x"
+    # Checks one library's dumps output (bytes, library name) -> problem or
+    # None, in place of comparing json.loads of it with `obj`.
+    check: Callable[[bytes, str], str | None] | None = None
+    # Bytes of compact JSON per op, when `obj` is not plain JSON data.
+    json_size: int | None = None
 
     @property
     def calls(self) -> int:
@@ -48,6 +58,8 @@ class Workload:
     @property
     def size(self) -> int:
         """Bytes of JSON handled by one op (compact form)."""
+        if self.json_size is not None:
+            return self.json_size
         if self.data is not None:
             return sum(map(len, self.data)) if self.many else len(self.data)
         source = self.obj if self.expected is None else self.expected
@@ -288,8 +300,132 @@ def synthetic_workloads() -> list[Workload]:
     ]
 
 
+# --- numpy ---------------------------------------------------------------
+#
+# Values come from splitmix64 over 0, 1, 2, ... so that the C++ benchmark of
+# the float formatter (bench/number_format_bench.cpp) can produce exactly the
+# same ones.
+
+
+def splitmix64(count: int, seed: int):
+    import numpy as np
+
+    with np.errstate(over="ignore"):
+        z = (np.arange(count, dtype=np.uint64) + np.uint64(seed)) * np.uint64(0x9E3779B97F4A7C15)
+        z = (z ^ (z >> np.uint64(30))) * np.uint64(0xBF58476D1CE4E5B9)
+        z = (z ^ (z >> np.uint64(27))) * np.uint64(0x94D049BB133111EB)
+        return z ^ (z >> np.uint64(31))
+
+
+def uniform_f64(count: int, seed: int):
+    """Doubles in [0, 1) with all 53 bits random (mostly 16-17 digits)."""
+    import numpy as np
+
+    return (splitmix64(count, seed) >> np.uint64(11)).astype(np.float64) * 2.0**-53
+
+
+def uniform_f32(count: int, seed: int):
+    """Singles in [0, 1) with all 24 bits random."""
+    import numpy as np
+
+    return ((splitmix64(count, seed) >> np.uint64(40)).astype(np.float32) * np.float32(2.0**-24)).astype(np.float32)
+
+
+def _array_check(array) -> Callable[[bytes, str], str | None]:
+    """vellum must give what the array's elements give as Python values
+    (singles compared as singles, datetime64 as its own texts); the peers,
+    which get tolist(), must give tolist()."""
+    import numpy as np
+
+    reference = array.tolist()
+
+    def check(out: bytes, lib: str) -> str | None:
+        try:
+            got = json.loads(out)
+        except ValueError as e:
+            return f"invalid JSON: {e}"[:120]
+        if lib == "vellum" and array.dtype.kind == "M":
+            want = [t.removesuffix(".000000") for t in np.datetime_as_string(array, unit="us").tolist()]
+            return None if got == want else "datetime64 texts differ"
+        if lib == "vellum" and array.dtype == np.float32:
+            same = np.array_equal(np.array(got, dtype=np.float32), array)
+            return None if same else "singles differ"
+        return None if got == reference else "value differs from tolist()"
+
+    return check
+
+
+def _numpy_array(name: str, array, note: str) -> Workload:
+    return Workload(name, obj=array, flags=frozenset({NUMPY}), peer_arg="x.tolist()", check=_array_check(array),
+                    json_size=len(_compact(array.tolist())), note=note + "; peers get x.tolist()")
+
+
+def _numpy_scalars(count: int = 10_000) -> Workload:
+    import numpy as np
+
+    kinds = [np.float64, np.float32, np.float16, np.int64, np.int32, np.int16, np.int8,
+             np.uint64, np.uint32, np.uint16, np.uint8, np.bool_]
+    bits = splitmix64(count, 90)
+    obj = {}
+    for i in range(count):
+        kind = kinds[i % len(kinds)]
+        raw = int(bits[i])
+        if kind in (np.float64, np.float32, np.float16):
+            value = kind((raw >> 11) * 2.0**-53 * 1000)
+        elif kind is np.bool_:
+            value = np.bool_(raw & 1)
+        else:
+            value = kind(raw % (np.iinfo(kind).max + 1) + (np.iinfo(kind).min if np.iinfo(kind).min else 0))
+        obj[f"key{i}"] = value
+    plain = {k: v.item() for k, v in obj.items()}
+
+    def check(out: bytes, lib: str) -> str | None:
+        got = json.loads(out)
+        if lib != "vellum":
+            return None if got == plain else "value differs from item()"
+        for k, v in obj.items():
+            if type(v) in (np.float32, np.float16):
+                if np.float32(got[k]) != np.float32(v):
+                    return f"{k}: single differs"
+            elif got[k] != plain[k]:
+                return f"{k}: differs"
+        return None
+
+    return Workload("numpy_scalars_dict_10k", obj=obj, flags=frozenset({NUMPY}),
+                    peer_arg="{k: v.item() for k, v in x.items()}", check=check, json_size=len(_compact(plain)),
+                    note=f"dict of {count} numpy scalars of twelve types; peers get item() of each")
+
+
+def numpy_workloads() -> list[Workload]:
+    try:
+        import numpy as np
+    except ImportError:
+        return []
+    n = 1_000_000
+    bits = splitmix64(n, 20)
+    magnitude = bits >> (np.uint64(1) + bits % np.uint64(57))  # 7 to 63 bits
+    int64 = np.where(bits & np.uint64(1 << 63), -magnitude.astype(np.int64), magnitude.astype(np.int64))
+    # 1970 to about 2100, in nanoseconds.
+    stamps = (splitmix64(100_000, 80) % np.uint64(130 * 365 * 86400 * 10**9)).astype(np.int64).astype("M8[ns]")
+    return [
+        _numpy_array("numpy_float64_1m", uniform_f64(n, 10), "1M float64 in [0, 1), 53 random bits"),
+        _numpy_array("numpy_float32_1m", uniform_f32(n, 11), "1M float32 in [0, 1), 24 random bits"),
+        _numpy_array("numpy_int64_1m", int64, "1M int64 of 7 to 63 bits"),
+        _numpy_array("numpy_int32_1m", (splitmix64(n, 30) >> np.uint64(32)).astype(np.uint32).view(np.int32),
+                     "1M int32 over the whole range"),
+        _numpy_array("numpy_uint8_1m", (splitmix64(n, 40) >> np.uint64(56)).astype(np.uint8), "1M uint8"),
+        _numpy_array("numpy_bool_1m", (splitmix64(n, 50) >> np.uint64(63)).astype(bool), "1M bool"),
+        _numpy_array("numpy_float64_1000x1000", uniform_f64(n, 60).reshape(1000, 1000),
+                     "1000 x 1000 float64 in [0, 1)"),
+        _numpy_array("numpy_datetime64ns_100k", stamps, "100k datetime64[ns], 1970 to 2100"),
+        _numpy_array("numpy_float32_100000x3", uniform_f32(300_000, 70).reshape(100_000, 3),
+                     "100000 x 3 float32 in [0, 1)"),
+        _numpy_scalars(),
+    ]
+
+
 def all_workloads(corpus_dir: Path) -> list[Workload]:
-    return corpus_workloads(corpus_dir) + synthetic_workloads()
+    return corpus_workloads(corpus_dir) + synthetic_workloads() + numpy_workloads()
 
 
 # --- memory document -----------------------------------------------------

@@ -16,6 +16,10 @@ FILLED = 1 << 63
 # set of inputs that cross every block boundary and escape kind.
 CHILD = r"""
 import ctypes, json, sys, vellum
+try:
+    import numpy
+except ImportError:
+    numpy = None
 lib = ctypes.PyDLL(sys.modules["vellum.vellum"].__file__)
 lib.vellum_host_features.restype = ctypes.c_uint64
 lib.vellum_selected_features.restype = ctypes.c_uint64
@@ -33,6 +37,11 @@ out = {
     "dumps": [vellum.dumps(t).decode() for t in texts],
     "loads": [vellum.loads(json.dumps(t, ensure_ascii=a)) for t in texts for a in (False, True)],
     "errors": [],
+    # Every half-precision value, in an array (blocks and tails) and alone.
+    "numpy": None if numpy is None else [
+        vellum.dumps(numpy.arange(65536, dtype=numpy.uint16).view(numpy.float16)[:n],
+                     option=vellum.OPT_SERIALIZE_NUMPY).decode() for n in (65536, 65535, 65529, 7, 1)
+    ] + [vellum.dumps(numpy.float16(h), option=vellum.OPT_SERIALIZE_NUMPY).decode() for h in (0.1, -0.0, 65504)],
 }
 for bad in (b'["abc\\x"]', b'"\\ud800"', b'[1, 2', b'\xff', "\u00e9\u00e9[1,]".encode()):
     try:
@@ -77,7 +86,7 @@ def test_caps_narrow_in_order(runs):
 def test_every_path_gives_the_same_results(runs):
     want = runs["portable"]
     for cap, r in runs.items():
-        for key in ("dumps", "loads", "errors"):
+        for key in ("dumps", "loads", "errors", "numpy"):
             assert r[key] == want[key], (cap, key)
     # loads of the texts written without \u escapes are the texts themselves.
     assert want["dumps"] == [json.dumps(t, ensure_ascii=False) for t in want["loads"][::2]]

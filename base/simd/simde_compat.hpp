@@ -4,6 +4,7 @@
 // inside its buffers is checked for it too.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 
@@ -100,3 +101,23 @@ inline int all_zero_and(Vec a, Vec b) {
 #define _mm_testz_si128(a, b) (vellum::simd::all_zero_and<simde__m128i>((a), (b)))
 #undef _mm256_testz_si256
 #define _mm256_testz_si256(a, b) (vellum::simd::all_zero_and<simde__m256i>((a), (b)))
+
+// SIMDe 0.7.4's portable half-to-single conversion keeps a signalling NaN
+// signalling; the instruction sets the quiet bit, as these do.
+namespace vellum::simd {
+template <typename Vec>
+inline Vec quiet_nans(Vec v) {
+  constexpr size_t Lanes = sizeof(Vec) / 4;
+  uint32_t lanes[Lanes];
+  std::memcpy(lanes, &v, sizeof(Vec));
+  for (size_t i = 0; i < Lanes; ++i)
+    if ((lanes[i] & 0x7f800000u) == 0x7f800000u && (lanes[i] & 0x7fffffu) != 0) lanes[i] |= 0x400000u;
+  std::memcpy(&v, lanes, sizeof(Vec));
+  return v;
+}
+}  // namespace vellum::simd
+
+#undef _mm_cvtph_ps
+#define _mm_cvtph_ps(a) (vellum::simd::quiet_nans<simde__m128>(simde_mm_cvtph_ps(a)))
+#undef _mm256_cvtph_ps
+#define _mm256_cvtph_ps(a) (vellum::simd::quiet_nans<simde__m256>(simde_mm256_cvtph_ps(a)))

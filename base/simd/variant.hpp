@@ -1,4 +1,5 @@
-// Included first by every processor-specific variant (*_avx2.cpp, *_avx512.cpp).
+// Included first by every processor-specific variant (*_avx2.cpp,
+// *_avx512.cpp, *_f16c.cpp).
 //
 // A variant is compiled twice:
 //  - in the product, with the real intrinsics inside a target region, so only
@@ -23,11 +24,13 @@
 #define SIMDE_ENABLE_NATIVE_ALIASES
 #include <simde/x86/avx2.h>
 #include <simde/x86/avx512.h>
+#include <simde/x86/f16c.h>
 #include "base/simd/simde_compat.hpp"
 
 #define VELLUM_VARIANT(name) name##_simde
 #define VELLUM_TARGET_AVX2_BEGIN
 #define VELLUM_TARGET_AVX512_BEGIN
+#define VELLUM_TARGET_F16C_BEGIN
 #define VELLUM_TARGET_END
 
 #else
@@ -46,6 +49,8 @@ using mask64 = __mmask64;
 #define VELLUM_TARGET_AVX512_BEGIN \
   _Pragma("GCC push_options")      \
       _Pragma("GCC target(\"avx2,bmi,bmi2,lzcnt,popcnt,avx512f,avx512bw,avx512vl,avx512dq\")")
+// The half-precision conversions, on 256-bit registers.
+#define VELLUM_TARGET_F16C_BEGIN _Pragma("GCC push_options") _Pragma("GCC target(\"avx,f16c\")")
 #define VELLUM_TARGET_END _Pragma("GCC pop_options")
 
 #endif

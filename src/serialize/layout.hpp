@@ -2,6 +2,8 @@
 // these operations and instantiated for each.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <cstring>
 
 #include "src/serialize/output_buffer.hpp"
@@ -27,6 +29,15 @@ class CompactLayout {
   void after_value() {}
   [[nodiscard]] bool empty_array() { return empty("[]"); }
   [[nodiscard]] bool empty_object() { return empty("{}"); }
+
+  // A run of scalar elements written straight at a pointer (numpy rows):
+  // the most bytes put before one element, and putting them; the caller
+  // has reserved the room and calls after_element once the run is done.
+  size_t element_prefix_room() const { return 1; }
+  uint8_t* put_element_prefix(uint8_t* p, bool first) const {
+    *p = ',';
+    return p + !first;
+  }
 
  private:
   bool open(uint8_t bracket) {
@@ -69,6 +80,16 @@ class IndentLayout {
   void after_value() { has_value_ = true; }
   [[nodiscard]] bool empty_array() { return empty("[]"); }
   [[nodiscard]] bool empty_object() { return empty("{}"); }
+
+  // As CompactLayout's: the separator, a newline and the indentation.
+  size_t element_prefix_room() const { return 2 * depth_ + 2; }
+  uint8_t* put_element_prefix(uint8_t* p, bool first) const {
+    *p = ',';
+    p += !first;
+    *p++ = '\n';
+    std::memset(p, ' ', 2 * depth_);
+    return p + 2 * depth_;
+  }
 
  private:
   bool open(uint8_t bracket) {

@@ -3,6 +3,8 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
+#include <type_traits>
 
 #include "src/ffi/long.hpp"
 #include "src/options.hpp"
@@ -51,25 +53,60 @@ inline EncodeStatus write_int(OutputBuffer& out, PyObject* obj, Options options)
   return EncodeStatus::ok();
 }
 
-// NaN and the infinities are written as null.
+// Float text at p, null for NaN and the infinities; returns the end and may
+// store up to FloatOverhang bytes beyond it.
+template <typename Float>
+inline uint8_t* put_float(uint8_t* p, Float value) {
+  if (!std::isfinite(value)) [[unlikely]] {
+    std::memcpy(p, "null\0\0\0\0", 8);
+    return p + 4;
+  }
+  if constexpr (sizeof(Float) == 8)
+    return format_f64(p, value);
+  else
+    return format_f32(p, value);
+}
+
 template <typename Float>
 [[nodiscard]] inline bool write_float(OutputBuffer& out, Float value) {
   if (!out.reserve(ScalarReserve)) [[unlikely]]
     return false;
-  if (!std::isfinite(value)) [[unlikely]] {
-    out.write_word("null\0\0\0\0", 4);
-    return true;
-  }
-  uint8_t* end;
-  if constexpr (sizeof(Float) == 8)
-    end = format_f64(out.cursor(), value);
-  else
-    end = format_f32(out.cursor(), value);
-  out.advance(static_cast<size_t>(end - out.cursor()));
+  out.advance(static_cast<size_t>(put_float(out.cursor(), value) - out.cursor()));
   return true;
 }
 
 [[nodiscard]] inline bool write_f64(OutputBuffer& out, double value) { return write_float(out, value); }
 [[nodiscard]] inline bool write_f32(OutputBuffer& out, float value) { return write_float(out, value); }
+
+// A fixed-width integer (numpy's) at p: '-' for a negative value, then the
+// magnitude, taken in the unsigned type so that the minimum is exact.
+// Returns the end (at most 20 bytes on); may store up to 3 bytes beyond it.
+template <typename Int>
+inline uint8_t* put_fixed_int(uint8_t* p, Int value) {
+  static_assert(std::is_integral_v<Int> && sizeof(Int) <= 8);
+  if constexpr (sizeof(Int) == 1) {
+    return format_byte(p, value);
+  } else {
+    using Wide = std::conditional_t<sizeof(Int) == 8, uint64_t, uint32_t>;
+    Wide magnitude = static_cast<Wide>(value);
+    if constexpr (std::is_signed_v<Int>) {
+      *p = '-';
+      p += value < 0;
+      if (value < 0) magnitude = Wide{0} - magnitude;
+    }
+    if constexpr (sizeof(Int) == 8)
+      return p + format_u64(magnitude, p);
+    else
+      return p + format_u32(magnitude, p);
+  }
+}
+
+template <typename Int>
+[[nodiscard]] inline bool write_fixed_int(OutputBuffer& out, Int value) {
+  if (!out.reserve(ScalarReserve)) [[unlikely]]
+    return false;
+  out.advance(static_cast<size_t>(put_fixed_int(out.cursor(), value) - out.cursor()));
+  return true;
+}
 
 }  // namespace vellum

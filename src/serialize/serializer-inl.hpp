@@ -13,6 +13,8 @@
 #include "src/serialize/per_type/datetime.hpp"
 #include "src/serialize/per_type/enum.hpp"
 #include "src/serialize/per_type/uuid.hpp"
+#include "src/serialize/numpy/array.hpp"
+#include "src/serialize/per_type/numpy_scalar.hpp"
 #include "src/serialize/serializer.hpp"
 #include "src/serialize/string.hpp"
 #include "src/typeref.hpp"
@@ -137,6 +139,10 @@ template <class Layout>
       return write_enum(obj, ctx, layout);
     case ObjectKind::KindDataclass:
       return write_dataclass(obj, ctx, layout);
+    case ObjectKind::KindNumpyScalar:
+      return write_numpy_scalar(obj, ctx.state, out);
+    case ObjectKind::KindNumpyArray:
+      return write_numpy_array(ctx, layout);
     default:
       // Including the kinds whose native writers are not built yet.
       return serialize_with_default(ctx, layout);

@@ -150,4 +150,26 @@ TEST(NumberInt, SixteenDigitVector) {
   check(99999999, 99999999);
 }
 
+
+// Every 8-bit value, signed and unsigned: the text, and no store beyond the
+// four bytes the table writer promises.
+template <class Byte>
+void check_every_byte() {
+  for (int i = 0; i < 256; ++i) {
+    const auto v = static_cast<Byte>(i);
+    std::array<uint8_t, 16> buf;
+    buf.fill(Canary);
+    uint8_t* const start = buf.data() + 4;
+    const size_t n = static_cast<size_t>(vellum::format_byte(start, v) - start);
+    const std::string want = expected_text(static_cast<int>(v));
+    ASSERT_EQ(std::string(reinterpret_cast<const char*>(start), n), want);
+    for (size_t k = 0; k < 4; ++k) ASSERT_EQ(buf[k], Canary) << want;
+    for (size_t k = 8; k < buf.size(); ++k) ASSERT_EQ(buf[k], Canary) << want;
+  }
+}
+
+TEST(NumberInt, EveryByteValue) {
+  check_every_byte<uint8_t>();
+  check_every_byte<int8_t>();
+}
 }  // namespace

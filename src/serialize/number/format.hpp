@@ -3,8 +3,10 @@
 // built on top of them.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "src/serialize/number/digits.hpp"
 
@@ -93,6 +95,38 @@ inline size_t format_u64(uint64_t value, uint8_t* dst) {
   number::write_8(static_cast<uint32_t>(low16 / 100000000), dst + n);
   number::write_8(static_cast<uint32_t>(low16 % 100000000), dst + n + 8);
   return n + 16;
+}
+
+// The text of every 8-bit value, signed or not (at most "-128"): its bytes
+// in the low four bytes of the word, their count in the top byte.
+template <typename Byte>
+inline constexpr std::array<uint64_t, 256> ByteTexts = [] {
+  static_assert(sizeof(Byte) == 1);
+  std::array<uint64_t, 256> table{};
+  for (int i = 0; i < 256; ++i) {
+    const int v = static_cast<Byte>(i);
+    const int magnitude = v < 0 ? -v : v;
+    uint8_t text[4] = {};
+    int n = 0;
+    if (v < 0) text[n++] = '-';
+    if (magnitude >= 100) text[n++] = static_cast<uint8_t>('0' + magnitude / 100);
+    if (magnitude >= 10) text[n++] = static_cast<uint8_t>('0' + magnitude / 10 % 10);
+    text[n++] = static_cast<uint8_t>('0' + magnitude % 10);
+    uint64_t word = uint64_t(n) << 56;
+    for (int k = 0; k < 4; ++k) word |= uint64_t{text[k]} << (8 * k);
+    table[static_cast<size_t>(i)] = word;
+  }
+  return table;
+}();
+
+// Decimal text of an 8-bit value, without a branch on its length. Stores
+// four bytes and returns the end of the text (one to four bytes on).
+template <typename Byte>
+inline uint8_t* format_byte(uint8_t* dst, Byte value) {
+  const uint64_t entry = ByteTexts<Byte>[static_cast<uint8_t>(value)];
+  const auto text = static_cast<uint32_t>(entry);
+  std::memcpy(dst, &text, 4);
+  return dst + (entry >> 56);
 }
 
 // '-' and the magnitude for negative values; returns the end. The magnitude
