@@ -1,7 +1,8 @@
 """Python-level fuzz target: loads on arbitrary bytes and str, dumps on
 generated object graphs with every option bit, hostile default functions,
-hostile dict keys, and date-times, UUIDs, enums and dataclasses whose
-tzinfo, value and attribute code changes what is being written.
+hostile dict keys, date-times, UUIDs, enums and dataclasses whose tzinfo,
+value and attribute code changes what is being written, and numpy arrays and
+scalars of every dtype, layout and byte order.
 
     python tests/fuzz/fuzz_vellum.py [libFuzzer flags] CORPUS_DIR [SEED_DIR...]
 
@@ -20,6 +21,7 @@ import uuid
 import zoneinfo
 
 import atheris
+import numpy
 
 import vellum
 
@@ -232,6 +234,30 @@ class Watched:
         return object.__getattribute__(self, name)
 
 
+NUMPY_TYPES = ["float64", "float32", "float16", "int64", "int32", "int16", "int8", "uint64", "uint32", "uint16",
+               "uint8", "bool", "datetime64[ns]", "datetime64[D]", "datetime64[Y]", "datetime64[10s]", "complex64",
+               "object", ">i4", "<U3"]
+
+
+def array(fdp):
+    """A numpy array or scalar of a dtype the fuzzer picks: every supported
+    one, and ones that go to default (unsupported, big-endian, strided)."""
+    dtype = numpy.dtype(fdp.PickValueInList(NUMPY_TYPES))
+    shape = tuple(fdp.ConsumeIntInRange(0, 4) for _ in range(fdp.ConsumeIntInRange(0, 4)))
+    raw = fdp.ConsumeBytes(int(numpy.prod(shape, dtype=numpy.int64)) * 8)
+    if dtype.kind in "OU":
+        a = numpy.zeros(shape, dtype=dtype)
+    else:
+        a = numpy.frombuffer(raw.ljust(int(numpy.prod(shape, dtype=numpy.int64)) * dtype.itemsize, b"\0"),
+                             dtype=dtype, count=int(numpy.prod(shape, dtype=numpy.int64))).reshape(shape)
+    pick = fdp.ConsumeIntInRange(0, 3)
+    if pick == 0 and a.ndim:
+        return a[..., ::2]  # not contiguous
+    if pick == 1 and a.size:
+        return a.flat[0]  # a scalar
+    return a.copy() if pick == 2 else a
+
+
 def when(fdp, hashable=False):
     """A date-time value: date, time or datetime, naive, with a fixed zone,
     zoneinfo, or (unless it is to be hashed, as a dict key is) a Zone whose
@@ -282,7 +308,7 @@ class Graph:
     def value(self, depth=0):
         fdp = self.fdp
         self.budget -= 1
-        kind = fdp.ConsumeIntInRange(0, 22) if self.budget > 0 and depth < 300 else fdp.ConsumeIntInRange(0, 4)
+        kind = fdp.ConsumeIntInRange(0, 23) if self.budget > 0 and depth < 300 else fdp.ConsumeIntInRange(0, 4)
         if kind == 0:
             v = None
         elif kind == 1:
@@ -340,6 +366,9 @@ class Graph:
             self.exact = False
         elif kind == 21:  # date-time, UUID and enum keys, for OPT_NON_STR_KEYS
             v = {fdp.PickValueInList([when(fdp, True), uuid.UUID(int=7), Color.RED, Color.NESTED]): self.value(depth + 1)}
+            self.exact = False
+        elif kind == 22:
+            v = array(fdp)
             self.exact = False
         else:
             v = [self.value(depth + 1)]
