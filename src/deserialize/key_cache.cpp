@@ -1,6 +1,5 @@
 #include "src/deserialize/key_cache.hpp"
 
-#include <bit>
 #include <cstring>
 
 #define XXH_INLINE_ALL
@@ -17,24 +16,11 @@ KeyMap* KEY_MAP = nullptr;
 
 namespace {
 
-// SipHash-1-3 with a zero key over the eight bytes of one 64-bit word.
-constexpr uint64_t siphash13_word(uint64_t m) {
-  uint64_t v0 = 0x736f6d6570736575ULL, v1 = 0x646f72616e646f6dULL;
-  uint64_t v2 = 0x6c7967656e657261ULL, v3 = 0x7465646279746573ULL;
-  auto round = [&] {
-    v0 += v1, v1 = std::rotl(v1, 13), v1 ^= v0, v0 = std::rotl(v0, 32);
-    v2 += v3, v3 = std::rotl(v3, 16), v3 ^= v2;
-    v0 += v3, v3 = std::rotl(v3, 21), v3 ^= v0;
-    v2 += v1, v1 = std::rotl(v1, 17), v1 ^= v2, v2 = std::rotl(v2, 32);
-  };
-  v3 ^= m, round(), v0 ^= m;
-  const uint64_t last = uint64_t{8} << 56;  // the message length, no tail bytes
-  v3 ^= last, round(), v0 ^= last;
-  v2 ^= 0xff, round(), round(), round();
-  return v0 ^ v1 ^ v2 ^ v3;
-}
-
-size_t slot_index(uint64_t hash) { return siphash13_word(hash) & (KeyMap::Slots - 1); }
+// XXH3's hash is already uniform: one multiplication spreads it over the
+// top bits, which pick the slot. (A further hash of the hash would only
+// lengthen the chain that every key waits on before its slot is read.)
+constexpr size_t slot_index(uint64_t hash) { return (hash * 0x9E3779B97F4A7C15u) >> (64 - 11); }
+static_assert(KeyMap::Slots == size_t{1} << 11);
 
 template <typename Word>
 Word load(const uint8_t* p) {
