@@ -151,3 +151,16 @@ def test_references_are_balanced():
     before = sys.getrefcount(key)
     del results
     assert sys.getrefcount(key) == before - 100
+
+
+# Short strings take their own path: a non-ASCII character at every place,
+# written plainly and through escapes (which leave unread bytes after the
+# text), as values and keys.
+@pytest.mark.parametrize("length", range(1, 20))
+def test_short_strings_with_a_wide_character_anywhere(length):
+    for at in range(length):
+        for wide in ("é", "€", "\U0001f600"):
+            text = "a" * at + wide + "b" * (length - at - 1)
+            for doc in (json.dumps([text, {text: text}], ensure_ascii=False), json.dumps([text, {text: text}])):
+                assert vellum.loads(doc) == [text, {text: text}]
+                assert vellum.loads(doc.encode()) == [text, {text: text}]

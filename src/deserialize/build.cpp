@@ -1,5 +1,7 @@
 #include "src/deserialize/build.hpp"
 
+#include <cstring>
+
 #include "src/deserialize/key_cache.hpp"
 #include "src/ffi/internal.hpp"
 #include "src/str/utf8_to_str.hpp"
@@ -16,9 +18,27 @@ const JsonValue* next_sibling(const JsonValue* v) {
                            : v + 1;
 }
 
+// Whether the n <= 16 bytes at p are ASCII. The text lies in the reader's
+// copy of the input, which holds at least eight bytes after any string's
+// text (its closing quote, then the zero tail), so whole words may be read.
+inline bool short_ascii(const uint8_t* p, size_t n) {
+  uint64_t head, last;
+  std::memcpy(&head, p, 8);
+  if (n <= 8) return (head & (0x8080808080808080u >> (64 - 8 * n))) == 0;
+  std::memcpy(&last, p + n - 8, 8);
+  return ((head | last) & 0x8080808080808080u) == 0;
+}
+
 PyObject* new_str(const JsonValue* v) {
   const size_t n = v->length();
-  return n == 0 ? Py_NewRef(type_refs.empty_str) : utf8_to_str(v->text, n);
+  if (n == 0) return Py_NewRef(type_refs.empty_str);
+  // Most strings are short and ASCII: made here, without the width scan.
+  if (n <= 16 && short_ascii(v->text, n)) {
+    PyObject* str = PyUnicode_New(static_cast<Py_ssize_t>(n), 127);
+    if (str != nullptr) std::memcpy(PyUnicode_DATA(str), v->text, n);
+    return str;
+  }
+  return utf8_to_str(v->text, n);
 }
 
 // Scalars, and containers created empty at their final size (filled later,
@@ -32,7 +52,10 @@ PyObject* create_value(const JsonValue* v) {
     case tag::True:
       return Py_True;
     case tag::Unsigned:
-      return PyLong_FromUnsignedLongLong(v->u64);
+      // The signed form builds one-digit ints directly; the unsigned one
+      // always counts digits.
+      return v->u64 <= INT64_MAX ? PyLong_FromLongLong(static_cast<int64_t>(v->u64))
+                                 : PyLong_FromUnsignedLongLong(v->u64);
     case tag::Signed:
       return PyLong_FromLongLong(v->i64);
     case tag::Real:
