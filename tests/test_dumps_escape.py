@@ -77,3 +77,15 @@ def test_long_texts_across_piece_boundaries(length, special):
 def test_long_text_of_escapes_only():
     text = "\x00\"\\" * (PIECE + 7)
     assert vellum.dumps(text) == json.dumps(text).encode()
+
+
+# Texts of up to 16 bytes are written inline when nothing needs escaping:
+# every length, with a byte to escape (or a wide character) at every place.
+@pytest.mark.parametrize("length", range(1, 18))
+def test_short_texts_with_a_special_byte_anywhere(length):
+    for at in range(length):
+        for special in ('"', "\\", "\n", "\x00", "\x1f", "\x7f", "é", "\U0001f600"):
+            text = "a" * at + special + "b" * (length - at - 1)
+            expected = json.dumps(text, ensure_ascii=False).encode()
+            assert vellum.dumps(text) == expected
+            assert vellum.dumps({text: [text]}) == b"{" + expected + b":[" + expected + b"]}"

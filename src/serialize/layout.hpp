@@ -46,7 +46,7 @@ class CompactLayout {
     return true;
   }
   bool close(uint8_t bracket) { return separator(bracket); }
-  bool separator(uint8_t byte) {
+  [[gnu::always_inline]] bool separator(uint8_t byte) {
     if (!out_.reserve(2)) return false;
     out_.write_byte(byte);
     return true;
