@@ -20,7 +20,7 @@ PYTHON313 ?= $(firstword $(foreach p,$(shell command -v python3.13 2>/dev/null) 
 	$(wildcard $(HOME)/.pyenv/versions/3.13*/bin/python3.13) /usr/bin/python3.13 /usr/local/bin/python3.13,\
 	$(if $(shell $(p) -c 'import sys; print(sys.version_info[:2] == (3, 13))' 2>/dev/null | grep True),$(p))))
 
-.PHONY: test pytest cpptest build deps sanitize leaks fuzz fuzz-python fuzz-cpp bench bench-full bench-cpp exhaustive wheel wheel-test clean
+.PHONY: test pytest cpptest build deps sanitize leaks fuzz fuzz-python fuzz-cpp bench bench-full bench-marshal bench-cpp exhaustive wheel wheel-test clean
 
 test: pytest cpptest
 
@@ -124,6 +124,10 @@ bench: build
 bench-full: build
 	$(PY) -m pip install -q $(BENCH_PACKAGES)
 	$(PY) bench/harness.py $(CORPUS) --full $(BENCH_ARGS)
+
+# loads against marshal.loads of the same objects (no parsing at all).
+bench-marshal: build
+	$(PY) bench/marshal_ratio.py $(CORPUS) $(BENCH_ARGS)
 
 bench-cpp: deps
 	cmake -S . -B build/bench -DVELLUM_MODULE=OFF -DVELLUM_BENCH=ON -DPython_EXECUTABLE=$(abspath $(PY))

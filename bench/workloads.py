@@ -183,6 +183,49 @@ def float_array(count: int = 100_000) -> Workload:
                     note=f"{count} doubles: short decimals, full precision, wide exponents")
 
 
+def package_index(count: int = 5_000) -> Workload:
+    """A map of thousands of distinct package names to small records: keys
+    that no cache has seen twice, values of URL-like strings."""
+    rng = random.Random(11)
+    index = {}
+    for i in range(count):
+        name = f"{rng.choice(_WORDS)}-{rng.choice(_WORDS)}-{i:05d}"
+        index[name] = {
+            "version": f"{rng.randint(0, 9)}.{rng.randint(0, 40)}.{rng.randint(0, 99)}",
+            "url": f"https://files.example.org/packages/{rng.getrandbits(64):016x}/{name}-{i}.tar.gz",
+            "size": rng.randint(1_000, 50_000_000),
+            "yanked": rng.random() < 0.02,
+        }
+    return Workload("package_index_5k", obj=index, data=_compact(index),
+                    note=f"{count} distinct package names mapped to records with URL strings")
+
+
+def url_strings(count: int = 20_000) -> Workload:
+    rng = random.Random(12)
+    urls = [
+        f"https://{rng.choice(_WORDS)}.example.com/{'/'.join(rng.choice(_WORDS) for _ in range(rng.randint(2, 6)))}"
+        f"?id={rng.getrandbits(48)}&q={rng.choice(_WORDS)}%20{rng.choice(_WORDS)}#{rng.choice(_WORDS)}"
+        for _ in range(count)
+    ]
+    return Workload("url_strings_20k", obj=urls, data=_compact(urls),
+                    note=f"{count} URL-like strings of 40 to 120 bytes")
+
+
+def mixed_numbers(count: int = 100_000) -> Workload:
+    rng = random.Random(13)
+    rows = [[rng.randint(0, 10**6), round(rng.uniform(-180, 180), 6), rng.randint(-500, 500), rng.random()]
+            for _ in range(count // 4)]
+    return Workload("mixed_numbers_100k", obj=rows, data=_compact(rows),
+                    note=f"{count} numbers in rows of four: ints and floats mixed")
+
+
+def tiny_documents(count: int = 10_000) -> Workload:
+    rng = random.Random(14)
+    objs = [{"id": i, "ok": rng.random() < 0.5, "name": rng.choice(_WORDS)} for i in range(count)]
+    return Workload("tiny_docs_10k", obj=objs, data=[_compact(o) for o in objs], many=True,
+                    note=f"{count} documents of ~40 bytes; times are per document")
+
+
 def _record(rng: random.Random, i: int) -> dict:
     keys = [f"{rng.choice(_WORDS)}_{k}" for k in range(20)]
     rng.shuffle(keys)
@@ -288,6 +331,10 @@ def native_type_workloads(count: int = 100_000) -> list[Workload]:
 def synthetic_workloads() -> list[Workload]:
     return [
         small_documents(),
+        tiny_documents(),
+        package_index(),
+        url_strings(),
+        mixed_numbers(),
         long_strings(0),
         long_strings(1),
         long_strings(10),
