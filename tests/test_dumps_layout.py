@@ -49,7 +49,8 @@ def test_append_newline():
 
 def boundary_sizes():
     sizes = []
-    for capacity in (1024, 2048, 4096, 8192, 16384, 65536, 1 << 20):
+    # The buffer starts at 479 bytes (a 512-byte bytes object) and doubles.
+    for capacity in (479, 958, 1916, 1024, 2048, 3832, 4096, 8192, 16384, 65536, 1 << 20):
         sizes += [capacity - 2, capacity - 1, capacity, capacity + 1, capacity + 100]
     return sizes
 

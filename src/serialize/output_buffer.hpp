@@ -11,7 +11,10 @@ namespace vellum {
 
 class OutputBuffer {
  public:
-  static constexpr size_t InitialCapacity = 1024;
+  // Small enough that the bytes object comes from the interpreter's own
+  // small-object allocator (requests up to 512 bytes), so that a short
+  // result is made, shrunk and freed without the C library's allocator.
+  static constexpr size_t InitialCapacity = 512 - (offsetof(PyBytesObject, ob_sval) + 1);
 
   OutputBuffer() = default;
   OutputBuffer(const OutputBuffer&) = delete;
