@@ -1,5 +1,7 @@
 #include "src/str/utf8/validate.hpp"
 
+#include <emmintrin.h>
+
 #include <array>
 #include <bit>
 #include <cstring>
@@ -54,6 +56,13 @@ inline size_t skip_ascii(const uint8_t* p, size_t i, size_t n) {
   while (i < n && (reinterpret_cast<uintptr_t>(p + i) & 7) != 0) {
     if (p[i] >= 0x80) return i;
     ++i;
+  }
+  // Long ASCII runs 64 bytes at a time (SSE2 is part of x86-64).
+  while (n - i >= 64) {
+    const auto block = [&](size_t k) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i + k)); };
+    const __m128i any = _mm_or_si128(_mm_or_si128(block(0), block(16)), _mm_or_si128(block(32), block(48)));
+    if (_mm_movemask_epi8(any) != 0) break;
+    i += 64;
   }
   while (n - i >= 16) {
     const uint64_t a = load_u64(p + i) & HighBits;
