@@ -36,8 +36,9 @@ template <class Layout>
 // run Python code that changes the dict: PyDict_Next stays within its
 // current entries, the count read at the start bounds the walk, and the dict
 // itself is held while it is written.
-template <class Layout>
-EncodeStatus write_dict_plain(PyObject* dict, SerializeContext ctx, Layout& layout) {
+// `skip(key text)` leaves members out (a dataclass's private attributes).
+template <class Layout, class Skip = decltype([](Utf8View) { return false; })>
+EncodeStatus write_dict_plain(PyObject* dict, SerializeContext ctx, Layout& layout, Skip skip = {}) {
   if (!layout.open_object()) return python_error();
   Py_ssize_t pos = 0;
   PyObject* key;
@@ -47,16 +48,54 @@ EncodeStatus write_dict_plain(PyObject* dict, SerializeContext ctx, Layout& layo
        --remaining) {
     Utf8View text;
     VELLUM_TRY(dict_key_utf8(key, text));
+    if (skip(text)) continue;
     VELLUM_TRY(write_member(text, value, first, ctx, layout));
     first = false;
   }
   return layout.close_object() ? EncodeStatus::ok() : python_error();
 }
 
+// The entries of one dict, each holding the references it carries (its
+// release() gives them back), so that a value's Python code cannot free what
+// is still to be written.
+template <class Entry>
+class HeldEntries {
+ public:
+  HeldEntries() = default;
+  HeldEntries(const HeldEntries&) = delete;
+  HeldEntries& operator=(const HeldEntries&) = delete;
+  ~HeldEntries() {
+    for (Entry& entry : *this) entry.release();
+    PyMem_Free(entries_);
+  }
+
+  [[nodiscard]] bool allocate(size_t capacity) {
+    entries_ = static_cast<Entry*>(PyMem_Malloc(capacity * sizeof(Entry)));
+    if (entries_ == nullptr) PyErr_NoMemory();
+    return entries_ != nullptr;
+  }
+  // Takes over the references the entry carries.
+  Entry& append(const Entry& entry) {
+    entries_[size_] = entry;
+    return entries_[size_++];
+  }
+  Entry* begin() { return entries_; }
+  Entry* end() { return entries_ + size_; }
+
+ private:
+  Entry* entries_ = nullptr;
+  size_t size_ = 0;
+};
+
 struct SortedEntry {
   Utf8View key;
   PyObject* key_object;  // owned while the entry lives
   PyObject* value;       // owned while the entry lives
+
+  void release() {
+    Py_DECREF(key_object);
+    Py_DECREF(value);
+  }
 };
 
 // Code-point order: byte order of the UTF-8 text, a prefix first.
@@ -66,42 +105,11 @@ inline bool key_before(const SortedEntry& a, const SortedEntry& b) {
   return order != 0 ? order < 0 : a.key.size < b.key.size;
 }
 
-// The entries of one dict, holding their keys and values so that a value's
-// Python code cannot free what is still to be written.
-class SortedEntries {
- public:
-  SortedEntries() = default;
-  SortedEntries(const SortedEntries&) = delete;
-  SortedEntries& operator=(const SortedEntries&) = delete;
-  ~SortedEntries() {
-    for (size_t i = 0; i < size_; ++i) {
-      Py_DECREF(entries_[i].key_object);
-      Py_DECREF(entries_[i].value);
-    }
-    PyMem_Free(entries_);
-  }
-
-  [[nodiscard]] bool allocate(size_t capacity) {
-    entries_ = static_cast<SortedEntry*>(PyMem_Malloc(capacity * sizeof(SortedEntry)));
-    if (entries_ == nullptr) PyErr_NoMemory();
-    return entries_ != nullptr;
-  }
-  void append(Utf8View key, PyObject* key_object, PyObject* value) {
-    entries_[size_++] = {key, Py_NewRef(key_object), Py_NewRef(value)};
-  }
-  SortedEntry* begin() { return entries_; }
-  SortedEntry* end() { return entries_ + size_; }
-
- private:
-  SortedEntry* entries_ = nullptr;
-  size_t size_ = 0;
-};
-
 // Every key is checked before anything of the dict is written.
 template <class Layout>
 EncodeStatus write_dict_sorted(PyObject* dict, SerializeContext ctx, Layout& layout) {
   const Py_ssize_t count = PyDict_GET_SIZE(dict);
-  SortedEntries entries;
+  HeldEntries<SortedEntry> entries;
   if (!entries.allocate(static_cast<size_t>(count))) return python_error();
   Py_ssize_t pos = 0;
   PyObject* key;
@@ -109,7 +117,7 @@ EncodeStatus write_dict_sorted(PyObject* dict, SerializeContext ctx, Layout& lay
   for (Py_ssize_t remaining = count; remaining > 0 && PyDict_Next(dict, &pos, &key, &value); --remaining) {
     Utf8View text;
     VELLUM_TRY(dict_key_utf8(key, text));
-    entries.append(text, key, value);
+    entries.append({text, Py_NewRef(key), Py_NewRef(value)});
   }
   std::sort(entries.begin(), entries.end(), key_before);
 
@@ -135,38 +143,12 @@ EncodeStatus write_dict_sorted(PyObject* dict, SerializeContext ctx, Layout& lay
 
 // A converted key (its text in the dict's KeyTexts) and its value.
 struct ConvertedEntry {
-  size_t offset;
+  size_t offset;  // the key's text in the dict's KeyTexts
   size_t size;
   PyObject* value;  // owned while the entry lives
   KeyText kind;
-};
 
-class ConvertedEntries {
- public:
-  ConvertedEntries() = default;
-  ConvertedEntries(const ConvertedEntries&) = delete;
-  ConvertedEntries& operator=(const ConvertedEntries&) = delete;
-  ~ConvertedEntries() {
-    for (size_t i = 0; i < size_; ++i) Py_DECREF(entries_[i].value);
-    PyMem_Free(entries_);
-  }
-
-  [[nodiscard]] bool allocate(size_t capacity) {
-    entries_ = static_cast<ConvertedEntry*>(PyMem_Malloc(capacity * sizeof(ConvertedEntry)));
-    if (entries_ == nullptr) PyErr_NoMemory();
-    return entries_ != nullptr;
-  }
-  // Holds the value; the key's text starts at `offset` of the KeyTexts.
-  ConvertedEntry& append(size_t offset, PyObject* value) {
-    entries_[size_] = {offset, 0, Py_NewRef(value), KeyText::Escaped};
-    return entries_[size_++];
-  }
-  ConvertedEntry* begin() { return entries_; }
-  ConvertedEntry* end() { return entries_ + size_; }
-
- private:
-  ConvertedEntry* entries_ = nullptr;
-  size_t size_ = 0;
+  void release() { Py_DECREF(value); }
 };
 
 // OPT_NON_STR_KEYS: every key is turned into text before anything of the
@@ -178,14 +160,14 @@ template <class Layout>
 EncodeStatus write_dict_converted(PyObject* dict, SerializeContext ctx, Layout& layout) {
   const Py_ssize_t count = PyDict_GET_SIZE(dict);
   const Options options = key_options(state::options(ctx.state));
-  ConvertedEntries entries;
+  HeldEntries<ConvertedEntry> entries;
   if (!entries.allocate(static_cast<size_t>(count))) return python_error();
   KeyTexts texts;
   Py_ssize_t pos = 0;
   PyObject* key;
   PyObject* value;
   for (Py_ssize_t remaining = count; remaining > 0 && PyDict_Next(dict, &pos, &key, &value); --remaining) {
-    ConvertedEntry& entry = entries.append(texts.size(), value);
+    ConvertedEntry& entry = entries.append({texts.size(), 0, Py_NewRef(value), KeyText::Escaped});
     if (Py_TYPE(key) == &PyUnicode_Type) {
       Utf8View text;
       VELLUM_TRY(dict_key_utf8(key, text));

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 #include "src/ffi/numpy/array_interface.hpp"
 #include "src/ffi/numpy/datetime.hpp"
@@ -37,10 +38,14 @@ inline constexpr size_t RunLength = 256;
 // The most any element writer stores past the end it returns.
 inline constexpr size_t RunOverhang = 32;
 
+// Elements that are always written.
+struct Infallible {};
+
 // One row of n elements: `[`, each element's prefix and the text that
 // put(p, i) writes at p (at most MaxText bytes; it returns the end), `]`.
-template <size_t MaxText, class Layout, class Put>
-[[gnu::always_inline]] inline EncodeStatus write_row(size_t n, Layout& layout, Put put) {
+// With `fail`, put may return null instead, and the row ends with fail(i).
+template <size_t MaxText, class Layout, class Put, class Fail = Infallible>
+[[gnu::always_inline]] inline EncodeStatus write_row(size_t n, Layout& layout, Put put, Fail fail = {}) {
   OutputBuffer& out = layout.out();
   if (!layout.open_array()) [[unlikely]]
     return python_error();
@@ -51,7 +56,14 @@ template <size_t MaxText, class Layout, class Put>
       return python_error();
     uint8_t* const start = out.cursor();
     uint8_t* p = start;
-    for (; i < end; ++i) p = put(layout.put_element_prefix(p, i == 0), i);
+    for (; i < end; ++i) {
+      uint8_t* const next = put(layout.put_element_prefix(p, i == 0), i);
+      if constexpr (!std::is_same_v<Fail, Infallible>) {
+        if (next == nullptr) [[unlikely]]
+          return fail(i);
+      }
+      p = next;
+    }
     out.advance(static_cast<size_t>(p - start));
   }
   if (n != 0) layout.after_element();
@@ -96,31 +108,23 @@ EncodeStatus half_row(const NumpyArrayView&, const uint8_t* row, size_t n, Layou
   });
 }
 
-// As write_row, for datetime64: a count that cannot be converted ends the
-// array with its message.
+// datetime64: a count that cannot be converted ends the array with its
+// message.
 template <class Layout>
 EncodeStatus datetime64_row(const NumpyArrayView& view, const uint8_t* row, size_t n, Layout& layout) {
-  OutputBuffer& out = layout.out();
-  if (!layout.open_array()) [[unlikely]]
-    return python_error();
-  const size_t room = layout.element_prefix_room() + MaxDatetime64Text;
-  for (size_t i = 0; i < n;) {
-    const size_t end = n - i < RunLength ? n : i + RunLength;
-    if (!out.reserve((end - i) * room + RunOverhang)) [[unlikely]]
-      return python_error();
-    uint8_t* const start = out.cursor();
-    uint8_t* p = start;
-    for (; i < end; ++i) {
-      const auto count = load<int64_t>(row + 8 * i);
-      const ffi::numpy::Datetime64Conversion c = ffi::numpy::datetime64_to_civil(view.unit, count, view.options);
-      if (c.failure != ffi::numpy::Datetime64Failure::None) [[unlikely]]
-        return datetime64_failure(c.failure, view.unit, count);
-      p = put_datetime64(layout.put_element_prefix(p, i == 0), c.value);
-    }
-    out.advance(static_cast<size_t>(p - start));
-  }
-  if (n != 0) layout.after_element();
-  return layout.close_array() ? EncodeStatus::ok() : python_error();
+  ffi::numpy::Datetime64Failure failure = ffi::numpy::Datetime64Failure::None;
+  return write_row<MaxDatetime64Text>(
+      n, layout,
+      [&](uint8_t* p, size_t i) -> uint8_t* {
+        const ffi::numpy::Datetime64Conversion c =
+            ffi::numpy::datetime64_to_civil(view.unit, load<int64_t>(row + 8 * i), view.options);
+        if (c.failure != ffi::numpy::Datetime64Failure::None) [[unlikely]] {
+          failure = c.failure;
+          return nullptr;
+        }
+        return put_datetime64(p, c.value);
+      },
+      [&](size_t i) { return datetime64_failure(failure, view.unit, load<int64_t>(row + 8 * i)); });
 }
 
 template <class Layout>

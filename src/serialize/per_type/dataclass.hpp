@@ -83,20 +83,7 @@ inline EncodeStatus dict_holds_members(PyObject* obj, PyObject* dict, bool& hold
 template <class Layout>
 EncodeStatus write_dataclass_dict(PyObject* dict, SerializeContext ctx, Layout& layout) {
   if (PyDict_GET_SIZE(dict) == 0) return layout.empty_object() ? EncodeStatus::ok() : python_error();
-  if (!layout.open_object()) return python_error();
-  Py_ssize_t pos = 0;
-  PyObject* key;
-  PyObject* value;
-  bool first = true;
-  for (Py_ssize_t remaining = PyDict_GET_SIZE(dict); remaining > 0 && PyDict_Next(dict, &pos, &key, &value);
-       --remaining) {
-    Utf8View name;
-    VELLUM_TRY(dict_key_utf8(key, name));
-    if (is_private_name(name)) continue;
-    VELLUM_TRY(write_member(name, value, first, ctx, layout));
-    first = false;
-  }
-  return layout.close_object() ? EncodeStatus::ok() : python_error();
+  return write_dict_plain(dict, ctx, layout, [](Utf8View name) { return is_private_name(name); });
 }
 
 // The declared regular fields in declaration order, each read from the
