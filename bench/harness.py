@@ -487,16 +487,16 @@ def main(argv: list[str] | None = None) -> int:
                     help="also measure peak RSS of loads/dumps of a ~100 MB document")
     ap.add_argument("--memory-only", action="store_true", help="only the memory measurement")
     ap.add_argument("--memory-mb", type=int, default=100, help="size of the memory document")
-    ap.add_argument("--rounds", type=int, help="rounds per workload (default 5)")
-    ap.add_argument("--batch-ms", type=float, help="time per batch (default 40)")
+    ap.add_argument("--rounds", type=int, help="rounds per workload (default 4)")
+    ap.add_argument("--batch-ms", type=float, help="time per batch in ms (default 25)")
     ap.add_argument("--filter", help="only workloads whose name matches this regex")
     ap.add_argument("--libs", help="comma-separated subset of peers (vellum always runs)")
     args = ap.parse_args(argv)
 
     # The default is about a third of the full run's timing, so that the
     # whole `make bench` stays near three minutes on two cores.
-    rounds = args.rounds or (3 if args.quick else 7 if args.full else 5)
-    target = (args.batch_ms or (15 if args.quick else 100 if args.full else 40)) / 1000
+    rounds = args.rounds or (3 if args.quick else 7 if args.full else 4)
+    target = (args.batch_ms or (15 if args.quick else 100 if args.full else 25)) / 1000
 
     libs = libraries()
     if args.libs:
