@@ -139,6 +139,42 @@ def test_many_keys():
     assert list(json.loads(out)) == sorted(expected)
 
 
+def test_nested_and_reentrant_dicts_of_every_size():
+    # The entries and key texts of large dicts are reused between calls; a
+    # dict written inside another (or by a nested dumps in default) must get
+    # memory of its own, whatever sizes came before.
+    import json
+
+    def nested(size, depth):
+        inner = {i / 4: None for i in range(size // 3)}
+        if depth:
+            inner[-1] = nested(size * 2 + 1, depth - 1)
+        return {i: inner if i == 0 else i for i in range(size)}
+
+    class Later:
+        def __init__(self, size):
+            self.size = size
+
+    def default(obj):
+        return vellum.Fragment(vellum.dumps(nested(obj.size, 1), option=KEYS))
+
+    def as_text(obj):
+        if isinstance(obj, dict):
+            return {k if isinstance(k, str) else json.dumps(k): as_text(v) for k, v in obj.items()}
+        if isinstance(obj, list):
+            return [as_text(item) for item in obj]
+        if isinstance(obj, Later):
+            return as_text(nested(obj.size, 1))
+        return obj
+
+    for size in (3, 3000, 2, 9000, 700, 9):
+        data = nested(size, 2)
+        data[10**9] = [Later(size), Later(size * 2 + 1)]
+        expected = as_text(data)
+        for option in (KEYS, KEYS | SORT):
+            assert json.loads(vellum.dumps(data, default, option=option)) == expected
+
+
 @pytest.mark.parametrize(
     "key,message",
     [

@@ -218,6 +218,25 @@ def test_enum_value_overridden():
     assert vellum.dumps([Attr.A, {Attr.A: 0}], option=KEYS) == b'["rebound",{"rebound":0}]'
 
 
+def test_enum_value_follows_changes_to_the_class():
+    class Base(enum.Enum):
+        pass
+
+    class Sub(Base):
+        A = 1
+
+    def written():
+        return vellum.dumps([Sub.A, {Sub.A: 0}], option=KEYS)
+
+    assert written() == b'[1,{"1":0}]'
+    Base.value = property(lambda self: "base")
+    assert written() == b'["base",{"base":0}]'
+    Sub.value = property(lambda self: "sub")
+    assert written() == b'["sub",{"sub":0}]'
+    del Sub.value, Base.value
+    assert written() == b'[1,{"1":0}]'
+
+
 @pytest.mark.parametrize("option", [0, KEYS])
 def test_unreadable_enum_value(option):
     class Broken(enum.Enum):

@@ -8,6 +8,7 @@
 
 #include "src/pyref.hpp"
 #include "src/serialize/key_text.hpp"
+#include "src/serialize/scratch.hpp"
 #include "src/serialize/serializer.hpp"
 #include "src/serialize/string.hpp"
 
@@ -66,12 +67,14 @@ class HeldEntries {
   HeldEntries& operator=(const HeldEntries&) = delete;
   ~HeldEntries() {
     for (Entry& entry : *this) entry.release();
-    PyMem_Free(entries_);
+    if (entries_ != nullptr) scratch_give_back(ScratchKind::Entries, {entries_, capacity_});
   }
 
+  // False with MemoryError pending.
   [[nodiscard]] bool allocate(size_t capacity) {
-    entries_ = static_cast<Entry*>(PyMem_Malloc(capacity * sizeof(Entry)));
-    if (entries_ == nullptr) PyErr_NoMemory();
+    const ScratchBlock block = scratch_take(ScratchKind::Entries, capacity * sizeof(Entry));
+    entries_ = static_cast<Entry*>(block.data);
+    capacity_ = block.capacity;
     return entries_ != nullptr;
   }
   // Takes over the references the entry carries.
@@ -85,6 +88,7 @@ class HeldEntries {
  private:
   Entry* entries_ = nullptr;
   size_t size_ = 0;
+  size_t capacity_ = 0;  // in bytes
 };
 
 struct SortedEntry {
@@ -130,12 +134,18 @@ EncodeStatus write_dict_sorted(PyObject* dict, SerializeContext ctx, Layout& lay
   return layout.close_object() ? EncodeStatus::ok() : python_error();
 }
 
-// Text that needs no escaping, quoted.
-[[nodiscard]] inline bool write_plain_string(OutputBuffer& out, Utf8View text) {
-  if (!out.reserve(text.size + 2)) return false;
+// A key text that needs no escaping, quoted. Texts are followed by
+// KeyTexts::TailRoom readable bytes, so a short one is one fixed-size move.
+[[nodiscard]] inline bool write_plain_key(OutputBuffer& out, Utf8View text) {
+  constexpr size_t Short = KeyTexts::TailRoom;
+  if (!out.reserve(std::max(text.size, Short) + 2)) return false;
   uint8_t* p = out.cursor();
   p[0] = '"';
-  std::memcpy(p + 1, text.data, text.size);
+  if (text.size <= Short) {
+    std::memcpy(p + 1, text.data, Short);
+  } else {
+    std::memcpy(p + 1, text.data, text.size);
+  }
   p[text.size + 1] = '"';
   out.advance(text.size + 2);
   return true;
@@ -195,7 +205,7 @@ EncodeStatus write_dict_converted(PyObject* dict, SerializeContext ctx, Layout& 
   for (const ConvertedEntry& entry : entries) {
     const Utf8View text{base + entry.offset, entry.size};
     if (entry.kind == KeyText::Plain) {
-      if (!layout.before_key(first) || !write_plain_string(layout.out(), text) || !layout.before_value())
+      if (!layout.before_key(first) || !write_plain_key(layout.out(), text) || !layout.before_value())
         [[unlikely]]
         return python_error();
       VELLUM_TRY(serialize_item({entry.value, ctx.default_, ctx.state}, layout));

@@ -15,7 +15,13 @@
 namespace vellum {
 
 bool KeyTexts::grow(size_t needed) {
-  size_t capacity = capacity_ < 256 ? 256 : capacity_ * 2;
+  if (data_ == nullptr) {
+    const ScratchBlock block = scratch_take(ScratchKind::KeyTexts, needed < 256 ? 256 : needed);
+    data_ = static_cast<uint8_t*>(block.data);
+    capacity_ = block.capacity;
+    return data_ != nullptr;
+  }
+  size_t capacity = capacity_ * 2;
   if (capacity < needed) capacity = needed;
   auto* data = static_cast<uint8_t*>(PyMem_Realloc(data_, capacity));
   if (data == nullptr) {
@@ -31,6 +37,12 @@ namespace {
 
 EncodeStatus appended(KeyTexts& texts, const void* text, size_t n) {
   return texts.append(text, n) ? EncodeStatus::ok() : EncodeStatus::fail(EncodeErrorKind::PythonError);
+}
+
+template <class Text>
+EncodeStatus appended(KeyTexts& texts, const Text& text) {
+  return texts.append_fixed(text.data, text.size) ? EncodeStatus::ok()
+                                                  : EncodeStatus::fail(EncodeErrorKind::PythonError);
 }
 
 }  // namespace
@@ -82,23 +94,23 @@ EncodeStatus convert(PyObject* key, Options options, KeyTexts& texts, KeyText& k
   if (type == refs.type_datetime) {
     DateTimeText text;
     VELLUM_TRY(format_datetime(key, options, text));
-    return appended(texts, text.data, text.size);
+    return appended(texts, text);
   }
   switch (classify_slow(type, options)) {
     case ObjectKind::KindDate: {
       DateTimeText text;
       VELLUM_TRY(format_date(key, text));
-      return appended(texts, text.data, text.size);
+      return appended(texts, text);
     }
     case ObjectKind::KindTime: {
       DateTimeText text;
       VELLUM_TRY(format_time(key, options, text));
-      return appended(texts, text.data, text.size);
+      return appended(texts, text);
     }
     case ObjectKind::KindUuid: {
       UuidText text;
       VELLUM_TRY(format_uuid(key, text));
-      return appended(texts, text.data, text.size);
+      return appended(texts, text);
     }
     case ObjectKind::KindInt:
       return int_key_text(key, texts);

@@ -9,22 +9,29 @@
 #include "src/options.hpp"
 #include "src/python.hpp"
 #include "src/serialize/error.hpp"
+#include "src/serialize/scratch.hpp"
 
 namespace vellum {
 
-// The key texts of one dict, back to back in one block that grows as
-// needed and is freed with the dict's writer, on success and on failure.
+// The key texts of one dict, back to back in one scratch block that grows as
+// needed and is given back with the dict's writer, on success and on failure.
 class KeyTexts {
  public:
   KeyTexts() = default;
   KeyTexts(const KeyTexts&) = delete;
   KeyTexts& operator=(const KeyTexts&) = delete;
-  ~KeyTexts() { PyMem_Free(data_); }
+  ~KeyTexts() {
+    if (data_ != nullptr) scratch_give_back(ScratchKind::KeyTexts, {data_, capacity_});
+  }
+
+  // Every text is followed by at least this many readable bytes, so that a
+  // short text is copied out with one fixed-size move.
+  static constexpr size_t TailRoom = 32;
 
   // Room for n more bytes; false with MemoryError pending.
   [[nodiscard]] bool reserve(size_t n) {
-    if (size_ + n > capacity_) [[unlikely]]
-      return grow(size_ + n);
+    if (size_ + n + TailRoom > capacity_) [[unlikely]]
+      return grow(size_ + n + TailRoom);
     return true;
   }
   uint8_t* cursor() { return data_ + size_; }
@@ -32,6 +39,14 @@ class KeyTexts {
   [[nodiscard]] bool append(const void* text, size_t n) {
     if (!reserve(n)) return false;
     if (n != 0) std::memcpy(cursor(), text, n);
+    size_ += n;
+    return true;
+  }
+  // A text kept in an array of N bytes, moved as all N.
+  template <size_t N>
+  [[nodiscard]] bool append_fixed(const uint8_t (&text)[N], size_t n) {
+    if (!reserve(N)) return false;
+    std::memcpy(cursor(), text, N);
     size_ += n;
     return true;
   }

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "src/ffi/type_version.hpp"
 #include "src/pyref.hpp"
 #include "src/serialize/layout.hpp"
 #include "src/serialize/number/digits.hpp"
@@ -163,22 +164,15 @@ bool has_attribute(PyObject* obj, PyObject* name, bool& by_type) {
   return PyObject_HasAttr(obj, name);
 }
 
-// The last tzinfo class whose route its type alone decides, with its
-// version tag: any change to the class or a base gives it a new tag (tags
-// are never reused), which sends it through the probes again.
-struct KnownRoute {
-  PyTypeObject* type = nullptr;
-  unsigned int version = 0;
-  Route route = Route::Unsupported;
-};
-KnownRoute last_known_route;
+// The last tzinfo class whose route its type alone decides; a change to the
+// class or a base sends it through the probes again.
+ffi::ClassMemo<Route> last_known_route;
 
 Route route_of(PyObject* tz) {
   PyTypeObject* type = Py_TYPE(tz);
-  KnownRoute& last = last_known_route;
-  if (type == last.type && (type->tp_flags & Py_TPFLAGS_VALID_VERSION_TAG) && type->tp_version_tag == last.version)
-    [[likely]]
-    return last.route;
+  ffi::ClassMemo<Route>& last = last_known_route;
+  if (last.holds(type)) [[likely]]
+    return last.value;
   const TypeRefs& refs = type_refs;
   bool by_type = true;
   Route route = Route::Unsupported;
@@ -189,7 +183,7 @@ Route route_of(PyObject* tz) {
   } else if (has_attribute(tz, refs.name_dst, by_type)) {
     route = Route::Dst;
   }
-  if (by_type && (type->tp_flags & Py_TPFLAGS_VALID_VERSION_TAG)) last = {type, type->tp_version_tag, route};
+  if (by_type) last.remember(type, route);
   return route;
 }
 

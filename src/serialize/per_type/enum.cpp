@@ -1,32 +1,27 @@
 #include "src/serialize/per_type/enum.hpp"
 
+#include "src/ffi/type_version.hpp"
+
 namespace vellum {
 namespace {
 
 // The last enum class found to keep its members' value in their "_value_"
-// entry, with its version tag: any change to the class or to a base gives
-// it a new tag (tags are never reused), which sends it through the checks
-// again.
-struct PlainValueClass {
-  PyTypeObject* type = nullptr;
-  unsigned int version = 0;
-};
-PlainValueClass last_plain_value_class;
+// entry; a change to the class or a base sends it through the checks again.
+ffi::ClassMemo<bool> last_plain_value_class;
 
 // Whether `self.value` of the class's members is enum.Enum's own descriptor
 // reading `self._value_`, and that name is found in the instance's dict
 // alone: attributes looked up in the ordinary way, "value" found as that
 // very descriptor, and no class attribute "_value_".
 bool has_plain_value(PyTypeObject* type) {
-  PlainValueClass& last = last_plain_value_class;
-  if (type == last.type && (type->tp_flags & Py_TPFLAGS_VALID_VERSION_TAG) && type->tp_version_tag == last.version)
-    [[likely]]
+  ffi::ClassMemo<bool>& last = last_plain_value_class;
+  if (last.holds(type)) [[likely]]
     return true;
   const TypeRefs& refs = type_refs;
   if (type->tp_getattro != PyObject_GenericGetAttr || refs.enum_value_descriptor == nullptr) return false;
   if (_PyType_Lookup(type, refs.name_value) != refs.enum_value_descriptor) return false;
   if (_PyType_Lookup(type, refs.name_enum_value) != nullptr) return false;
-  if (type->tp_flags & Py_TPFLAGS_VALID_VERSION_TAG) last = {type, type->tp_version_tag};
+  last.remember(type, true);
   return true;
 }
 
