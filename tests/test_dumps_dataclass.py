@@ -173,6 +173,46 @@ def test_undecorated_subclass_goes_to_default():
     assert vellum.dumps(Sub(1), lambda o: "sub") == b'"sub"'
 
 
+def test_class_answers_follow_changes_to_the_class():
+    @dataclasses.dataclass
+    class D:
+        a: int
+
+    @dataclasses.dataclass
+    class WithB:
+        a: int
+        b: int = 5
+
+    obj = D(1)
+    assert vellum.dumps([obj, obj]) == b'[{"a":1},{"a":1}]'
+    # A declared field the instance's dict lacks: the fields path.
+    D.__dataclass_fields__ = WithB.__dataclass_fields__
+    D.b = 7
+    assert vellum.dumps([obj, obj]) == b'[{"a":1,"b":7},{"a":1,"b":7}]'
+    # Slots declared by the class itself: the fields path as well.
+    del D.b
+    D.__dataclass_fields__ = {"a": WithB.__dataclass_fields__["a"]}
+    obj.__dict__["extra"] = 2
+    assert vellum.dumps(obj) == b'{"a":1,"extra":2}'
+    D.__slots__ = ()
+    assert vellum.dumps(obj) == b'{"a":1}'
+    # No longer a dataclass at all.
+    del D.__slots__, D.__dataclass_fields__
+    assert vellum.dumps([obj, obj], default=lambda o: "other") == b'["other","other"]'
+
+
+def test_many_dataclass_classes_in_turn():
+    classes = [dataclasses.make_dataclass(f"C{i}", [("v", int), (f"f{i}", int)]) for i in range(12)]
+    nested = None
+    for i, cls in enumerate(classes):
+        nested = cls(nested, i)
+    expected = None
+    for i in range(12):
+        expected = {"v": expected, f"f{i}": i}
+    for _ in range(3):
+        assert vellum.loads(vellum.dumps([nested, nested])) == [expected, expected]
+
+
 def test_dataclass_key_is_unsupported():
     @dataclasses.dataclass(frozen=True)
     class Key:

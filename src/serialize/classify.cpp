@@ -1,3 +1,4 @@
+#include "src/serialize/per_type/dataclass_class.hpp"
 #include "src/serialize/serializer.hpp"
 #include "src/typeref.hpp"
 
@@ -32,15 +33,7 @@ ObjectKind classify_slow(PyTypeObject* type, Options options) {
     if (flags & Py_TPFLAGS_DICT_SUBCLASS) return ObjectKind::KindDict;
   }
   if (Py_TYPE(type) == refs.type_enum_meta) return ObjectKind::KindEnum;
-  if (!(options & OPT_PASSTHROUGH_DATACLASS)) {
-    // Only the class's own namespace: an undecorated subclass of a
-    // dataclass is not one.
-    PyObject* dict = PyType_GetDict(type);
-    const int found = dict ? PyDict_Contains(dict, refs.name_dataclass_fields) : 0;
-    Py_XDECREF(dict);
-    if (found < 0) PyErr_Clear();
-    if (found == 1) return ObjectKind::KindDataclass;
-  }
+  if (!(options & OPT_PASSTHROUGH_DATACLASS) && is_dataclass_type(type)) return ObjectKind::KindDataclass;
   if (!(options & OPT_SERIALIZE_NUMPY)) return ObjectKind::KindOther;
   if (is_numpy_scalar(type)) return ObjectKind::KindNumpyScalar;
   const NumpyTypes* np = numpy_types();

@@ -164,15 +164,14 @@ bool has_attribute(PyObject* obj, PyObject* name, bool& by_type) {
   return PyObject_HasAttr(obj, name);
 }
 
-// The last tzinfo class whose route its type alone decides; a change to the
+// The routes of tzinfo classes whose type alone decides it; a change to the
 // class or a base sends it through the probes again.
-ffi::ClassMemo<Route> last_known_route;
+ffi::ClassMemo<Route> known_routes;
 
 Route route_of(PyObject* tz) {
   PyTypeObject* type = Py_TYPE(tz);
-  ffi::ClassMemo<Route>& last = last_known_route;
-  if (last.holds(type)) [[likely]]
-    return last.value;
+  if (const Route* known = known_routes.find(type)) [[likely]]
+    return *known;
   const TypeRefs& refs = type_refs;
   bool by_type = true;
   Route route = Route::Unsupported;
@@ -183,7 +182,7 @@ Route route_of(PyObject* tz) {
   } else if (has_attribute(tz, refs.name_dst, by_type)) {
     route = Route::Dst;
   }
-  if (by_type) last.remember(type, route);
+  if (by_type) known_routes.remember(type, route);
   return route;
 }
 

@@ -5,23 +5,22 @@
 namespace vellum {
 namespace {
 
-// The last enum class found to keep its members' value in their "_value_"
-// entry; a change to the class or a base sends it through the checks again.
-ffi::ClassMemo<bool> last_plain_value_class;
+// Enum classes found to keep their members' value in their "_value_" entry;
+// a change to the class or a base sends it through the checks again.
+ffi::ClassMemo<bool> plain_value_classes;
 
 // Whether `self.value` of the class's members is enum.Enum's own descriptor
 // reading `self._value_`, and that name is found in the instance's dict
 // alone: attributes looked up in the ordinary way, "value" found as that
 // very descriptor, and no class attribute "_value_".
 bool has_plain_value(PyTypeObject* type) {
-  ffi::ClassMemo<bool>& last = last_plain_value_class;
-  if (last.holds(type)) [[likely]]
+  if (plain_value_classes.find(type) != nullptr) [[likely]]
     return true;
   const TypeRefs& refs = type_refs;
   if (type->tp_getattro != PyObject_GenericGetAttr || refs.enum_value_descriptor == nullptr) return false;
   if (_PyType_Lookup(type, refs.name_value) != refs.enum_value_descriptor) return false;
   if (_PyType_Lookup(type, refs.name_enum_value) != nullptr) return false;
-  last.remember(type, true);
+  plain_value_classes.remember(type, true);
   return true;
 }
 
