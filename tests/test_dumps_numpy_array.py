@@ -13,24 +13,14 @@ np = pytest.importorskip("numpy")
 import vellum  # noqa: E402
 from vellum import JSONEncodeError  # noqa: E402
 
+from numpy_calls import NUMPY, dumps, encode_error, fails  # noqa: E402
 from numpy_oracle import CALENDAR_UNITS, datetime64_text, single_text  # noqa: E402
 
-NUMPY = vellum.OPT_SERIALIZE_NUMPY
 INDENT = vellum.OPT_INDENT_2
 
 NOT_CONTIGUOUS = "numpy array is not C contiguous; use ndarray.tolist() in default"
 NOT_NATIVE = "numpy array is not native-endianness"
 UNSUPPORTED = "unsupported datatype in numpy array"
-
-
-def dumps(obj, option=0, **kwargs):
-    return vellum.dumps(obj, option=NUMPY | option, **kwargs)
-
-
-def encode_error(obj, option=0, **kwargs):
-    with pytest.raises(JSONEncodeError) as info:
-        dumps(obj, option, **kwargs)
-    return info.value
 
 
 def nested(array, leaf):
@@ -307,15 +297,6 @@ def test_large_array_grows_the_output():
 
 
 # --- references and memory -------------------------------------------
-
-
-def fails(obj, **kwargs):
-    # Keeps no exception (and so no frame) alive afterwards.
-    try:
-        dumps(obj, **kwargs)
-    except JSONEncodeError:
-        return True
-    return False
 
 
 def test_reference_counts_unchanged():

@@ -11,6 +11,7 @@ np = pytest.importorskip("numpy")
 import vellum  # noqa: E402
 from vellum import JSONEncodeError  # noqa: E402
 
+from numpy_calls import dumps, encode_error, fails  # noqa: E402
 from numpy_oracle import (  # noqa: E402
     CALENDAR_UNITS,
     NAIVE_UTC,
@@ -22,27 +23,7 @@ from numpy_oracle import (  # noqa: E402
     unsupported,
 )
 
-NUMPY = vellum.OPT_SERIALIZE_NUMPY
 I64_MIN, I64_MAX = -(2**63), 2**63 - 1
-
-
-def dumps(obj, option=0, **kwargs):
-    return vellum.dumps(obj, option=NUMPY | option, **kwargs)
-
-
-def fails(obj, **kwargs):
-    # Keeps no exception (and so no frame) alive afterwards.
-    try:
-        dumps(obj, **kwargs)
-    except JSONEncodeError:
-        return True
-    return False
-
-
-def encode_error(obj, option=0, **kwargs):
-    with pytest.raises(JSONEncodeError) as info:
-        dumps(obj, option, **kwargs)
-    return info.value
 
 
 @pytest.mark.parametrize(

@@ -37,6 +37,15 @@ def make_object(seed):
     return doc
 
 
+def run_threads(worker):
+    """worker(t) for each of THREADS threads, all running at once."""
+    threads = [threading.Thread(target=worker, args=(t,)) for t in range(THREADS)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+
+
 OPTIONS = [0, vellum.OPT_INDENT_2, vellum.OPT_SORT_KEYS, vellum.OPT_SORT_KEYS | vellum.OPT_INDENT_2]
 
 
@@ -79,11 +88,7 @@ def test_threads_agree_with_one_thread(tiny_switch_interval):
                     failures.append((t, r))
                     return
 
-    threads = [threading.Thread(target=worker, args=(t,)) for t in range(THREADS)]
-    for thread in threads:
-        thread.start()
-    for thread in threads:
-        thread.join()
+    run_threads(worker)
     assert failures == []
     assert calls == [ROUNDS * 2 * (1 + len(OPTIONS))] * THREADS
 
@@ -111,11 +116,7 @@ def test_errors_in_threads_stay_their_own(tiny_switch_interval):
                 if exc.__cause__.args != (t,):
                     failures.append((t, r, exc.__cause__.args))
 
-    threads = [threading.Thread(target=worker, args=(t,)) for t in range(THREADS)]
-    for thread in threads:
-        thread.start()
-    for thread in threads:
-        thread.join()
+    run_threads(worker)
     assert failures == []
 
 
