@@ -72,7 +72,7 @@ void register_all() {
   const auto levels = vellum::bench::host_levels();
   for (const Input& in : inputs) {
     for (const auto& level : levels) {
-      const auto validate = vellum::select_utf8_routines(level.features).validate;
+      const auto validate = vellum::simd::pick(vellum::utf8_forms, level.features).validate;
       benchmark::RegisterBenchmark((std::string(level.name) + "/" + in.name).c_str(),
                                    [&in, validate](benchmark::State& s) { run(s, validate, in.text); });
     }

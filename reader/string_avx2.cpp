@@ -19,5 +19,11 @@ uint8_t* read_escaped_string(uint8_t* start, uint8_t* p, JsonValue& out, const I
   return unescape_in_chunks<Block32, 2>(start, p, out, copy);
 }
 
+template <>
+const StringRoutines& routines<StringRoutines>() {
+  static constexpr StringRoutines Table{&find_stop, &read_escaped_string};
+  return Table;
+}
+
 }  // namespace vellum::VELLUM_VARIANT(avx2)
 VELLUM_TARGET_END

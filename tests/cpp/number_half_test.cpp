@@ -10,18 +10,14 @@
 
 #include "base/cpu_features.hpp"
 #include "tests/cpp/guard_pages.hpp"
-#include "tests/cpp/variants.hpp"
+#include "tests/cpp/forms.hpp"
 
 namespace {
 
 using vellum::HalfToFloatFn;
 using Form = vellum::test::Form<HalfToFloatFn>;
 
-std::vector<Form> forms() {
-  return vellum::test::forms<HalfToFloatFn>(&vellum::portable::half_to_float,
-                                            {{"f16c", vellum::cpu::F16c, &vellum::f16c::half_to_float,
-                                              &vellum::f16c_simde::half_to_float}});
-}
+std::vector<Form> forms() { return vellum::test::forms(vellum::half_forms, &vellum::HalfRoutines::half_to_float); }
 
 // The value of a half from its fields, computed in double arithmetic;
 // independent of the bit manipulation under test.
@@ -103,11 +99,6 @@ TEST(Half, StaysInsideItsBuffers) {
   }
 }
 
-TEST(Half, SelectionFollowsTheFeatureWord) {
-  EXPECT_EQ(vellum::select_half_routines(0).half_to_float, &vellum::portable::half_to_float);
-  EXPECT_EQ(vellum::select_half_routines(vellum::cpu::F16c).half_to_float, &vellum::f16c::half_to_float);
-  EXPECT_EQ(vellum::select_half_routines(vellum::cpu::Avx2 | vellum::cpu::Avx512Vl).half_to_float,
-            &vellum::portable::half_to_float);
-}
+TEST(Half, FormsAndTheChoice) { EXPECT_EQ(vellum::test::list_problems(vellum::half_forms, vellum::half_routines), ""); }
 
 }  // namespace

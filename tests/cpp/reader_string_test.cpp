@@ -12,7 +12,7 @@
 #include "reader/string.hpp"
 #include "base/cpu_features.hpp"
 #include "tests/cpp/reader_test_support.hpp"
-#include "tests/cpp/variants.hpp"
+#include "tests/cpp/forms.hpp"
 
 namespace vellum {
 namespace {
@@ -296,29 +296,17 @@ TEST(ReaderString, ReadStringDirectly) {
 
 // ------------------------------------------------------------ variants
 
-constexpr StringRoutines PortableRoutines{&portable::find_stop, &portable::read_escaped_string};
+const StringRoutines& PortableRoutines = portable::routines<StringRoutines>();
 
 // Every routine set: the portable one, the SIMDe builds, and the native ones
 // where the processor runs them.
 std::vector<test::Form<StringRoutines>> variant_routines() {
-  auto out = test::forms<StringRoutines>(
-      PortableRoutines,
-      {{"avx2", cpu::Avx2, {&avx2::find_stop, &avx2::read_escaped_string},
-        {&avx2_simde::find_stop, &avx2_simde::read_escaped_string}},
-       {"avx512", cpu::Avx2 | cpu::Avx512Vl, {&avx512::find_stop, &avx2::read_escaped_string},
-        {&avx512_simde::find_stop, &avx2_simde::read_escaped_string}}});
-  out.push_back({"selected", string_routines});
+  auto out = test::tables(string_forms);
+  out.push_back({"selected", string_routines, false});
   return out;
 }
 
-TEST(ReaderStringVariants, SelectionFollowsFeatures) {
-  auto same = [](StringRoutines a, StringRoutines b) { return a.find_stop == b.find_stop && a.unescape == b.unescape; };
-  EXPECT_TRUE(same(select_string_routines(0), PortableRoutines));
-  EXPECT_TRUE(same(select_string_routines(cpu::F16c), PortableRoutines));
-  EXPECT_TRUE(same(select_string_routines(cpu::Avx2), {&avx2::find_stop, &avx2::read_escaped_string}));
-  EXPECT_TRUE(same(select_string_routines(cpu::Avx2 | cpu::Avx512Vl), {&avx512::find_stop, &avx2::read_escaped_string}));
-  EXPECT_TRUE(same(string_routines, select_string_routines(cpu::selected_features())));
-}
+TEST(ReaderStringVariants, FormsAndTheChoice) { EXPECT_EQ(test::list_problems(string_forms, string_routines), ""); }
 
 // One string token read from a zero-tailed copy of exactly its size.
 struct TokenResult {

@@ -16,7 +16,7 @@
 
 #include "tests/cpp/guard_pages.hpp"
 #include "tests/cpp/test_scale.hpp"
-#include "tests/cpp/variants.hpp"
+#include "tests/cpp/forms.hpp"
 
 namespace {
 
@@ -26,18 +26,9 @@ using ShapeFn = Utf8Shape (*)(const uint8_t*, size_t);
 
 using vellum::test::test_scale;
 
-// The AVX2 form is the portable width scan with the AVX2 count.
-Utf8Shape avx2_simde_shape(const uint8_t* p, size_t n) {
-  return vellum::utf8_shape_of_count(p, n, vellum::avx2_simde::count_utf8_chars(p, n));
-}
-
 std::vector<vellum::test::Form<ShapeFn>> forms() {
-  using vellum::cpu::Avx2;
-  using vellum::cpu::Avx512Vl;
-  auto f = vellum::test::forms<ShapeFn>(
-      &vellum::portable::utf8_shape, {{"avx2", Avx2, &vellum::avx2::utf8_shape, &avx2_simde_shape},
-                                      {"avx512", Avx512Vl, &vellum::avx512::utf8_shape, &vellum::avx512_simde::utf8_shape}});
-  f.push_back({"selected", vellum::utf8_routines.shape});
+  auto f = vellum::test::forms(vellum::utf8_forms, &vellum::Utf8Routines::shape);
+  f.push_back({"selected", vellum::utf8_routines.shape, false});
   return f;
 }
 
@@ -128,12 +119,8 @@ void filler(Bytes& out, size_t m, bool latin) {
   }
 }
 
-TEST(Utf8Shape, SelectionFollowsFeatures) {
-  using namespace vellum;
-  EXPECT_EQ(select_utf8_routines(0).shape, &portable::utf8_shape);
-  EXPECT_EQ(select_utf8_routines(cpu::Avx2).shape, &avx2::utf8_shape);
-  EXPECT_EQ(select_utf8_routines(cpu::Avx2 | cpu::Avx512Vl).shape, &avx512::utf8_shape);
-  EXPECT_EQ(utf8_routines.shape, select_utf8_routines(cpu::selected_features()).shape);
+TEST(Utf8Routines, FormsAndTheChoice) {
+  EXPECT_EQ(vellum::test::list_problems(vellum::utf8_forms, vellum::utf8_routines), "");
 }
 
 TEST(Utf8Shape, EdgeCases) {

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "kernels/escape/escape.hpp"
-#include "tests/cpp/variants.hpp"
+#include "tests/cpp/forms.hpp"
 #include "tests/fuzz/cpp/fuzz_support.hpp"
 
 namespace vellum {
@@ -42,9 +42,7 @@ std::string reference_escape(const uint8_t* p, size_t n) {
 }
 
 const std::vector<test::Form<EscapeFn>>& forms() {
-  static const auto all = fuzz::announce(
-      "escape_string", test::forms<EscapeFn>(&portable::escape_string, {{"avx512", cpu::Avx512Vl, &avx512::escape_string,
-                                                                          &avx512_simde::escape_string}}));
+  static const auto all = fuzz::announce("escape_string", test::forms(escape_forms, &EscapeRoutines::escape_string));
   return all;
 }
 
