@@ -13,11 +13,11 @@
 #include "bench/levels.hpp"
 #include "kernels/utf8/utf8_routines.hpp"
 #include "tests/cpp/corpus.hpp"
-#include "tests/cpp/utf8_text.hpp"
+#include "tests/oracle/text.hpp"
 
 namespace {
 
-using vellum::test::append_utf8;
+using vellum::oracle::append_utf8;
 
 std::vector<uint8_t> ascii_text(size_t n) {
   std::vector<uint8_t> t(n);

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -15,6 +14,7 @@
 #include "tests/cpp/guard_pages.hpp"
 #include "tests/cpp/test_scale.hpp"
 #include "tests/cpp/forms.hpp"
+#include "tests/oracle/text.hpp"
 
 namespace {
 
@@ -26,30 +26,7 @@ using vellum::test::test_scale;
 
 std::vector<Form> forms() { return vellum::test::forms(vellum::escape_forms, &vellum::EscapeRoutines::escape_string); }
 
-// Written from the JSON grammar, independently of the tables.
-std::string reference(const Bytes& in) {
-  std::string out = "\"";
-  for (uint8_t b : in) {
-    switch (b) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\b': out += "\\b"; break;
-      case '\t': out += "\\t"; break;
-      case '\n': out += "\\n"; break;
-      case '\f': out += "\\f"; break;
-      case '\r': out += "\\r"; break;
-      default:
-        if (b < 0x20) {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\u%04x", b);
-          out += buf;
-        } else {
-          out += static_cast<char>(b);
-        }
-    }
-  }
-  return out + "\"";
-}
+std::string reference(const Bytes& in) { return vellum::oracle::escape_json(in.data(), in.size()); }
 
 constexpr uint8_t Untouched = 0xEE;
 

@@ -13,6 +13,7 @@
 #include "base/cpu_features.hpp"
 #include "tests/cpp/reader_test_support.hpp"
 #include "tests/cpp/forms.hpp"
+#include "tests/oracle/text.hpp"
 
 namespace vellum {
 namespace {
@@ -189,50 +190,9 @@ TEST(ReaderString, MalformedUtf8PassesThrough) {
 // length placed at every distance from the end of the input, so that the
 // block copies meet their short tails and the end of the copy.
 std::string reference_unescape(const std::string& content) {
-  std::string out;
-  for (size_t i = 0; i < content.size(); ++i) {
-    if (content[i] != '\\') {
-      out += content[i];
-      continue;
-    }
-    const char e = content[++i];
-    switch (e) {
-      case 'n': out += '\n'; break;
-      case 't': out += '\t'; break;
-      case '"': out += '"'; break;
-      case '\\': out += '\\'; break;
-      case '/': out += '/'; break;
-      case 'b': out += '\b'; break;
-      case 'f': out += '\f'; break;
-      case 'r': out += '\r'; break;
-      case 'u': {
-        unsigned cp = static_cast<unsigned>(std::stoul(content.substr(i + 1, 4), nullptr, 16));
-        i += 4;
-        if (cp >= 0xD800 && cp < 0xDC00) {
-          const unsigned low = static_cast<unsigned>(std::stoul(content.substr(i + 3, 4), nullptr, 16));
-          i += 6;
-          cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
-        }
-        if (cp >= 0x10000) {
-          out += static_cast<char>(0xF0 | (cp >> 18));
-          out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-          out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-          out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else if (cp < 0x80) {
-          out += static_cast<char>(cp);
-        } else if (cp < 0x800) {
-          out += static_cast<char>(0xC0 | (cp >> 6));
-          out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else {
-          out += static_cast<char>(0xE0 | (cp >> 12));
-          out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-          out += static_cast<char>(0x80 | (cp & 0x3F));
-        }
-        break;
-      }
-    }
-  }
-  return out;
+  const oracle::Unescaped r = oracle::unescape_json(in_quotes(content));
+  EXPECT_TRUE(r.ok) << r.message;
+  return r.text;
 }
 
 TEST(ReaderString, RandomEscapesMatchReference) {

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <bit>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -17,6 +16,7 @@
 #include "tests/cpp/guard_pages.hpp"
 #include "tests/cpp/test_scale.hpp"
 #include "tests/cpp/forms.hpp"
+#include "tests/oracle/text.hpp"
 
 namespace {
 
@@ -33,37 +33,12 @@ std::vector<vellum::test::Form<ShapeFn>> forms() {
 }
 
 void encode(std::u32string_view cps, Bytes& out) {
-  for (char32_t c : cps) {
-    if (c < 0x80) {
-      out.push_back(static_cast<uint8_t>(c));
-    } else if (c < 0x800) {
-      out.push_back(static_cast<uint8_t>(0xC0 | (c >> 6)));
-      out.push_back(static_cast<uint8_t>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-      out.push_back(static_cast<uint8_t>(0xE0 | (c >> 12)));
-      out.push_back(static_cast<uint8_t>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<uint8_t>(0x80 | (c & 0x3F)));
-    } else {
-      out.push_back(static_cast<uint8_t>(0xF0 | (c >> 18)));
-      out.push_back(static_cast<uint8_t>(0x80 | ((c >> 12) & 0x3F)));
-      out.push_back(static_cast<uint8_t>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<uint8_t>(0x80 | (c & 0x3F)));
-    }
-  }
+  for (char32_t c : cps) vellum::oracle::append_utf8(out, static_cast<uint32_t>(c));
 }
 
-// Sequence lengths from the count of leading one bits.
 std::u32string reference_decode(const Bytes& b) {
-  std::u32string out;
-  for (size_t i = 0; i < b.size();) {
-    const int ones = std::countl_one(b[i]);
-    const int len = ones == 0 ? 1 : ones;
-    char32_t c = b[i] & (len == 1 ? 0x7F : 0x7F >> len);
-    for (int k = 1; k < len; ++k) c = (c << 6) | (b[i + k] & 0x3F);
-    out.push_back(c);
-    i += static_cast<size_t>(len);
-  }
-  return out;
+  const std::vector<uint32_t> cps = vellum::oracle::utf8_code_points(b.data(), b.size());
+  return std::u32string(cps.begin(), cps.end());
 }
 
 // The canonical width bound from the decoded characters themselves.

@@ -24,11 +24,11 @@
 #include "tests/cpp/corpus.hpp"
 #include "tests/cpp/forms.hpp"
 #include "tests/cpp/test_scale.hpp"
-#include "tests/cpp/utf8_text.hpp"
+#include "tests/oracle/text.hpp"
 
 namespace {
 
-using vellum::test::append_utf8;
+using vellum::oracle::append_utf8;
 
 double test_scale() { return std::min(vellum::test::test_scale(), 1.0); }
 

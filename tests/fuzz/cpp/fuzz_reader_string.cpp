@@ -15,7 +15,7 @@
 #include "reader/string.hpp"
 #include "tests/cpp/forms.hpp"
 #include "tests/fuzz/cpp/fuzz_support.hpp"
-#include "tests/fuzz/cpp/oracle_json.hpp"
+#include "tests/oracle/json.hpp"
 
 namespace vellum {
 namespace {

@@ -15,7 +15,7 @@
 #include "kernels/utf8/utf8_routines.hpp"
 #include "tests/cpp/forms.hpp"
 #include "tests/fuzz/cpp/fuzz_support.hpp"
-#include "tests/fuzz/cpp/oracle_utf8.hpp"
+#include "tests/oracle/text.hpp"
 
 namespace vellum {
 namespace {
