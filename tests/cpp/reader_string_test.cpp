@@ -84,69 +84,6 @@ TEST(ReaderString, Contents) {
   }
 }
 
-struct FailureCase {
-  std::string input;  // the whole input; the string starts at 0
-  const char* message;
-  size_t position;
-};
-
-TEST(ReaderString, Failures) {
-  const char* const Control = "unexpected control character in string";
-  const char* const Character = "invalid escaped character in string";
-  const char* const Sequence = "invalid escaped sequence in string";
-  const char* const High = "invalid high surrogate in string";
-  const char* const NoLow = "no low surrogate in string";
-  const char* const Low = "invalid low surrogate in string";
-  const char* const End = "unexpected end of data";
-  const FailureCase cases[] = {
-      {in_quotes(R"(\ud83d)"), NoLow, 7},
-      {in_quotes(R"(\ud83dx)"), NoLow, 7},
-      {in_quotes(R"(\ud83d\n)"), NoLow, 7},
-      {in_quotes(R"(\ude00)"), High, 1},
-      {in_quotes(R"(ab\udfff)"), High, 3},
-      {in_quotes(R"(\ud83d\u0041)"), Low, 7},
-      {in_quotes(R"(\ud83d\ud83d)"), Low, 7},
-      {in_quotes(R"(\ud83d\u12G4)"), Sequence, 7},
-      {in_quotes(R"(\x)"), Character, 2},
-      {in_quotes(R"(\U0041)"), Character, 2},
-      {in_quotes(R"(\')"), Character, 2},
-      {in_quotes(R"(\u12G4)"), Sequence, 1},
-      {in_quotes(R"(\u12)"), Sequence, 1},
-      {in_quotes(R"(\u)"), Sequence, 1},
-      {in_quotes(R"(ab\n\u-123)"), Sequence, 5},
-      {in_quotes("a\tb"), Control, 2},
-      {in_quotes("a\nb"), Control, 2},
-      {in_quotes(std::string(1, '\x1F')), Control, 1},
-      {in_quotes(std::string(1, '\0')), Control, 1},
-      {in_quotes("0123456789abcdefghij\x01"), Control, 21},
-      {in_quotes(R"(\n0123456789abcdefghij)" "\x01"), Control, 23},
-      {in_quotes(R"(\n)" "\t"), Control, 3},
-      {"\"abc", End, 4},
-      {"\"", End, 1},
-      {"\"0123456789abcdef0123456789", End, 27},
-      {"\"\\u12", End, 5},
-      {"\"\\u", End, 3},
-      {"\"\\", End, 2},
-      {"\"\\ud83d\\", End, 8},
-      {"\"\\ud83d", End, 7},
-      {"\"\\ud83d\\u", End, 9},
-      {"\"\\ud83d\\uDC0", End, 12},
-      {"\"\\n\\", End, 4},
-      {"\"\\nabc", End, 6},
-      {"\"\\u12G", Sequence, 1},
-      {"\"\\ud83d\\u12G", Sequence, 7},
-      {"\"\\ud83dx", NoLow, 7},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(testing::Message() << "input: " << testing::PrintToString(c.input));
-    auto r = read_text(c.input);
-    ASSERT_FALSE(r.ok());
-    EXPECT_STREQ(r.error.message, c.message);
-    EXPECT_EQ(r.error.position, c.position);
-    EXPECT_EQ(r.error.code, c.message == End ? ReadErrorCode::TruncatedInput : ReadErrorCode::InvalidString);
-  }
-}
-
 // Bytes that are not well-formed UTF-8 pass through unchanged, one at a
 // time: a lead byte never swallows a terminator, an escape or the zero tail.
 TEST(ReaderString, MalformedUtf8PassesThrough) {
