@@ -1,8 +1,11 @@
 import json
 import os
+import resource
 import shutil
+import stat
 import subprocess
 import sys
+import threading
 
 import pytest
 
@@ -53,13 +56,13 @@ def test_outfile_is_written(infile, tmp_path):
 
 
 def test_outfile_may_be_the_infile(infile):
-    # The input map is released before the output is opened (and truncated).
+    # The result goes to a temporary file that replaces the input at the end.
     out = run("--compact", infile, infile)
     assert (out.returncode, out.stderr) == (0, b"")
     assert infile.read_bytes() == expected(DOC, indent=False)
 
 
-def test_large_file_through_the_map(tmp_path):
+def test_large_file(tmp_path):
     doc = [{"id": i, "name": "x" * (i % 50), "v": i / 7} for i in range(20000)]
     path = tmp_path / "big.json"
     path.write_bytes(json.dumps(doc).encode())
@@ -216,24 +219,6 @@ def test_closed_output_pipe_ends_quietly(tmp_path):
     assert err == b""
 
 
-def test_file_reaches_loads_as_a_view_of_its_map(infile, monkeypatch, capsys):
-    import mmap
-
-    import vellum.__main__ as tool
-
-    seen = []
-    real = vellum.loads
-
-    def loads(obj):
-        seen.append((type(obj), type(obj.obj)))
-        return real(obj)
-
-    monkeypatch.setattr(vellum, "loads", loads)
-    assert tool.main(["--compact", str(infile)]) == 0
-    assert capsys.readouterr().out.encode() == expected(DOC, indent=False)
-    assert seen == [(memoryview, mmap.mmap)]
-
-
 @pytest.mark.parametrize("fd,args,message", [
     (0, [], "cannot read '<stdin>'"),
     (1, ["IN"], "cannot write '<stdout>'"),
@@ -245,3 +230,127 @@ def test_closed_standard_stream_is_one_line_and_status_2(infile, fd, args, messa
     assert out.returncode == 2
     lines = out.stderr.decode().splitlines()
     assert len(lines) == 1 and lines[0].startswith(f"python -m vellum: error: {message}: "), lines
+
+
+# ---------------------------------------------------------------- OUTFILE replaced whole or not at all
+
+ROWS = [{"id": i, "tags": ["a", "b"], "v": i / 3} for i in range(3000)]
+ROWS_TEXT = json.dumps(ROWS).encode()
+ROWS_LINES = b"".join(json.dumps(r).encode() + b"\n" for r in ROWS)
+
+
+def copies(flags, n):
+    """n copies of the rows: a document holding n lists, or n times the lines."""
+    return ROWS_LINES * n if flags else b"[" + b",".join([ROWS_TEXT] * n) + b"]"
+
+
+def file_size_limit(limit):
+    # Writes past `limit` bytes fail with EFBIG: the interpreter ignores SIGXFSZ.
+    return lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
+
+
+def folder(path):
+    return {p.name: (p.read_bytes(), stat.S_IMODE(p.stat().st_mode)) for p in sorted(path.iterdir())}
+
+
+@pytest.mark.parametrize("outfile", ["infile", "other"])
+@pytest.mark.parametrize("flags,text", [([], ROWS_TEXT), (["--json-lines"], ROWS_LINES)])
+def test_failed_write_leaves_every_file_as_it_was(tmp_path, outfile, flags, text):
+    infile = tmp_path / "in.json"
+    infile.write_bytes(text)
+    target = infile
+    if outfile == "other":
+        target = tmp_path / "out.json"
+        target.write_bytes(b"[1]\n")
+        target.chmod(0o640)
+    before = folder(tmp_path)
+    out = subprocess.run([sys.executable, "-m", "vellum", *flags, infile, target], capture_output=True,
+                         preexec_fn=file_size_limit(len(text) // 2))
+    assert out.returncode == 2, out.stderr
+    assert out.stdout == b""
+    assert out.stderr.decode() == f"python -m vellum: error: cannot write '{target}': File too large\n"
+    assert folder(tmp_path) == before  # no temporary file left either
+
+
+def test_outfile_keeps_its_mode_and_a_new_one_follows_the_umask(tmp_path, infile):
+    target = tmp_path / "out.json"
+    target.write_bytes(b"old")
+    target.chmod(0o604)
+    assert run("--compact", infile, target).returncode == 0
+    assert stat.S_IMODE(target.stat().st_mode) == 0o604
+    assert target.read_bytes() == expected(DOC, indent=False)
+    fresh = tmp_path / "fresh.json"
+    out = subprocess.run([sys.executable, "-m", "vellum", infile, fresh], capture_output=True,
+                         preexec_fn=lambda: os.umask(0o027))
+    assert out.returncode == 0, out.stderr
+    assert stat.S_IMODE(fresh.stat().st_mode) == 0o640
+    assert fresh.read_bytes() == expected(DOC)
+    assert sorted(os.listdir(tmp_path)) == ["fresh.json", "in.json", "out.json"]
+
+
+def test_outfile_through_a_link_replaces_the_file_it_points_to(tmp_path, infile):
+    real = tmp_path / "real.json"
+    real.write_bytes(b"old")
+    link = tmp_path / "link.json"
+    link.symlink_to(real.name)
+    assert run("--compact", infile, link).returncode == 0
+    assert link.is_symlink() and os.readlink(link) == real.name
+    assert real.read_bytes() == expected(DOC, indent=False)
+
+
+def test_outfile_that_is_a_device_is_written_in_place(infile):
+    out = run(infile, os.devnull)
+    assert (out.returncode, out.stderr) == (0, b"")
+    assert stat.S_ISCHR(os.stat(os.devnull).st_mode)
+
+
+# ---------------------------------------------------------------- input that changes while read
+
+# Truncates the input file to half when the native loads is first called,
+# however the tool reaches it.
+TRUNCATE_AT_FIRST_LOADS = """
+import os, sys
+import vellum, vellum.__main__ as tool
+path = sys.argv[-1]
+def hook(frame, event, arg):
+    if event == "c_call" and arg is vellum.loads:
+        sys.setprofile(None)
+        os.truncate(path, os.path.getsize(path) // 2)
+sys.setprofile(hook)
+sys.exit(tool.main(sys.argv[1:]))
+"""
+
+
+@pytest.mark.parametrize("flags,status", [
+    # One document is read whole before it is parsed: a consistent read.
+    ([], 0),
+    # Lines are parsed as they are read: the change is noticed.
+    (["--json-lines"], 2),
+])
+def test_input_truncated_while_read_is_never_a_signal(tmp_path, flags, status):
+    path = tmp_path / "in.json"
+    path.write_bytes(copies(flags, 20))
+    out = subprocess.run([sys.executable, "-c", TRUNCATE_AT_FIRST_LOADS, *flags, "--check", path],
+                         capture_output=True)
+    assert out.returncode == status, out
+    if status:
+        assert out.stderr.decode() == f"python -m vellum: error: cannot read '{path}': the file changed while it was read\n"
+
+
+@pytest.mark.parametrize("flags", [[], ["--json-lines"]])
+def test_input_truncated_by_another_process(tmp_path, flags):
+    path = tmp_path / "in.json"
+    path.write_bytes(copies(flags, 200))
+    proc = subprocess.Popen([sys.executable, "-m", "vellum", "--check", *flags, path],
+                            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    # As soon as the tool has the file open, cut it.
+    fds = f"/proc/{proc.pid}/fd"
+    while proc.poll() is None:
+        try:
+            if any(os.readlink(f"{fds}/{fd}") == str(path) for fd in os.listdir(fds)):
+                os.truncate(path, path.stat().st_size // 3)
+                break
+        except OSError:
+            pass
+    err = proc.stderr.read()
+    assert proc.wait() in (0, 1, 2), err  # never a signal
