@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "bench/levels.hpp"
-#include "src/serialize/escape/escape.hpp"
+#include "kernels/escape/escape.hpp"
 
 namespace {
 

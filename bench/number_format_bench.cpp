@@ -8,7 +8,7 @@
 #include <random>
 #include <vector>
 
-#include "src/serialize/number/format.hpp"
+#include "kernels/number/format.hpp"
 
 namespace {
 

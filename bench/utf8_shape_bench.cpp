@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "bench/levels.hpp"
-#include "src/str/utf8/utf8_decode.hpp"
-#include "src/str/utf8/utf8_routines.hpp"
+#include "kernels/utf8/utf8_decode.hpp"
+#include "kernels/utf8/utf8_routines.hpp"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "bench/levels.hpp"
-#include "src/str/utf8/utf8_routines.hpp"
+#include "kernels/utf8/utf8_routines.hpp"
 #include "tests/cpp/corpus.hpp"
 #include "tests/cpp/utf8_text.hpp"
 

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "base/cpu_features.hpp"
-#include "src/serialize/escape/escape.hpp"
-#include "src/serialize/escape/escape_table.hpp"
+#include "kernels/escape/escape.hpp"
+#include "kernels/escape/escape_table.hpp"
 
 #include "tests/cpp/guard_pages.hpp"
 #include "tests/cpp/test_scale.hpp"

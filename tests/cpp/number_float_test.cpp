@@ -1,4 +1,4 @@
-#include "src/serialize/number/format.hpp"
+#include "kernels/number/format.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "src/serialize/number/half.hpp"
+#include "kernels/number/half.hpp"
 
 #include <gtest/gtest.h>
 

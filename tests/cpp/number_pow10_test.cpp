@@ -1,6 +1,6 @@
 // The power-of-ten significands and the integer logarithms, checked against
 // exact rational arithmetic in the embedded Python.
-#include "src/serialize/number/pow10_table.hpp"
+#include "kernels/number/pow10_table.hpp"
 
 #include <Python.h>
 #include <gtest/gtest.h>

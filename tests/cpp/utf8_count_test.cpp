@@ -6,8 +6,8 @@
 #include <random>
 #include <vector>
 
-#include "src/str/utf8/utf8_count.hpp"
-#include "src/str/utf8/utf8_routines.hpp"
+#include "kernels/utf8/utf8_count.hpp"
+#include "kernels/utf8/utf8_routines.hpp"
 
 #include "tests/cpp/guard_pages.hpp"
 #include "tests/cpp/test_scale.hpp"

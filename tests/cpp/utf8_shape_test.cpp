@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "base/cpu_features.hpp"
-#include "src/str/utf8/utf8_decode.hpp"
-#include "src/str/utf8/utf8_count.hpp"
-#include "src/str/utf8/utf8_routines.hpp"
-#include "src/str/utf8/utf8_shape.hpp"
+#include "kernels/utf8/utf8_decode.hpp"
+#include "kernels/utf8/utf8_count.hpp"
+#include "kernels/utf8/utf8_routines.hpp"
+#include "kernels/utf8/utf8_shape.hpp"
 
 #include "tests/cpp/guard_pages.hpp"
 #include "tests/cpp/test_scale.hpp"

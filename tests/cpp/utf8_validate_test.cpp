@@ -1,9 +1,9 @@
 // The validators against each other and against the interpreter's strict
 // UTF-8 decoder. Inputs live in heap buffers of exactly their size, so the
 // sanitizer build catches any read outside them.
-#include "src/str/utf8/validate.hpp"
+#include "kernels/utf8/validate.hpp"
 
-#include "src/str/utf8/utf8_routines.hpp"
+#include "kernels/utf8/utf8_routines.hpp"
 
 #include <Python.h>
 #include <gtest/gtest.h>

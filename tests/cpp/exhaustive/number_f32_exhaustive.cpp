@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "src/serialize/number/format.hpp"
+#include "kernels/number/format.hpp"
 #include "tests/cpp/exhaustive/number_reference.hpp"
 
 int main(int argc, char** argv) {

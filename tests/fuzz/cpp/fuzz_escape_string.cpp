@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string>
 
-#include "src/serialize/escape/escape.hpp"
+#include "kernels/escape/escape.hpp"
 #include "tests/cpp/variants.hpp"
 #include "tests/fuzz/cpp/fuzz_support.hpp"
 

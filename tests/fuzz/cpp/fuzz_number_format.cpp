@@ -16,7 +16,7 @@
 #include <string>
 #include <type_traits>
 
-#include "src/serialize/number/format.hpp"
+#include "kernels/number/format.hpp"
 #include "tests/fuzz/cpp/fuzz_support.hpp"
 #include "tests/fuzz/cpp/oracle_json.hpp"
 

@@ -11,10 +11,10 @@
 #include <cstring>
 #include <vector>
 
-#include "src/str/utf8/utf8_count.hpp"
-#include "src/str/utf8/utf8_decode.hpp"
-#include "src/str/utf8/utf8_shape.hpp"
-#include "src/str/utf8/validate.hpp"
+#include "kernels/utf8/utf8_count.hpp"
+#include "kernels/utf8/utf8_decode.hpp"
+#include "kernels/utf8/utf8_shape.hpp"
+#include "kernels/utf8/validate.hpp"
 #include "tests/cpp/variants.hpp"
 #include "tests/fuzz/cpp/fuzz_support.hpp"
 #include "tests/fuzz/cpp/oracle_utf8.hpp"

@@ -1,0 +1,55 @@
+// What was last found out about a few classes, for as long as each class
+// stays unchanged.
+#pragma once
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+
+#include "core/python.hpp"
+
+namespace vellum::ffi {
+
+// A class's version tag changes whenever the class or a base changes and is
+// never reused; 0 means it has none. The interpreter no longer sets the
+// "valid version tag" flag: the tag alone tells. One entry per slot, chosen
+// by the class's address, so that a few classes used in turn (nested
+// dataclasses, several enums) keep their answers.
+template <class Value, size_t Slots = 4>
+class ClassMemo {
+  static_assert(std::has_single_bit(Slots));
+
+ public:
+  // The answer remembered for the class, or null.
+  [[nodiscard]] const Value* find(PyTypeObject* type) const {
+    const Entry& entry = entries_[slot(type)];
+    if (entry.type == type && entry.version != 0 && type->tp_version_tag == entry.version) [[likely]]
+      return &entry.value;
+    return nullptr;
+  }
+
+  void remember(PyTypeObject* type, Value value) {
+    PyUnstable_Type_AssignVersionTag(type);
+    entries_[slot(type)] = {type, type->tp_version_tag, value};
+  }
+
+ private:
+  struct Entry {
+    PyTypeObject* type = nullptr;
+    unsigned int version = 0;
+    Value value{};
+  };
+
+  static size_t slot(PyTypeObject* type) {
+    if constexpr (Slots == 1) {
+      return 0;
+    } else {
+      const uint64_t spread = reinterpret_cast<uintptr_t>(type) * uint64_t{0x9E3779B97F4A7C15};
+      return static_cast<size_t>(spread >> (64 - std::countr_zero(Slots)));
+    }
+  }
+
+  Entry entries_[Slots];
+};
+
+}  // namespace vellum::ffi

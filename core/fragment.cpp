@@ -1,0 +1,79 @@
+#include "core/fragment.hpp"
+
+#include "core/export.hpp"
+#include "core/typeref.hpp"
+
+using vellum::Fragment;
+using vellum::type_refs;
+
+namespace {
+
+Fragment* as_fragment(PyObject* self) { return reinterpret_cast<Fragment*>(self); }
+
+// The content can hold the fragment itself (a list that contains it), so
+// the collector must see it.
+int fragment_traverse(PyObject* self, visitproc visit, void* arg) {
+  Py_VISIT(Py_TYPE(self));
+  Py_VISIT(as_fragment(self)->content);
+  return 0;
+}
+
+int fragment_clear(PyObject* self) {
+  Py_SETREF(as_fragment(self)->content, Py_NewRef(Py_None));
+  return 0;
+}
+
+}  // namespace
+
+extern "C" VELLUM_EXPORT PyObject* vellum_fragment_tp_new(PyTypeObject*, PyObject* args, PyObject* kwargs) {
+  if (kwargs != nullptr || PyTuple_GET_SIZE(args) != 1) {
+    PyObject* msg = PyUnicode_FromString("vellum.Fragment() takes exactly 1 positional argument");
+    if (msg != nullptr) {
+      PyErr_SetObject(PyExc_TypeError, msg);
+      Py_DECREF(msg);
+    }
+    return nullptr;
+  }
+  // Null with MemoryError set when the record cannot be had. The instance
+  // holds a reference to its type, as every instance of a heap type does.
+  Fragment* self = PyObject_GC_New(Fragment, type_refs.type_fragment);
+  if (self == nullptr) return nullptr;
+  self->content = Py_NewRef(PyTuple_GET_ITEM(args, 0));
+  PyObject_GC_Track(self);
+  return reinterpret_cast<PyObject*>(self);
+}
+
+extern "C" VELLUM_EXPORT void vellum_fragment_dealloc(PyObject* self) {
+  PyTypeObject* type = Py_TYPE(self);
+  PyObject_GC_UnTrack(self);
+  Py_DECREF(as_fragment(self)->content);
+  PyObject_GC_Del(self);
+  Py_DECREF(type);
+}
+
+extern "C" VELLUM_EXPORT PyObject* vellum_fragmenttype_new() {
+  PyType_Slot slots[] = {
+      {Py_tp_new, reinterpret_cast<void*>(vellum_fragment_tp_new)},
+      {Py_tp_dealloc, reinterpret_cast<void*>(vellum_fragment_dealloc)},
+      {Py_tp_traverse, reinterpret_cast<void*>(fragment_traverse)},
+      {Py_tp_clear, reinterpret_cast<void*>(fragment_clear)},
+      {0, nullptr},
+  };
+  PyType_Spec spec = {
+      .name = "vellum.Fragment",
+      .basicsize = static_cast<int>(sizeof(Fragment)),
+      .itemsize = 0,
+      .flags = Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_HAVE_GC,
+      .slots = slots,
+  };
+  PyObject* type = PyType_FromSpec(&spec);
+  // The interpreter's type creation can fail to allocate the type's name
+  // and return null without an exception.
+  if (type == nullptr && !PyErr_Occurred()) PyErr_NoMemory();
+  return type;
+}
+
+bool vellum::create_fragment_type() {
+  type_refs.type_fragment = reinterpret_cast<PyTypeObject*>(vellum_fragmenttype_new());
+  return type_refs.type_fragment != nullptr;
+}

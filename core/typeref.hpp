@@ -1,0 +1,113 @@
+// Process-wide table of the objects the module recognises by identity,
+// filled once by the first module exec and never released.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+#include "core/python.hpp"
+
+namespace vellum {
+
+struct NumpyTypes {
+  PyObject* ndarray;
+  PyObject* float64;
+  PyObject* float32;
+  PyObject* float16;
+  PyObject* int64;
+  PyObject* int32;
+  PyObject* int16;
+  PyObject* int8;
+  PyObject* uint64;
+  PyObject* uint32;
+  PyObject* uint16;
+  PyObject* uint8;
+  PyObject* bool_;
+  PyObject* datetime64;
+};
+
+// Holds the numpy types, or null when numpy could not be imported.
+struct NumpyCell {
+  NumpyTypes* types;
+};
+
+struct TypeRefs {
+  PyObject* obj_none;
+  PyObject* obj_true;
+  PyObject* obj_false;
+  PyObject* empty_str;
+
+  PyTypeObject* type_str;
+  PyTypeObject* type_bytes;
+  PyTypeObject* type_int;
+  PyTypeObject* type_bool;
+  PyTypeObject* type_none;
+  PyTypeObject* type_float;
+  PyTypeObject* type_list;
+  PyTypeObject* type_dict;
+  PyTypeObject* type_tuple;
+
+  PyTypeObject* type_date;
+  PyTypeObject* type_datetime;
+  PyTypeObject* type_time;
+  PyTypeObject* type_tzinfo;
+  PyTypeObject* type_timedelta;
+  PyObject* timezone_utc;
+
+  PyTypeObject* type_uuid;
+  PyTypeObject* type_enum_meta;
+  PyObject* dataclass_field_marker;
+  // enum.Enum's own "value" descriptor, whose getter returns the member's
+  // "_value_": members whose class finds this very object read that directly.
+  PyObject* enum_value_descriptor;
+
+  PyTypeObject* type_fragment;  // made by the Fragment type itself
+  PyObject* exc_encode;
+  PyObject* exc_decode;
+
+  PyObject* name_int;
+  PyObject* name_utcoffset;
+  PyObject* name_normalize;
+  PyObject* name_convert;
+  PyObject* name_dst;
+  PyObject* name_dict;
+  PyObject* name_dataclass_fields;
+  PyObject* name_slots;
+  PyObject* name_field_type;
+  PyObject* name_array_struct;
+  PyObject* name_dtype;
+  PyObject* name_descr;
+  PyObject* name_value;
+  PyObject* name_default;
+  PyObject* name_option;
+  PyObject* name_enum_value;
+
+  std::atomic<NumpyCell*> numpy_types;
+};
+
+extern TypeRefs type_refs;
+
+// Fills the table; part of the one-time set-up that module exec runs. False
+// with a Python exception pending when an import it needs failed or memory
+// ran out; the table then holds nothing, and a later call starts afresh.
+bool fill_type_refs();
+
+// After a failed set-up (memory ran out, most likely): gives back every
+// reference taken, so that the next import starts afresh and leaks nothing.
+void release_type_refs();
+
+// A new reference to module_name.attribute, looked up in the module's dict.
+PyObject* import_type_attribute(const char* module_name, const char* attribute);
+
+// The numpy cell, probing numpy on first use; the answer sticks, unless the
+// probe ran out of memory.
+NumpyCell* load_numpy_types();
+
+inline NumpyTypes* numpy_types() {
+  NumpyCell* cell = type_refs.numpy_types.load(std::memory_order_acquire);
+  if (cell == nullptr) cell = load_numpy_types();
+  return cell->types;
+}
+
+}  // namespace vellum

@@ -1,0 +1,235 @@
+// Dicts and dict subclasses as JSON objects, read with PyDict_Next (never
+// through a subclass's methods). Part of the recursion: included only by
+// serializer-inl.hpp.
+#pragma once
+
+#include <algorithm>
+#include <cstring>
+
+#include "core/pyref.hpp"
+#include "dumps/key_text.hpp"
+#include "dumps/scratch.hpp"
+#include "dumps/serializer.hpp"
+#include "dumps/string.hpp"
+
+namespace vellum {
+
+// A key's UTF-8 text, or the failure for a key that has none.
+inline EncodeStatus dict_key_utf8(PyObject* key, Utf8View& text) {
+  if (Py_TYPE(key) != &PyUnicode_Type) [[unlikely]]
+    return EncodeStatus::fail(EncodeErrorKind::NonStrKey);
+  if (!string_utf8(key, text)) [[unlikely]]
+    return EncodeStatus::fail(EncodeErrorKind::StrNotUtf8);
+  return EncodeStatus::ok();
+}
+
+template <class Layout>
+[[gnu::always_inline]] inline EncodeStatus write_member(Utf8View key, PyObject* value, bool first,
+                                                         SerializeContext ctx, Layout& layout) {
+  if (!layout.before_key(first) || !write_string(layout.out(), key) || !layout.before_value()) [[unlikely]]
+    return python_error();
+  VELLUM_TRY(serialize_item({value, ctx.default_, ctx.state}, layout));
+  layout.after_value();
+  return EncodeStatus::ok();
+}
+
+// Members in the dict's own order, streamed without allocation. Values may
+// run Python code that changes the dict: PyDict_Next stays within its
+// current entries, the count read at the start bounds the walk, and the dict
+// itself is held while it is written.
+// `skip(key text)` leaves members out (a dataclass's private attributes).
+template <class Layout, class Skip = decltype([](Utf8View) { return false; })>
+EncodeStatus write_dict_plain(PyObject* dict, SerializeContext ctx, Layout& layout, Skip skip = {}) {
+  if (!layout.open_object()) return python_error();
+  Py_ssize_t pos = 0;
+  PyObject* key;
+  PyObject* value;
+  bool first = true;
+  for (Py_ssize_t remaining = PyDict_GET_SIZE(dict); remaining > 0 && PyDict_Next(dict, &pos, &key, &value);
+       --remaining) {
+    Utf8View text;
+    VELLUM_TRY(dict_key_utf8(key, text));
+    if (skip(text)) continue;
+    VELLUM_TRY(write_member(text, value, first, ctx, layout));
+    first = false;
+  }
+  return layout.close_object() ? EncodeStatus::ok() : python_error();
+}
+
+// The entries of one dict, each holding the references it carries (its
+// release() gives them back), so that a value's Python code cannot free what
+// is still to be written.
+template <class Entry>
+class HeldEntries {
+ public:
+  HeldEntries() = default;
+  HeldEntries(const HeldEntries&) = delete;
+  HeldEntries& operator=(const HeldEntries&) = delete;
+  ~HeldEntries() {
+    for (Entry& entry : *this) entry.release();
+    if (entries_ != nullptr) scratch_give_back(ScratchKind::Entries, {entries_, capacity_});
+  }
+
+  // False with MemoryError pending.
+  [[nodiscard]] bool allocate(size_t capacity) {
+    const ScratchBlock block = scratch_take(ScratchKind::Entries, capacity * sizeof(Entry));
+    entries_ = static_cast<Entry*>(block.data);
+    capacity_ = block.capacity;
+    return entries_ != nullptr;
+  }
+  // Takes over the references the entry carries.
+  Entry& append(const Entry& entry) {
+    entries_[size_] = entry;
+    return entries_[size_++];
+  }
+  Entry* begin() { return entries_; }
+  Entry* end() { return entries_ + size_; }
+
+ private:
+  Entry* entries_ = nullptr;
+  size_t size_ = 0;
+  size_t capacity_ = 0;  // in bytes
+};
+
+struct SortedEntry {
+  Utf8View key;
+  PyObject* key_object;  // owned while the entry lives
+  PyObject* value;       // owned while the entry lives
+
+  void release() {
+    Py_DECREF(key_object);
+    Py_DECREF(value);
+  }
+};
+
+// Code-point order: byte order of the UTF-8 text, a prefix first.
+inline bool key_before(const SortedEntry& a, const SortedEntry& b) {
+  const size_t common = std::min(a.key.size, b.key.size);
+  const int order = std::memcmp(a.key.data, b.key.data, common);
+  return order != 0 ? order < 0 : a.key.size < b.key.size;
+}
+
+// Every key is checked before anything of the dict is written.
+template <class Layout>
+EncodeStatus write_dict_sorted(PyObject* dict, SerializeContext ctx, Layout& layout) {
+  const Py_ssize_t count = PyDict_GET_SIZE(dict);
+  HeldEntries<SortedEntry> entries;
+  if (!entries.allocate(static_cast<size_t>(count))) return python_error();
+  Py_ssize_t pos = 0;
+  PyObject* key;
+  PyObject* value;
+  for (Py_ssize_t remaining = count; remaining > 0 && PyDict_Next(dict, &pos, &key, &value); --remaining) {
+    Utf8View text;
+    VELLUM_TRY(dict_key_utf8(key, text));
+    entries.append({text, Py_NewRef(key), Py_NewRef(value)});
+  }
+  std::sort(entries.begin(), entries.end(), key_before);
+
+  if (!layout.open_object()) return python_error();
+  bool first = true;
+  for (const SortedEntry& entry : entries) {
+    VELLUM_TRY(write_member(entry.key, entry.value, first, ctx, layout));
+    first = false;
+  }
+  return layout.close_object() ? EncodeStatus::ok() : python_error();
+}
+
+// A key text that needs no escaping, quoted. Texts are followed by
+// KeyTexts::TailRoom readable bytes, so a short one is one fixed-size move.
+[[nodiscard]] inline bool write_plain_key(OutputBuffer& out, Utf8View text) {
+  constexpr size_t Short = KeyTexts::TailRoom;
+  if (!out.reserve(std::max(text.size, Short) + 2)) return false;
+  uint8_t* p = out.cursor();
+  p[0] = '"';
+  if (text.size <= Short) {
+    std::memcpy(p + 1, text.data, Short);
+  } else {
+    std::memcpy(p + 1, text.data, text.size);
+  }
+  p[text.size + 1] = '"';
+  out.advance(text.size + 2);
+  return true;
+}
+
+// A converted key (its text in the dict's KeyTexts) and its value.
+struct ConvertedEntry {
+  size_t offset;  // the key's text in the dict's KeyTexts
+  size_t size;
+  PyObject* value;  // owned while the entry lives
+  KeyText kind;
+
+  void release() { Py_DECREF(value); }
+};
+
+// OPT_NON_STR_KEYS: every key is turned into text before anything of the
+// dict is written, then the members follow in the dict's order or sorted.
+// Converting a key may run Python code (an enum's value, a tzinfo) that
+// changes the dict, so the key is held while it is converted and the value
+// from the moment it is read.
+template <class Layout>
+EncodeStatus write_dict_converted(PyObject* dict, SerializeContext ctx, Layout& layout) {
+  const Py_ssize_t count = PyDict_GET_SIZE(dict);
+  const Options options = key_options(state::options(ctx.state));
+  HeldEntries<ConvertedEntry> entries;
+  if (!entries.allocate(static_cast<size_t>(count))) return python_error();
+  KeyTexts texts;
+  Py_ssize_t pos = 0;
+  PyObject* key;
+  PyObject* value;
+  for (Py_ssize_t remaining = count; remaining > 0 && PyDict_Next(dict, &pos, &key, &value); --remaining) {
+    ConvertedEntry& entry = entries.append({texts.size(), 0, Py_NewRef(value), KeyText::Escaped});
+    if (Py_TYPE(key) == &PyUnicode_Type) {
+      Utf8View text;
+      VELLUM_TRY(dict_key_utf8(key, text));
+      if (!texts.append(text.data, text.size)) return python_error();
+    } else if (Py_TYPE(key) == &PyLong_Type) {
+      entry.kind = KeyText::Plain;
+      VELLUM_TRY(int_key_text(key, texts));
+    } else {
+      const PyRef hold = PyRef::borrow(key);
+      VELLUM_TRY(key_to_text(key, options, texts, entry.kind));
+    }
+    entry.size = texts.size() - entry.offset;
+  }
+  const uint8_t* base = texts.data();
+  if (state::options(ctx.state) & OPT_SORT_KEYS) {
+    std::sort(entries.begin(), entries.end(), [base](const ConvertedEntry& a, const ConvertedEntry& b) {
+      const size_t common = std::min(a.size, b.size);
+      const int order = common ? std::memcmp(base + a.offset, base + b.offset, common) : 0;
+      return order != 0 ? order < 0 : a.size < b.size;
+    });
+  }
+
+  if (!layout.open_object()) return python_error();
+  bool first = true;
+  for (const ConvertedEntry& entry : entries) {
+    const Utf8View text{base + entry.offset, entry.size};
+    if (entry.kind == KeyText::Plain) {
+      if (!layout.before_key(first) || !write_plain_key(layout.out(), text) || !layout.before_value())
+        [[unlikely]]
+        return python_error();
+      VELLUM_TRY(serialize_item({entry.value, ctx.default_, ctx.state}, layout));
+      layout.after_value();
+    } else {
+      VELLUM_TRY(write_member(text, entry.value, first, ctx, layout));
+    }
+    first = false;
+  }
+  return layout.close_object() ? EncodeStatus::ok() : python_error();
+}
+
+// The dict step: one level deeper (an empty dict is still checked), then the
+// members: keys converted under OPT_NON_STR_KEYS, sorted under OPT_SORT_KEYS.
+template <class Layout>
+[[gnu::noinline]] EncodeStatus serialize_dict(PyObject* dict, SerializeContext ctx, Layout& layout) {
+  uint32_t s = ctx.state;
+  if (!enter_container(s)) return EncodeStatus::fail(EncodeErrorKind::TooDeep);
+  if (PyDict_GET_SIZE(dict) == 0) return layout.empty_object() ? EncodeStatus::ok() : python_error();
+  const PyRef hold = PyRef::borrow(dict);
+  const SerializeContext members{dict, ctx.default_, s};
+  if (state::options(s) & OPT_NON_STR_KEYS) return write_dict_converted(dict, members, layout);
+  if (state::options(s) & OPT_SORT_KEYS) return write_dict_sorted(dict, members, layout);
+  return write_dict_plain(dict, members, layout);
+}
+
+}  // namespace vellum

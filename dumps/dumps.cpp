@@ -1,0 +1,144 @@
+// dumps(obj, /, default=None, option=None): arguments, options and result.
+#include "dumps/dumps.hpp"
+
+#include "core/ffi/long.hpp"
+#include "dumps/serializer-inl.hpp"
+
+namespace vellum {
+namespace {
+
+void raise_argument_error(const char* message) {
+  if (PyObject* msg = PyUnicode_FromString(message)) {
+    PyErr_SetObject(type_refs.exc_encode, msg);
+    Py_DECREF(msg);
+  }
+}
+
+enum class Keyword { Default, Option, Other };
+
+// Identity with the interned names decides the common case; a name built at
+// run time (an options mapping read from a file, say) is equal but not
+// identical, and is still the same keyword.
+Keyword keyword_of(PyObject* name) {
+  if (name == type_refs.name_option) return Keyword::Option;
+  if (name == type_refs.name_default) return Keyword::Default;
+  if (PyUnicode_Check(name)) {
+    if (PyUnicode_Compare(name, type_refs.name_option) == 0) return Keyword::Option;
+    if (PyUnicode_Compare(name, type_refs.name_default) == 0) return Keyword::Default;
+  }
+  return Keyword::Other;
+}
+
+struct Arguments {
+  PyObject* obj = nullptr;
+  PyObject* default_ = nullptr;
+  PyObject* option = nullptr;
+};
+
+bool decode_arguments(PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames, Arguments& out) {
+  const Py_ssize_t n = PyVectorcall_NARGS(nargsf);
+  if (n == 0) {
+    raise_argument_error("dumps() missing 1 required positional argument: 'obj'");
+    return false;
+  }
+  if (n > 3) {
+    raise_argument_error("dumps() takes at most 3 positional arguments");
+    return false;
+  }
+  out.obj = args[0];
+  if (n >= 2) out.default_ = args[1];
+  if (n == 3) out.option = args[2];
+
+  const Py_ssize_t nkw = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
+  for (Py_ssize_t i = 0; i < nkw; ++i) {
+    const Keyword kw = keyword_of(PyTuple_GET_ITEM(kwnames, i));
+    if (kw == Keyword::Option && n < 3) {
+      out.option = args[n + i];
+    } else if (kw == Keyword::Default && n < 2) {
+      out.default_ = args[n + i];
+    } else {
+      raise_argument_error(kw == Keyword::Option    ? "dumps() got multiple values for argument: 'option'"
+                           : kw == Keyword::Default ? "dumps() got multiple values for argument: 'default'"
+                                                    : "dumps() got an unexpected keyword argument");
+      return false;
+    }
+  }
+  // The signature says default=None: an explicit None is no default.
+  if (out.default_ == Py_None) out.default_ = nullptr;
+  return true;
+}
+
+// 0 to 4095 as an exact int, or None.
+bool decode_options(PyObject* option, Options& options) {
+  options = 0;
+  if (option == nullptr || option == Py_None) return true;
+  if (Py_TYPE(option) == &PyLong_Type) {
+    const PyLongObject* v = ffi::as_long(option);
+    if (ffi::long_sign(v) == ffi::LongSign::Zero) return true;
+    if (ffi::long_sign(v) == ffi::LongSign::Positive && ffi::long_digit_count(v) == 1 &&
+        ffi::long_digits(v)[0] <= MaxOptions) {
+      options = static_cast<Options>(ffi::long_digits(v)[0]);
+      return true;
+    }
+  }
+  raise_argument_error("Invalid opts");
+  return false;
+}
+
+// One JSONEncodeError, with a pending exception (from default, the str
+// encoder, an attribute lookup) as its cause.
+void raise_encode_error(EncodeStatus status) {
+  if (status.kind == EncodeErrorKind::PythonError) return;  // MemoryError is pending
+  // Memory ran out under a step that can fail for other reasons too (the
+  // str encoder, default): that is no fault of the object, and MemoryError
+  // is raised as it is.
+  if (PyErr_ExceptionMatches(PyExc_MemoryError)) {
+    Py_XDECREF(status.payload);
+    return;
+  }
+  PyObject* cause = PyErr_GetRaisedException();
+  PyObject* message = encode_error_message(status);
+  if (message == nullptr) {
+    Py_XDECREF(cause);
+    return;
+  }
+  PyErr_SetObject(type_refs.exc_encode, message);
+  Py_DECREF(message);
+  if (cause != nullptr) {
+    PyObject* error = PyErr_GetRaisedException();
+    PyException_SetCause(error, cause);
+    PyErr_SetRaisedException(error);
+  }
+}
+
+template <class Layout>
+EncodeStatus serialize_root(PyObject* obj, PyObject* default_, Options options, OutputBuffer& out) {
+  Layout layout(out);
+  return serialize_value(SerializeContext{obj, default_, options}, layout);
+}
+
+}  // namespace
+}  // namespace vellum
+
+extern "C" VELLUM_EXPORT PyObject* dumps(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
+  using namespace vellum;
+  Arguments arguments;
+  Options options;
+  if (!decode_arguments(args, nargsf, kwnames, arguments) || !decode_options(arguments.option, options))
+    return nullptr;
+
+  if (stack_nearly_exhausted()) {
+    raise_stack_exhausted();
+    raise_encode_error(EncodeStatus::fail(EncodeErrorKind::TooDeep));
+    return nullptr;
+  }
+
+  OutputBuffer out;
+  if (!out.create()) return nullptr;
+  const EncodeStatus status =
+      (options & OPT_INDENT_2) ? serialize_root<IndentLayout>(arguments.obj, arguments.default_, options, out)
+                               : serialize_root<CompactLayout>(arguments.obj, arguments.default_, options, out);
+  if (!status.failed()) return out.finish(options & OPT_APPEND_NEWLINE);
+  raise_encode_error(status);
+  return nullptr;
+}

@@ -1,0 +1,193 @@
+// numpy arrays as nested JSON arrays, read straight from the array's memory:
+// no Python object per element, the row writer chosen once per array, one
+// loop per innermost row. Part of the recursion (its fallback is `default`):
+// included only by serializer-inl.hpp.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <type_traits>
+
+#include "core/ffi/numpy/array_interface.hpp"
+#include "core/ffi/numpy/datetime.hpp"
+#include "core/pyref.hpp"
+#include "dumps/number.hpp"
+#include "kernels/number/half.hpp"
+#include "dumps/numpy/array_view.hpp"
+#include "dumps/per_type/datetime64.hpp"
+#include "dumps/serializer.hpp"
+
+namespace vellum {
+namespace numpy_rows {
+
+using ffi::numpy::ElementType;
+
+template <class Layout>
+using RowWriter = EncodeStatus (*)(const NumpyArrayView& view, const uint8_t* row, size_t n, Layout& layout);
+
+template <typename T>
+inline T load(const uint8_t* p) {
+  T v;
+  std::memcpy(&v, p, sizeof(T));
+  return v;
+}
+
+// Rows are written in runs of elements: one reservation covers the run, and
+// the elements go straight to a local pointer.
+inline constexpr size_t RunLength = 256;
+// The most any element writer stores past the end it returns.
+inline constexpr size_t RunOverhang = 32;
+
+// Elements that are always written.
+struct Infallible {};
+
+// One row of n elements: `[`, each element's prefix and the text that
+// put(p, i) writes at p (at most MaxText bytes; it returns the end), `]`.
+// With `fail`, put may return null instead, and the row ends with fail(i).
+template <size_t MaxText, class Layout, class Put, class Fail = Infallible>
+[[gnu::always_inline]] inline EncodeStatus write_row(size_t n, Layout& layout, Put put, Fail fail = {}) {
+  OutputBuffer& out = layout.out();
+  if (!layout.open_array()) [[unlikely]]
+    return python_error();
+  const size_t room = layout.element_prefix_room() + MaxText;
+  for (size_t i = 0; i < n;) {
+    const size_t end = n - i < RunLength ? n : i + RunLength;
+    if (!out.reserve((end - i) * room + RunOverhang)) [[unlikely]]
+      return python_error();
+    uint8_t* const start = out.cursor();
+    uint8_t* p = start;
+    for (; i < end; ++i) {
+      uint8_t* const next = put(layout.put_element_prefix(p, i == 0), i);
+      if constexpr (!std::is_same_v<Fail, Infallible>) {
+        if (next == nullptr) [[unlikely]]
+          return fail(i);
+      }
+      p = next;
+    }
+    out.advance(static_cast<size_t>(p - start));
+  }
+  if (n != 0) layout.after_element();
+  return layout.close_array() ? EncodeStatus::ok() : python_error();
+}
+
+template <class Layout, typename T>
+EncodeStatus integer_row(const NumpyArrayView&, const uint8_t* row, size_t n, Layout& layout) {
+  return write_row<MaxI64Text>(n, layout, [row](uint8_t* p, size_t i) {
+    return put_fixed_int(p, load<T>(row + i * sizeof(T)));
+  });
+}
+
+template <class Layout, typename T>
+EncodeStatus float_row(const NumpyArrayView&, const uint8_t* row, size_t n, Layout& layout) {
+  return write_row<MaxF64Text>(n, layout, [row](uint8_t* p, size_t i) {
+    return put_float(p, load<T>(row + i * sizeof(T)));
+  });
+}
+
+// true for the byte value 1, false for every other.
+template <class Layout>
+EncodeStatus bool_row(const NumpyArrayView&, const uint8_t* row, size_t n, Layout& layout) {
+  // The word is chosen with a mask rather than a branch, which random
+  // values would keep mispredicting.
+  constexpr uint64_t True = 0x65757274, False = 0x65736c6166;  // "true", "false"
+  return write_row<8>(n, layout, [row](uint8_t* p, size_t i) {
+    const uint64_t set = row[i] == 1;
+    const uint64_t word = False ^ ((True ^ False) & (0 - set));
+    std::memcpy(p, &word, 8);
+    return p + 5 - set;
+  });
+}
+
+// Halves are widened a run at a time, then written as singles.
+template <class Layout>
+EncodeStatus half_row(const NumpyArrayView&, const uint8_t* row, size_t n, Layout& layout) {
+  float widened[RunLength];
+  return write_row<MaxF32Text>(n, layout, [row, n, &widened](uint8_t* p, size_t i) {
+    if (i % RunLength == 0) half_routines.half_to_float(row + 2 * i, n - i < RunLength ? n - i : RunLength, widened);
+    return put_float(p, widened[i % RunLength]);
+  });
+}
+
+// datetime64: a count that cannot be converted ends the array with its
+// message.
+template <class Layout>
+EncodeStatus datetime64_row(const NumpyArrayView& view, const uint8_t* row, size_t n, Layout& layout) {
+  ffi::numpy::Datetime64Failure failure = ffi::numpy::Datetime64Failure::None;
+  return write_row<MaxDatetime64Text>(
+      n, layout,
+      [&](uint8_t* p, size_t i) -> uint8_t* {
+        const ffi::numpy::Datetime64Conversion c =
+            ffi::numpy::datetime64_to_civil(view.unit, load<int64_t>(row + 8 * i), view.options);
+        if (c.failure != ffi::numpy::Datetime64Failure::None) [[unlikely]] {
+          failure = c.failure;
+          return nullptr;
+        }
+        return put_datetime64(p, c.value);
+      },
+      [&](size_t i) { return datetime64_failure(failure, view.unit, load<int64_t>(row + 8 * i)); });
+}
+
+template <class Layout>
+RowWriter<Layout> row_writer(ElementType element) {
+  switch (element) {
+    case ElementType::Bool: return &bool_row<Layout>;
+    case ElementType::Float16: return &half_row<Layout>;
+    case ElementType::Float32: return &float_row<Layout, float>;
+    case ElementType::Float64: return &float_row<Layout, double>;
+    case ElementType::Int8: return &integer_row<Layout, int8_t>;
+    case ElementType::Int16: return &integer_row<Layout, int16_t>;
+    case ElementType::Int32: return &integer_row<Layout, int32_t>;
+    case ElementType::Int64: return &integer_row<Layout, int64_t>;
+    case ElementType::Uint8: return &integer_row<Layout, uint8_t>;
+    case ElementType::Uint16: return &integer_row<Layout, uint16_t>;
+    case ElementType::Uint32: return &integer_row<Layout, uint32_t>;
+    case ElementType::Uint64: return &integer_row<Layout, uint64_t>;
+    case ElementType::Datetime64: return &datetime64_row<Layout>;
+    case ElementType::Unsupported: break;
+  }
+  return nullptr;
+}
+
+// Dimension d of the array, starting at `base` (the address of its first
+// element): `[]` for no index, the row for the last dimension, otherwise
+// each index's sub-array in order.
+template <class Layout>
+EncodeStatus write_dimension(const NumpyArrayView& view, RowWriter<Layout> row, int32_t d, const uint8_t* base,
+                             Layout& layout) {
+  const ffi::numpy::ArrayInterface& r = *view.record;
+  const Py_intptr_t n = r.shape[d];
+  if (n == 0) return layout.empty_array() ? EncodeStatus::ok() : python_error();
+  if (d == r.nd - 1) return row(view, base, static_cast<size_t>(n), layout);
+  if (!layout.open_array()) [[unlikely]]
+    return python_error();
+  for (Py_intptr_t i = 0; i < n; ++i) {
+    if (!layout.before_element(i == 0)) [[unlikely]]
+      return python_error();
+    VELLUM_TRY(write_dimension(view, row, d + 1, base + i * r.strides[d], layout));
+    layout.after_element();
+  }
+  return layout.close_array() ? EncodeStatus::ok() : python_error();
+}
+
+}  // namespace numpy_rows
+
+// An exact ndarray (OPT_SERIALIZE_NUMPY). Arrays that are not C-contiguous,
+// have an unsupported element type or an unlisted datetime64 unit go to
+// `default` when it is given; the other failures are the call's.
+template <class Layout>
+EncodeStatus write_numpy_array(SerializeContext ctx, Layout& layout) {
+  // Looking up the capsule and the datetime64 unit may run Python code.
+  const PyRef hold = PyRef::borrow(ctx.object);
+  PyRef capsule;
+  NumpyArrayView view;
+  const EncodeStatus opened = open_numpy_array(ctx.object, state::options(ctx.state), capsule, view);
+  if (opened.failed()) {
+    if (ctx.default_ == nullptr || !default_takes_array(opened, view)) return opened;
+    Py_XDECREF(opened.payload);
+    return serialize_with_default(ctx, layout);
+  }
+  const numpy_rows::RowWriter<Layout> row = numpy_rows::row_writer<Layout>(view.element);
+  return numpy_rows::write_dimension(view, row, 0, static_cast<const uint8_t*>(view.record->data), layout);
+}
+
+}  // namespace vellum

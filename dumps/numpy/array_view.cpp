@@ -1,0 +1,75 @@
+#include "dumps/numpy/array_view.hpp"
+
+#include "dumps/per_type/datetime64.hpp"
+#include "core/typeref.hpp"
+
+namespace vellum {
+
+using ffi::numpy::ArrayInterface;
+using ffi::numpy::ElementType;
+
+namespace {
+
+EncodeStatus fail(EncodeErrorKind kind) { return EncodeStatus::fail(kind); }
+
+// An exception from the capsule's lookup becomes the cause of "malformed";
+// out of memory is raised as it is.
+EncodeStatus lookup_failed() {
+  return fail(PyErr_ExceptionMatches(PyExc_MemoryError) ? EncodeErrorKind::PythonError
+                                                         : EncodeErrorKind::ArrayMalformed);
+}
+
+// The record's own fields agree with each other: a dimension count numpy
+// can have, shape and strides present, no negative extent, data present
+// unless the array is empty.
+bool well_formed(const ArrayInterface& r) {
+  if (r.two != 2 || r.nd < 0 || r.nd > ffi::numpy::MaxDimensions) return false;
+  if (r.nd == 0) return true;
+  if (r.shape == nullptr || r.strides == nullptr) return false;
+  bool empty = false;
+  for (int32_t d = 0; d < r.nd; ++d) {
+    if (r.shape[d] < 0) return false;
+    empty |= r.shape[d] == 0;
+  }
+  return empty || r.data != nullptr;
+}
+
+// The strides are those of C order, which the rows are read by: each
+// dimension of more than one index steps over the whole of the dimensions
+// after it. (An empty array, or a dimension of one index, has any strides.)
+bool strides_in_c_order(const ArrayInterface& r) {
+  for (int32_t d = 0; d < r.nd; ++d)
+    if (r.shape[d] == 0) return true;
+  Py_intptr_t span = r.itemsize;
+  for (int32_t d = r.nd - 1; d >= 0; --d) {
+    if (r.shape[d] != 1 && r.strides[d] != span) return false;
+    if (__builtin_mul_overflow(span, r.shape[d], &span)) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+EncodeStatus open_numpy_array(PyObject* array, Options options, PyRef& capsule, NumpyArrayView& view) {
+  PyRef found = PyRef::steal(PyObject_GetAttr(array, type_refs.name_array_struct));
+  if (!found) return lookup_failed();
+  if (!PyCapsule_CheckExact(found.get())) return fail(EncodeErrorKind::ArrayMalformed);
+  const auto* record = static_cast<const ArrayInterface*>(PyCapsule_GetPointer(found.get(), nullptr));
+  if (record == nullptr) return lookup_failed();
+
+  if (!well_formed(*record)) return fail(EncodeErrorKind::ArrayMalformed);
+  if (!(record->flags & ffi::numpy::CContiguous)) return fail(EncodeErrorKind::ArrayNotContiguous);
+  if (!(record->flags & ffi::numpy::NotSwapped)) return fail(EncodeErrorKind::ArrayNotNativeEndian);
+  const ElementType element = ffi::numpy::element_type(record->typekind, record->itemsize);
+  if (record->nd == 0 || element == ElementType::Unsupported) return fail(EncodeErrorKind::ArrayDtypeUnsupported);
+  if (!strides_in_c_order(*record)) return fail(EncodeErrorKind::ArrayMalformed);
+
+  view.record = record;
+  view.element = element;
+  view.options = options;
+  if (element == ElementType::Datetime64) VELLUM_TRY(read_datetime_unit(array, view.unit));
+  capsule = std::move(found);
+  return EncodeStatus::ok();
+}
+
+}  // namespace vellum

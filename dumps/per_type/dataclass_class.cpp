@@ -1,0 +1,113 @@
+#include "dumps/per_type/dataclass_class.hpp"
+
+#include "core/ffi/type_version.hpp"
+#include "core/typeref.hpp"
+
+namespace vellum {
+namespace {
+
+// The answers of the dataclass classes seen lately; a change to a class or a
+// base sends it through the tests again.
+struct DataclassClass {
+  // The class's field dict (borrowed: the class holds it for as long as its
+  // version tag stays), or null where the class's lookup does not simply
+  // give a dict.
+  PyObject* fields = nullptr;
+  bool own_slots = false;
+};
+ffi::ClassMemo<DataclassClass> dataclass_classes;
+
+// Whether the class's own namespace holds `name`; a failure counts as no.
+bool own_namespace_has(PyTypeObject* type, PyObject* name) {
+  PyObject* dict = PyType_GetDict(type);
+  const int found = dict ? PyDict_Contains(dict, name) : 0;
+  Py_XDECREF(dict);
+  if (found < 0) PyErr_Clear();
+  return found == 1;
+}
+
+bool defines_own_slots(PyTypeObject* type) {
+  return _PyType_Lookup(type, type_refs.name_slots) != nullptr && own_namespace_has(type, type_refs.name_slots);
+}
+
+DataclassClass answers_of(PyTypeObject* type) {
+  DataclassClass answers;
+  answers.own_slots = defines_own_slots(type);
+  if (type->tp_getattro == PyObject_GenericGetAttr) {
+    PyObject* fields = _PyType_Lookup(type, type_refs.name_dataclass_fields);
+    if (fields != nullptr && PyDict_CheckExact(fields)) answers.fields = fields;
+  }
+  return answers;
+}
+
+}  // namespace
+
+bool is_dataclass_type(PyTypeObject* type) {
+  if (dataclass_classes.find(type) != nullptr) [[likely]]
+    return true;
+  if (!own_namespace_has(type, type_refs.name_dataclass_fields)) return false;
+  dataclass_classes.remember(type, answers_of(type));
+  return true;
+}
+
+PyRef dataclass_fields(PyObject* obj) {
+  PyRef fields = PyRef::steal(PyObject_GetAttr(obj, type_refs.name_dataclass_fields));
+  if (fields && !PyDict_Check(fields.get())) {
+    PyErr_Format(PyExc_TypeError, "__dataclass_fields__ must be a dict, not %s", Py_TYPE(fields.get())->tp_name);
+    fields = PyRef();
+  }
+  return fields;
+}
+
+int is_regular_field(PyObject* field) {
+  const PyRef kind = PyRef::steal(PyObject_GetAttr(field, type_refs.name_field_type));
+  if (!kind) return -1;
+  return kind.get() == type_refs.dataclass_field_marker;
+}
+
+EncodeStatus dict_holds_members(PyObject* obj, PyObject* dict, bool& holds) {
+  holds = false;
+  if (!PyDict_Check(dict)) return EncodeStatus::ok();
+  PyTypeObject* type = Py_TYPE(obj);
+  // The declared fields: the class's own dict where it was found plainly,
+  // else read as the fields path reads them.
+  PyRef fields;
+  const DataclassClass* known = dataclass_classes.find(type);
+  if (known != nullptr && known->fields != nullptr) {
+    if (known->own_slots) return EncodeStatus::ok();
+    fields = PyRef::borrow(known->fields);
+  } else {
+    if (defines_own_slots(type)) return EncodeStatus::ok();
+    fields = dataclass_fields(obj);
+    if (!fields) return EncodeStatus::not_serializable(obj);
+  }
+  // __init__ sets the fields in declaration order, so the dict's keys are
+  // as a rule the very field names, in step: compared by identity, a name
+  // is found without a lookup (and without running any Python code).
+  Py_ssize_t pos = 0;
+  Py_ssize_t dict_pos = 0;
+  PyObject* name;
+  PyObject* field;
+  PyObject* dict_key = nullptr;
+  PyObject* ignored;
+  bool in_step = true;
+  for (Py_ssize_t remaining = PyDict_GET_SIZE(fields.get());
+       remaining > 0 && PyDict_Next(fields.get(), &pos, &name, &field); --remaining) {
+    if (in_step) in_step = PyDict_Next(dict, &dict_pos, &dict_key, &ignored) && dict_key == name;
+    if (in_step) continue;
+    // A lookup may compare keys with Python code that changes either dict.
+    const PyRef name_ref = PyRef::borrow(name);
+    const PyRef field_ref = PyRef::borrow(field);
+    const int present = PyDict_Contains(dict, name);
+    if (present < 0) return EncodeStatus::not_serializable(obj);
+    if (present == 1) continue;
+    // Class variables and init-only pseudo-fields are never in the dict.
+    const int regular = is_regular_field(field);
+    if (regular < 0) return EncodeStatus::not_serializable(obj);
+    if (regular == 1) return EncodeStatus::ok();
+  }
+  holds = true;
+  return EncodeStatus::ok();
+}
+
+}  // namespace vellum

@@ -1,0 +1,33 @@
+// What a dataclass's class alone decides: whether it is one, and which path
+// its instances take. Used by the classification and by the dataclass
+// writer.
+#pragma once
+
+#include "core/pyref.hpp"
+#include "core/python.hpp"
+#include "dumps/error.hpp"
+
+namespace vellum {
+
+// Whether the class's own namespace (not an inherited one) holds
+// "__dataclass_fields__": an undecorated subclass of a dataclass is not one.
+bool is_dataclass_type(PyTypeObject* type);
+
+// The declared fields, read from the instance, as a new reference to the
+// class's field dict; null with the interpreter's error pending when it
+// cannot be read.
+PyRef dataclass_fields(PyObject* obj);
+
+// Whether the field object marks a regular field (not a class variable or
+// an init-only pseudo-field): 1, 0, or -1 with the interpreter's error
+// pending.
+int is_regular_field(PyObject* field);
+
+// Whether the instance's __dict__ holds its members: not where the class
+// itself defines __slots__, nor where any declared regular field is missing
+// from it (one kept in an inherited slot, one whose default lives on the
+// class). Those instances take the fields path, which reads every declared
+// field; the others keep the dict path and its extra attributes.
+EncodeStatus dict_holds_members(PyObject* obj, PyObject* dict, bool& holds);
+
+}  // namespace vellum

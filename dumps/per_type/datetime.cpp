@@ -1,0 +1,311 @@
+#include "dumps/per_type/datetime.hpp"
+
+#include <cstdio>
+#include <cstring>
+
+#include "core/ffi/type_version.hpp"
+#include "core/pyref.hpp"
+#include "dumps/layout.hpp"
+#include "kernels/number/digits.hpp"
+#include "core/typeref.hpp"
+
+#include <datetime.h>
+
+namespace vellum {
+namespace {
+
+using number::copy_two_digits;
+
+constexpr int32_t SecondsPerDay = 86400;
+
+// A UTC offset as it is written: none (naive), zero, or a sign with hours
+// and minutes.
+struct Offset {
+  enum class Kind : uint8_t { None, Zero, Signed } kind = Kind::None;
+  uint8_t sign = '+';
+  uint32_t hours = 0;
+  uint32_t minutes = 0;
+};
+
+uint8_t* put_date(uint8_t* p, PyObject* date) {
+  const uint32_t year = static_cast<uint32_t>(PyDateTime_GET_YEAR(date));
+  copy_two_digits(p, year / 100);
+  copy_two_digits(p + 2, year % 100);
+  p[4] = '-';
+  copy_two_digits(p + 5, PyDateTime_GET_MONTH(date));
+  p[7] = '-';
+  copy_two_digits(p + 8, PyDateTime_GET_DAY(date));
+  return p + 10;
+}
+
+uint8_t* put_clock(uint8_t* p, uint32_t hour, uint32_t minute, uint32_t second, uint32_t microsecond,
+                   Options options) {
+  copy_two_digits(p, hour);
+  p[2] = ':';
+  copy_two_digits(p + 3, minute);
+  p[5] = ':';
+  copy_two_digits(p + 6, second);
+  p += 8;
+  if (microsecond != 0 && !(options & OPT_OMIT_MICROSECONDS)) {
+    p[0] = '.';
+    copy_two_digits(p + 1, microsecond / 10000);
+    copy_two_digits(p + 3, microsecond / 100 % 100);
+    copy_two_digits(p + 5, microsecond % 100);
+    p += 7;
+  }
+  return p;
+}
+
+uint8_t* put_time(uint8_t* p, PyObject* time, Options options) {
+  return put_clock(p, PyDateTime_TIME_GET_HOUR(time), PyDateTime_TIME_GET_MINUTE(time),
+                   PyDateTime_TIME_GET_SECOND(time), PyDateTime_TIME_GET_MICROSECOND(time), options);
+}
+
+uint8_t* put_datetime(uint8_t* p, PyObject* dt, const Offset& offset, Options options) {
+  p = put_date(p, dt);
+  *p++ = 'T';
+  p = put_clock(p, PyDateTime_DATE_GET_HOUR(dt), PyDateTime_DATE_GET_MINUTE(dt), PyDateTime_DATE_GET_SECOND(dt),
+                PyDateTime_DATE_GET_MICROSECOND(dt), options);
+  switch (offset.kind) {
+    case Offset::Kind::None:
+      break;
+    case Offset::Kind::Zero:
+      if (options & OPT_UTC_Z) {
+        *p++ = 'Z';
+      } else {
+        std::memcpy(p, "+00:00", 6);
+        p += 6;
+      }
+      break;
+    case Offset::Kind::Signed:
+      p[0] = offset.sign;
+      copy_two_digits(p + 1, offset.hours);
+      p[3] = ':';
+      copy_two_digits(p + 4, offset.minutes);
+      p += 6;
+      break;
+  }
+  return p;
+}
+
+// "+30:00:00", "-24:00:00", "+24:00:00.000001": the whole offset, for the
+// message of one that is out of range.
+PyObject* offset_text(int64_t days, int64_t seconds, int64_t microseconds) {
+  int64_t total = days * SecondsPerDay + seconds;
+  char sign = '+';
+  if (total < 0) {
+    sign = '-';
+    total = -total;
+    if (microseconds != 0) {
+      total -= 1;
+      microseconds = 1000000 - microseconds;
+    }
+  }
+  char text[64];
+  int n = std::snprintf(text, sizeof text, "%c%lld:%02lld:%02lld", sign, static_cast<long long>(total / 3600),
+                        static_cast<long long>(total / 60 % 60), static_cast<long long>(total % 60));
+  if (microseconds != 0)
+    std::snprintf(text + n, sizeof text - static_cast<size_t>(n), ".%06lld", static_cast<long long>(microseconds));
+  return PyUnicode_FromString(text);
+}
+
+// What utcoffset() gave: None (the datetime is then naive, as isoformat()
+// has it), or a timedelta strictly within a day. Anything else fails; the
+// text is never built from it.
+EncodeStatus read_offset(PyObject* delta, Offset& offset) {
+  if (delta == Py_None) {
+    offset.kind = Offset::Kind::None;
+    return EncodeStatus::ok();
+  }
+  if (!PyObject_TypeCheck(delta, type_refs.type_timedelta)) return EncodeStatus::offset_not_delta(delta);
+  const int32_t days = PyDateTime_DELTA_GET_DAYS(delta);
+  const int32_t seconds = PyDateTime_DELTA_GET_SECONDS(delta);
+  const int32_t microseconds = PyDateTime_DELTA_GET_MICROSECONDS(delta);
+  // Within (-24 h, +24 h): days is 0, or -1 with something left over.
+  if (days != 0 && !(days == -1 && (seconds != 0 || microseconds != 0))) {
+    PyObject* text = offset_text(days, seconds, microseconds);
+    return text ? EncodeStatus::offset_out_of_range(text) : EncodeStatus::fail(EncodeErrorKind::PythonError);
+  }
+  // Microseconds are not written; seconds round to the nearest minute.
+  if (days == 0 && seconds == 0) {
+    offset.kind = Offset::Kind::Zero;
+    return EncodeStatus::ok();
+  }
+  offset.kind = Offset::Kind::Signed;
+  offset.sign = days == -1 ? '-' : '+';
+  const uint32_t magnitude = static_cast<uint32_t>(days == -1 ? SecondsPerDay - seconds : seconds);
+  offset.hours = magnitude / 3600;
+  offset.minutes = magnitude / 60 % 60;
+  if (magnitude % 60 >= 30 && ++offset.minutes == 60) {
+    offset.minutes = 0;
+    ++offset.hours;
+  }
+  return EncodeStatus::ok();
+}
+
+// How a tzinfo is asked for its offset, after the attributes that tell the
+// time-zone libraries apart.
+enum class Route : uint8_t { Convert, Normalize, Dst, Unsupported };
+
+// Whether obj has the attribute, as PyObject_HasAttr answers. Where the
+// answer depends on the type alone (the generic lookup, no instance dict, an
+// attribute whose binding cannot fail) the type's cached lookup gives it
+// without binding a method, and `by_type` stays true.
+bool has_attribute(PyObject* obj, PyObject* name, bool& by_type) {
+  PyTypeObject* type = Py_TYPE(obj);
+  if (type->tp_getattro == PyObject_GenericGetAttr && type->tp_dictoffset == 0 &&
+      !(type->tp_flags & Py_TPFLAGS_MANAGED_DICT)) {
+    PyObject* attribute = _PyType_Lookup(type, name);
+    if (attribute == nullptr) return false;
+    PyTypeObject* kind = Py_TYPE(attribute);
+    if (kind->tp_descr_get == nullptr || kind == &PyMethodDescr_Type || kind == &PyFunction_Type) return true;
+  }
+  by_type = false;
+  return PyObject_HasAttr(obj, name);
+}
+
+// The routes of tzinfo classes whose type alone decides it; a change to the
+// class or a base sends it through the probes again.
+ffi::ClassMemo<Route> known_routes;
+
+Route route_of(PyObject* tz) {
+  PyTypeObject* type = Py_TYPE(tz);
+  if (const Route* known = known_routes.find(type)) [[likely]]
+    return *known;
+  const TypeRefs& refs = type_refs;
+  bool by_type = true;
+  Route route = Route::Unsupported;
+  if (has_attribute(tz, refs.name_convert, by_type)) {
+    route = Route::Convert;
+  } else if (has_attribute(tz, refs.name_normalize, by_type)) {
+    route = Route::Normalize;
+  } else if (has_attribute(tz, refs.name_dst, by_type)) {
+    route = Route::Dst;
+  }
+  if (by_type) known_routes.remember(type, route);
+  return route;
+}
+
+PyRef call_method(PyObject* name, PyObject* self) {
+  PyObject* args[2] = {nullptr, self};
+  return PyRef::steal(PyObject_VectorcallMethod(name, args + 1, 1 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+}
+
+PyRef call_method(PyObject* name, PyObject* self, PyObject* arg) {
+  PyObject* args[3] = {nullptr, self, arg};
+  return PyRef::steal(PyObject_VectorcallMethod(name, args + 1, 2 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
+}
+
+// The offset of an aware datetime, asked of its tzinfo in the order that
+// tells the time-zone libraries apart. A call that raises fails with its
+// exception pending (the cause). The caller holds dt, and dt its tzinfo.
+EncodeStatus aware_offset(PyObject* dt, Offset& offset) {
+  const TypeRefs& refs = type_refs;
+  PyObject* tz = PyDateTime_DATE_GET_TZINFO(dt);
+  PyRef delta;
+  // An instance of the base class itself is asked as a "dst" zone is.
+  switch (Py_TYPE(tz) == refs.type_tzinfo ? Route::Dst : route_of(tz)) {
+    case Route::Convert:
+      delta = call_method(refs.name_utcoffset, dt);
+      break;
+    case Route::Normalize: {
+      const PyRef normalized = call_method(refs.name_normalize, tz, dt);
+      if (!normalized) return EncodeStatus::fail(EncodeErrorKind::TzUnreadable);
+      delta = call_method(refs.name_utcoffset, normalized.get());
+      break;
+    }
+    case Route::Dst:
+      delta = call_method(refs.name_utcoffset, tz, dt);
+      break;
+    case Route::Unsupported:
+      return EncodeStatus::fail(EncodeErrorKind::TzUnreadable);
+  }
+  if (!delta) return EncodeStatus::fail(EncodeErrorKind::TzUnreadable);
+  return read_offset(delta.get(), offset);
+}
+
+Offset naive_offset(Options options) {
+  Offset offset;
+  if (options & OPT_NAIVE_UTC) offset.kind = Offset::Kind::Zero;
+  return offset;
+}
+
+EncodeStatus quoted(OutputBuffer& out, const uint8_t* text, size_t size) {
+  if (!out.reserve(ScalarReserve)) [[unlikely]]
+    return EncodeStatus::fail(EncodeErrorKind::PythonError);
+  uint8_t* p = out.cursor();
+  p[0] = '"';
+  std::memcpy(p + 1, text, size);
+  p[size + 1] = '"';
+  out.advance(size + 2);
+  return EncodeStatus::ok();
+}
+
+}  // namespace
+
+EncodeStatus format_date(PyObject* date, DateTimeText& text) {
+  text.size = static_cast<size_t>(put_date(text.data, date) - text.data);
+  return EncodeStatus::ok();
+}
+
+EncodeStatus format_time(PyObject* time, Options options, DateTimeText& text) {
+  if (_PyDateTime_HAS_TZINFO(time)) return EncodeStatus::fail(EncodeErrorKind::TimeWithTzinfo);
+  text.size = static_cast<size_t>(put_time(text.data, time, options) - text.data);
+  return EncodeStatus::ok();
+}
+
+// The offset to write for dt: the naive one, or its tzinfo's. The tzinfo's
+// methods run Python code that may drop the last other reference to dt,
+// whose fields are read afterwards, so `hold` keeps it for the caller.
+static EncodeStatus datetime_offset(PyObject* dt, Options options, Offset& offset, PyRef& hold) {
+  offset = naive_offset(options);
+  if (!_PyDateTime_HAS_TZINFO(dt)) [[likely]]
+    return EncodeStatus::ok();
+  // datetime.timezone.utc answers a zero offset without being asked.
+  if (PyDateTime_DATE_GET_TZINFO(dt) == type_refs.timezone_utc) {
+    offset.kind = Offset::Kind::Zero;
+    return EncodeStatus::ok();
+  }
+  hold = PyRef::borrow(dt);
+  VELLUM_TRY(aware_offset(dt, offset));
+  if (offset.kind == Offset::Kind::None) offset = naive_offset(options);
+  return EncodeStatus::ok();
+}
+
+EncodeStatus format_datetime(PyObject* dt, Options options, DateTimeText& text) {
+  Offset offset;
+  PyRef hold;
+  VELLUM_TRY(datetime_offset(dt, options, offset, hold));
+  text.size = static_cast<size_t>(put_datetime(text.data, dt, offset, options) - text.data);
+  return EncodeStatus::ok();
+}
+
+EncodeStatus write_date(OutputBuffer& out, PyObject* date) {
+  DateTimeText text;
+  VELLUM_TRY(format_date(date, text));
+  return quoted(out, text.data, text.size);
+}
+
+EncodeStatus write_time(OutputBuffer& out, PyObject* time, Options options) {
+  DateTimeText text;
+  VELLUM_TRY(format_time(time, options, text));
+  return quoted(out, text.data, text.size);
+}
+
+// Formatted in place: every failure (and all Python code) comes before
+// anything is written.
+EncodeStatus write_datetime(OutputBuffer& out, PyObject* dt, Options options) {
+  Offset offset;
+  PyRef hold;
+  VELLUM_TRY(datetime_offset(dt, options, offset, hold));
+  if (!out.reserve(ScalarReserve)) [[unlikely]]
+    return EncodeStatus::fail(EncodeErrorKind::PythonError);
+  uint8_t* start = out.cursor();
+  start[0] = '"';
+  uint8_t* end = put_datetime(start + 1, dt, offset, options);
+  end[0] = '"';
+  out.advance(static_cast<size_t>(end + 1 - start));
+  return EncodeStatus::ok();
+}
+
+}  // namespace vellum

@@ -1,0 +1,74 @@
+// numpy datetime64 values: the unit read from an array or scalar, the text
+// of a converted value, and the two messages of a value that has none.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+#include "core/ffi/numpy/datetime.hpp"
+#include "core/options.hpp"
+#include "core/python.hpp"
+#include "dumps/error.hpp"
+#include "dumps/layout.hpp"
+#include "kernels/number/digits.hpp"
+#include "kernels/number/format.hpp"
+#include "dumps/output_buffer.hpp"
+
+namespace vellum {
+
+// The unit of a datetime64 array or scalar, from its dtype.descr type
+// string. A unit text outside the unit table fails here (unit is then
+// Unlisted) with "unsupported numpy.datetime64 unit: " and the text.
+EncodeStatus read_datetime_unit(PyObject* obj, ffi::numpy::DatetimeUnit& unit);
+
+// The failure of a count that datetime64_to_civil could not convert, as a
+// Datetime64Message.
+EncodeStatus datetime64_failure(ffi::numpy::Datetime64Failure failure, ffi::numpy::DatetimeUnit unit, int64_t count);
+
+// The longest text: "YYYY-MM-DDTHH:MM:SS.ffffff+00:00" and the quotes.
+inline constexpr size_t MaxDatetime64Text = 34;
+
+// "YYYY-MM-DDTHH:MM:SS", the microseconds unless omitted or below one, and
+// the UTC suffix under OPT_NAIVE_UTC, quoted, at p; returns the end.
+inline uint8_t* put_datetime64(uint8_t* p, const ffi::numpy::CivilDateTime& v) {
+  *p++ = '"';
+  number::write_4(static_cast<uint32_t>(v.year), p);
+  p[4] = '-';
+  number::copy_two_digits(p + 5, v.month);
+  p[7] = '-';
+  number::copy_two_digits(p + 8, v.day);
+  p[10] = 'T';
+  number::copy_two_digits(p + 11, v.hour);
+  p[13] = ':';
+  number::copy_two_digits(p + 14, v.minute);
+  p[16] = ':';
+  number::copy_two_digits(p + 17, v.second);
+  p += 19;
+  if (!(v.options & OPT_OMIT_MICROSECONDS) && v.nanosecond >= 1000) {
+    const uint32_t micro = v.nanosecond / 1000;
+    *p = '.';
+    number::copy_two_digits(p + 1, micro / 10000);
+    number::copy_two_digits(p + 3, micro / 100 % 100);
+    number::copy_two_digits(p + 5, micro % 100);
+    p += 7;
+  }
+  if (v.options & OPT_NAIVE_UTC) {
+    if (v.options & OPT_UTC_Z) {
+      *p++ = 'Z';
+    } else {
+      std::memcpy(p, "+00:00", 6);
+      p += 6;
+    }
+  }
+  *p++ = '"';
+  return p;
+}
+
+[[nodiscard]] inline bool write_datetime64(OutputBuffer& out, const ffi::numpy::CivilDateTime& v) {
+  if (!out.reserve(ScalarReserve)) [[unlikely]]
+    return false;
+  out.advance(static_cast<size_t>(put_datetime64(out.cursor(), v) - out.cursor()));
+  return true;
+}
+
+}  // namespace vellum

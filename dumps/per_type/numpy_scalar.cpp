@@ -1,0 +1,69 @@
+#include "dumps/per_type/numpy_scalar.hpp"
+
+#include <cstring>
+
+#include "core/ffi/numpy/datetime.hpp"
+#include "core/pyref.hpp"
+#include "dumps/number.hpp"
+#include "kernels/number/half.hpp"
+#include "dumps/per_type/datetime64.hpp"
+#include "dumps/serializer.hpp"
+#include "core/typeref.hpp"
+
+namespace vellum {
+namespace {
+
+// A numpy scalar holds its value right after the object header, in native
+// byte order.
+template <typename T>
+T scalar_value(PyObject* obj) {
+  T value;
+  std::memcpy(&value, reinterpret_cast<const uint8_t*>(obj) + sizeof(PyObject), sizeof(T));
+  return value;
+}
+
+EncodeStatus written(bool ok) { return ok ? EncodeStatus::ok() : python_error(); }
+
+EncodeStatus write_datetime64_scalar(PyObject* obj, Options options, OutputBuffer& out) {
+  // The unit lookups may run Python code: the scalar is held until its
+  // value has been read.
+  const PyRef hold = PyRef::borrow(obj);
+  ffi::numpy::DatetimeUnit unit;
+  VELLUM_TRY(read_datetime_unit(obj, unit));
+  const auto count = scalar_value<int64_t>(obj);
+  const ffi::numpy::Datetime64Conversion c = ffi::numpy::datetime64_to_civil(unit, count, options);
+  if (c.failure != ffi::numpy::Datetime64Failure::None) return datetime64_failure(c.failure, unit, count);
+  return written(write_datetime64(out, c.value));
+}
+
+}  // namespace
+
+EncodeStatus write_numpy_scalar(PyObject* obj, uint32_t state, OutputBuffer& out) {
+  const NumpyTypes& np = *numpy_types();
+  auto* type = reinterpret_cast<PyObject*>(Py_TYPE(obj));
+  if (type == np.float64) return written(write_f64(out, scalar_value<double>(obj)));
+  if (type == np.float32) return written(write_f32(out, scalar_value<float>(obj)));
+  if (type == np.int64) return written(write_fixed_int(out, scalar_value<int64_t>(obj)));
+  if (type == np.int32) return written(write_fixed_int(out, scalar_value<int32_t>(obj)));
+  if (type == np.bool_) {
+    const bool set = (scalar_value<uint8_t>(obj) & 1) != 0;
+    if (!out.reserve(ScalarReserve)) return python_error();
+    out.write_word(set ? "true\0\0\0\0" : "false\0\0\0", set ? 4 : 5);
+    return EncodeStatus::ok();
+  }
+  if (type == np.uint8) return written(write_fixed_int(out, scalar_value<uint8_t>(obj)));
+  if (type == np.int8) return written(write_fixed_int(out, scalar_value<int8_t>(obj)));
+  if (type == np.int16) return written(write_fixed_int(out, scalar_value<int16_t>(obj)));
+  if (type == np.uint16) return written(write_fixed_int(out, scalar_value<uint16_t>(obj)));
+  if (type == np.uint32) return written(write_fixed_int(out, scalar_value<uint32_t>(obj)));
+  if (type == np.uint64) return written(write_fixed_int(out, scalar_value<uint64_t>(obj)));
+  if (type == np.float16) {
+    float value;
+    half_routines.half_to_float(reinterpret_cast<const uint8_t*>(obj) + sizeof(PyObject), 1, &value);
+    return written(write_f32(out, value));
+  }
+  if (type == np.datetime64) return write_datetime64_scalar(obj, state::options(state), out);
+  return EncodeStatus::not_serializable(obj);  // classified as a scalar: never reached
+}
+
+}  // namespace vellum

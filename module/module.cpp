@@ -1,0 +1,125 @@
+// The module's front door: its definition and exec slot.
+#include "base/cpu_features.hpp"
+#include "core/export.hpp"
+#include "core/fatal.hpp"
+#include "core/fragment.hpp"
+#include "core/once.hpp"
+#include "core/options.hpp"
+#include "core/python.hpp"
+#include "core/typeref.hpp"
+#include "dumps/dumps.hpp"
+#include "loads/key_cache.hpp"
+#include "loads/loads.hpp"
+
+namespace vellum {
+namespace {
+
+constexpr const char Version[] = "3.11.9";
+
+struct Function {
+  const char* name;
+  PyCFunction meth;
+  int flags;
+  const char* doc;
+};
+
+const Function Functions[] = {
+    {"dumps", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(dumps)), METH_FASTCALL | METH_KEYWORDS,
+     DumpsDoc},
+    {"loads", loads, METH_O, LoadsDoc},
+};
+
+// The process-wide state that every module object shares.
+bool set_up_shared_state() {
+  if (KEY_MAP == nullptr && !create_key_map()) return false;
+  if (!fill_type_refs()) return false;
+  if (create_fragment_type()) return true;
+  release_type_refs();
+  return false;
+}
+
+Once shared_state;
+
+// PyModule_Add takes the value's reference, and reports a null value itself.
+bool add(PyObject* module, const char* name, PyObject* value) { return PyModule_Add(module, name, value) == 0; }
+
+// The record lives as long as the function.
+bool add_function(PyObject* module, PyObject* module_name, const Function& f) {
+  auto* def = static_cast<PyMethodDef*>(allocate_or_raise(sizeof(PyMethodDef)));
+  if (def == nullptr) return false;
+  *def = PyMethodDef{f.name, f.meth, f.flags, f.doc};
+  PyObject* function = PyCMethod_New(def, nullptr, module_name, nullptr);
+  const bool added = function != nullptr && PyModule_AddObjectRef(module, f.name, function) == 0;
+  Py_XDECREF(function);
+  // A function that was not added is gone now, and nothing else reads the record.
+  if (!added) PyMem_Free(def);
+  return added;
+}
+
+bool add_attributes(PyObject* module) {
+  if (!add(module, "__version__", PyUnicode_FromStringAndSize(Version, sizeof(Version) - 1))) return false;
+
+  PyObject* module_name = PyUnicode_InternFromString("vellum");
+  if (module_name == nullptr) return false;
+  for (const Function& f : Functions) {
+    if (!add_function(module, module_name, f)) {
+      Py_DECREF(module_name);
+      return false;
+    }
+  }
+  Py_DECREF(module_name);
+
+  if (!add(module, "Fragment", Py_NewRef(reinterpret_cast<PyObject*>(type_refs.type_fragment)))) return false;
+  for (const OptionConstant& c : OptionConstants)
+    if (PyModule_AddIntConstant(module, c.name, c.value) != 0) return false;
+  return add(module, "JSONDecodeError", Py_NewRef(type_refs.exc_decode)) &&
+         add(module, "JSONEncodeError", Py_NewRef(type_refs.exc_encode));
+}
+
+}  // namespace
+}  // namespace vellum
+
+extern "C" VELLUM_EXPORT int vellum_init_exec(PyObject* module) {
+  using namespace vellum;
+  // The module's state is process-wide and made of the first importer's
+  // objects. The multiple-interpreters slot keeps it out of isolated
+  // sub-interpreters only; a sub-interpreter of the legacy kind would load
+  // it, and its objects would be freed with that interpreter.
+  if (PyInterpreterState_Get() != PyInterpreterState_Main()) {
+    if (PyObject* name = PyModule_GetNameObject(module)) {
+      PyErr_Format(PyExc_ImportError, "module %U does not support loading in subinterpreters", name);
+      Py_DECREF(name);
+    }
+    return -1;
+  }
+  // A failure leaves its exception pending: the import fails with it rather
+  // than hand out a half-filled module.
+  if (!shared_state.run(set_up_shared_state)) return -1;
+  return add_attributes(module) ? 0 : -1;
+}
+
+// Test hooks: the host's processor features, and those the routine tables
+// were chosen by (within the VELLUM_CPU cap).
+extern "C" VELLUM_EXPORT uint64_t vellum_host_features() { return vellum::cpu::features(); }
+extern "C" VELLUM_EXPORT uint64_t vellum_selected_features() { return vellum::cpu::selected_features(); }
+
+PyMODINIT_FUNC PyInit_vellum() {
+  using vellum::allocate_or_raise;
+  // Null with MemoryError set makes the import fail with it.
+  auto* slots = static_cast<PyModuleDef_Slot*>(allocate_or_raise(sizeof(PyModuleDef_Slot) * 4));
+  if (slots == nullptr) return nullptr;
+  slots[0] = {Py_mod_exec, reinterpret_cast<void*>(vellum_init_exec)};
+  slots[1] = {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED};
+  slots[2] = {Py_mod_gil, Py_MOD_GIL_USED};
+  slots[3] = {0, nullptr};
+
+  auto* def = static_cast<PyModuleDef*>(allocate_or_raise(sizeof(PyModuleDef)));
+  if (def == nullptr) {
+    PyMem_Free(slots);
+    return nullptr;
+  }
+  *def = PyModuleDef{
+      PyModuleDef_HEAD_INIT, "vellum", nullptr, 0, nullptr, slots, nullptr, nullptr, nullptr,
+  };
+  return PyModuleDef_Init(def);
+}
