@@ -14,6 +14,8 @@ namespace vellum {
 namespace {
 
 constexpr const char InputTypeMessage[] = "Input must be bytes, bytearray, memoryview, or str";
+constexpr const char FileObjectMessage[] =
+    "Input must be bytes, bytearray, memoryview, or str: read a file object with vellum.load";
 constexpr const char Utf8Message[] = "str is not valid UTF-8: surrogates not allowed";
 constexpr const char EmptyMessage[] = "Input is a zero-length, empty document";
 constexpr const char BufferMessage[] = "Not enough memory to allocate buffer for parsing";
@@ -80,6 +82,17 @@ class InputView {
 // A failure found before the input is known to be text: no document.
 PyObject* fail(const char* message) {
   raise_decode_error(message, nullptr, 0, 0);
+  return nullptr;
+}
+
+// An input of another type. A file object is a common mistake, so one with a
+// `read` attribute is a TypeError that points at load. Only this failure path
+// looks the attribute up, which may run Python code and may raise.
+PyObject* fail_wrong_type(PyObject* obj) {
+  const int has_read = PyObject_HasAttrStringWithError(obj, "read");
+  if (has_read < 0) return nullptr;
+  if (has_read == 0) return fail(InputTypeMessage);
+  PyErr_SetString(PyExc_TypeError, FileObjectMessage);
   return nullptr;
 }
 
@@ -153,7 +166,7 @@ extern "C" PyObject* loads(PyObject*, PyObject* obj) {
     case Acquired::Text:
       break;
     case Acquired::WrongType:
-      return fail(InputTypeMessage);
+      return fail_wrong_type(obj);
     case Acquired::NotUtf8:
       return fail(Utf8Message);
     case Acquired::RaisedError:

@@ -354,3 +354,120 @@ def test_input_truncated_by_another_process(tmp_path, flags):
             pass
     err = proc.stderr.read()
     assert proc.wait() in (0, 1, 2), err  # never a signal
+
+
+# ---------------------------------------------------------------- memory
+
+def peak_rss(args, cwd):
+    """The tool's exit status and its peak resident memory in bytes."""
+    proc = subprocess.Popen([sys.executable, "-m", "vellum", *map(str, args)], cwd=cwd,
+                            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    _, status, usage = os.wait4(proc.pid, 0)
+    proc.returncode = os.waitstatus_to_exitcode(status)
+    return proc.returncode, usage.ru_maxrss * 1024
+
+
+@pytest.mark.parametrize("mode", ["--check", "stdout", "outfile"])
+def test_json_lines_memory_is_bounded_by_the_longest_line(tmp_path, mode):
+    small, big = tmp_path / "small.jsonl", tmp_path / "big.jsonl"
+    lines = b"".join(json.dumps({"id": i, "text": "é" * i, "v": [i / 7] * 50}, ensure_ascii=False).encode()
+                     + b"\n" for i in range(2000))
+    small.write_bytes(lines[:lines.index(b"\n") + 1])
+    with big.open("wb") as f:
+        while f.tell() < 64 << 20:
+            f.write(lines)
+
+    def args(infile):
+        return {"--check": ["--check", infile], "stdout": [infile], "outfile": [infile, tmp_path / "out"]}[mode]
+
+    status, base = peak_rss(["--json-lines", *args(small)], tmp_path)
+    assert status == 0
+    status, peak = peak_rss(["--json-lines", *args(big)], tmp_path)
+    assert status == 0
+    # The file is 64 MiB; lines of up to 5 KiB are read, parsed and written one by one.
+    assert big.stat().st_size > 60 << 20
+    assert peak - base < 8 << 20, (base, peak)
+
+
+# ---------------------------------------------------------------- closed standard error
+
+@pytest.mark.parametrize("args,stdin,status", [
+    (["-"], b"[1,", 1),
+    (["--json-lines", "-"], b"[1]\n[1,\n", 1),
+    (["MISSING"], b"", 2),
+])
+def test_error_lines_never_go_to_standard_output(tmp_path, args, stdin, status):
+    args = [str(tmp_path / "nope.json") if a == "MISSING" else a for a in args]
+    out = subprocess.run([sys.executable, "-m", "vellum", *args], input=stdin, stdout=subprocess.PIPE,
+                         preexec_fn=lambda: os.close(2))
+    assert out.returncode == status
+    assert out.stdout == (b"[1]\n" if "--json-lines" in args else b"")
+
+
+# ---------------------------------------------------------------- integers past 64 bits
+
+INEXACT = "integer beyond 64 bits would not be written back exactly"
+
+
+@pytest.mark.parametrize("text,line,col", [
+    (b"[1, 123456789012345678901234567890]", 1, 5),
+    (b'{"a":\n  -9223372036854775809}', 2, 3),
+    (b"18446744073709551616", 1, 1),
+    (b'["\\\\", 99999999999999999999]', 1, 8),
+    ('{"é日": [\n  0, 1,  -99999999999999999999999]}'.encode(), 2, 10),
+    # A digit run across the pieces that the scan for long runs takes.
+    (b'["' + b"x" * ((1 << 20) - 10) + b'", 123456789012345678901234567890]', 1, (1 << 20) - 4),
+])
+def test_integer_past_64_bits_is_refused_with_its_position(tmp_path, text, line, col):
+    path = tmp_path / "in.json"
+    path.write_bytes(text)
+    target = tmp_path / "out.json"
+    for args in ([path, target], ["--check", path], ["--compact", "-"]):
+        out = run(*args, stdin=text)
+        assert (out.returncode, out.stdout) == (1, b"")
+        name = "<stdin>" if "-" in args else path
+        assert out.stderr.decode() == f"{name}:{line}:{col}: {INEXACT}\n"
+    assert not target.exists()
+
+
+def test_integer_past_64_bits_in_json_lines(tmp_path):
+    text = '[1]\n"x"\n{"é": 123456789012345678901234567890}\n[2]\n'.encode()
+    out = run("--json-lines", "-", stdin=text)
+    assert out.returncode == 1
+    assert out.stdout == b'[1]\n"x"\n'
+    assert out.stderr.decode() == f"<stdin>:3:7: {INEXACT}\n"
+
+
+@pytest.mark.parametrize("text", [
+    # The edges of what loads returns as int.
+    b"[18446744073709551615, -9223372036854775808, 9999999999999999999]",
+    # Long digit runs that are no integer: in strings, fractions, exponents.
+    b'["123456789012345678901234567890", "\\"12345678901234567890123"]',
+    b'{"12345678901234567890123": 1.12345678901234567890123}',
+    b"[1e-12345678901234567890, 12345678901234567890123.5, -1E+12345678901234567890]",
+])
+def test_long_digit_runs_that_read_exactly_are_written(text):
+    try:
+        want = vellum.dumps(vellum.loads(text), option=vellum.OPT_APPEND_NEWLINE)
+    except vellum.JSONDecodeError:
+        return  # an exponent loads refuses on its own
+    out = run("--compact", stdin=text)
+    assert (out.returncode, out.stderr) == (0, b"")
+    assert out.stdout == want
+    assert "1" * 19 not in str(out.stdout) or text.startswith(b'["')
+
+
+# ---------------------------------------------------------------- help and version
+
+def test_version():
+    out = run("--version")
+    assert (out.returncode, out.stdout, out.stderr) == (0, f"python -m vellum {vellum.__version__}\n".encode(), b"")
+
+
+def test_help_lists_the_exit_statuses():
+    out = run("--help")
+    assert out.returncode == 0
+    text = out.stdout.decode()
+    assert "memory map" not in text
+    statuses = text[text.index("exit status:"):].split("\n")[1:]
+    assert [s.split()[0] for s in statuses if s[:3].strip().isdigit() or s[:5].strip().isdigit()] == ["0", "1", "2", "130"]

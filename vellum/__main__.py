@@ -16,11 +16,11 @@ import re
 import stat
 import sys
 import tempfile
-from collections.abc import Iterator, Sequence
+from collections.abc import Callable, Iterator, Sequence
 from typing import IO, Any, NoReturn
 
 import vellum
-from vellum._files import decode_line, is_blank, write_all
+from vellum._files import decode_line, is_blank, writer
 
 PROG = "python -m vellum"
 
@@ -199,6 +199,9 @@ class _Output:
 class _Stdout(_Output):
     """Standard output, written as the documents come."""
 
+    def __init__(self) -> None:
+        self.write_chunk: Callable[[bytes], object] | None = None
+
     def _fail(self, err: OSError) -> NoReturn:
         if isinstance(err, BrokenPipeError):
             # The reader went away: stop quietly, and keep the interpreter's
@@ -213,7 +216,9 @@ class _Stdout(_Output):
         try:
             if sys.stdout is None:  # started with standard output closed
                 raise OSError(errno.EBADF, os.strerror(errno.EBADF))
-            write_all(sys.stdout.buffer, data)
+            if self.write_chunk is None:
+                self.write_chunk = writer(sys.stdout.buffer)
+            self.write_chunk(data)
         except OSError as e:
             self._fail(e)
 
@@ -273,7 +278,7 @@ class _FileOutput(_Output):
 
     def write(self, data: bytes) -> None:
         try:
-            write_all(self._open() if self.file is None else self.file, data)
+            (self._open() if self.file is None else self.file).write(data)
         except OSError as e:
             raise _io_error("write", self.path, e) from None
 

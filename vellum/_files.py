@@ -11,7 +11,9 @@ import select
 from collections.abc import Callable, Iterable, Iterator
 from typing import Any
 
-from .vellum import (
+# From the package, whose native names are bound before it imports this
+# module (and whose stubs type them).
+from . import (
     OPT_APPEND_NEWLINE,
     OPT_INDENT_2,
     JSONDecodeError,
@@ -23,6 +25,8 @@ from .vellum import (
 # JSON whitespace: a JSON Lines line made only of it holds no document.
 _BLANK_BYTES = re.compile(rb"[ \t\r\n]*")
 _BLANK_STR = re.compile(r"[ \t\r\n]*")
+_WHITESPACE_BYTES = (b" ", b"\t", b"\r", b"\n")
+_WHITESPACE_STR = (" ", "\t", "\r", "\n")
 
 
 def load(fp: Any, /) -> Any:
@@ -33,19 +37,23 @@ def load(fp: Any, /) -> Any:
 def dump(obj: Any, fp: Any, /, default: Callable[[Any], Any] | None = None,
          option: int | None = None) -> None:
     """Write obj to a file as dumps gives it: str to a text file, bytes to any other."""
-    write_all(fp, dumps(obj, default, option))
+    writer(fp)(dumps(obj, default, option))
 
 
-def write_all(fp: Any, data: bytes) -> None:
-    """Write all of `data`: decoded for a text file, else as bytes, however
-    many calls an unbuffered file needs."""
+def writer(fp: Any) -> Callable[[bytes], object]:
+    """A function that writes all of a chunk of UTF-8 to `fp`: decoded for a
+    text file, else as bytes, in as many calls as an unbuffered file needs."""
     if isinstance(fp, io.TextIOBase):
-        fp.write(data.decode())
-        return
+        write_text = fp.write
+        return lambda data: write_text(data.decode())
     if not isinstance(fp, io.RawIOBase):
         # Buffered files and other writers take everything in one call.
-        fp.write(data)
-        return
+        write: Callable[[bytes], object] = fp.write
+        return write
+    return lambda data: _write_raw(fp, data)
+
+
+def _write_raw(fp: io.RawIOBase, data: bytes) -> None:
     view = memoryview(data)
     while view:
         n = fp.write(view)
@@ -65,13 +73,13 @@ def decode_line(line: bytes | str, number: int) -> Any:
     """The document of one JSON Lines line (its end of line included or not).
     A bad line raises JSONDecodeError with the lineno and colno of the file,
     taking `number` as the line's number."""
-    text: Any
+    # Without its end of line, so that an error at its end stays on it.
+    text: Any = line
     if isinstance(line, str):
-        text = line[:-1] if line.endswith("\n") else line
-    else:
-        text = memoryview(line)
-        if text[-1:] == b"\n":
-            text = text[:-1]
+        if line.endswith("\n"):
+            text = line[:-1]
+    elif line[-1:] == b"\n":
+        text = line[:-1] if len(line) < 4096 else memoryview(line)[:-1]
     try:
         return loads(text)
     except JSONDecodeError as e:
@@ -91,8 +99,10 @@ def in_file(error: JSONDecodeError, number: int) -> JSONDecodeError:
 
 def is_blank(line: bytes | str) -> bool:
     """Whether a JSON Lines line holds only whitespace (and so no document)."""
-    blank = _BLANK_STR if isinstance(line, str) else _BLANK_BYTES
-    return blank.fullmatch(line) is not None  # type: ignore[arg-type]
+    first = line[:1]
+    if isinstance(line, str):
+        return (not first or first in _WHITESPACE_STR) and _BLANK_STR.fullmatch(line) is not None
+    return (not first or first in _WHITESPACE_BYTES) and _BLANK_BYTES.fullmatch(line) is not None
 
 
 def load_lines(fp: Iterable[bytes | str], /) -> Iterator[Any]:
@@ -110,8 +120,9 @@ def dump_lines(iterable: Iterable[Any], fp: Any, /, default: Callable[[Any], Any
     if option & OPT_INDENT_2:
         raise JSONEncodeError("OPT_INDENT_2 would spread a document over several lines")
     dumps(None, None, option)  # refuses other options that are not valid, before any output
+    write = writer(fp)
     for obj in iterable:
-        write_all(fp, checked_line(dumps(obj, default, option)))
+        write(checked_line(dumps(obj, default, option)))
 
 
 def checked_line(data: bytes) -> bytes:
