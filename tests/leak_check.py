@@ -15,6 +15,7 @@ import array
 import ctypes
 import dataclasses
 import gc
+import io
 import pathlib
 import sys
 import time
@@ -196,6 +197,7 @@ def loads_failure_cases():
     released.release()
     inputs = [
         ("wrong type", 1, vellum.JSONDecodeError),
+        ("file object", io.BytesIO(b"[1]"), TypeError),
         ("bytes subclass", type("B", (bytes,), {})(b"[]"), E),
         ("not C-contiguous", memoryview(b"[1,2,3,4]")[::2], E),
         ("released memoryview", released, ValueError),

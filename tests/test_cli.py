@@ -338,6 +338,16 @@ def test_input_truncated_while_read_is_never_a_signal(tmp_path, flags, status):
 
 
 @pytest.mark.parametrize("flags", [[], ["--json-lines"]])
+def test_standard_input_read_from_the_middle_of_a_file(tmp_path, flags):
+    path = tmp_path / "in.json"
+    path.write_bytes(b"skipped\n[1, 2]\n")
+    with path.open("rb") as f:
+        f.seek(8)
+        out = subprocess.run([sys.executable, "-m", "vellum", "--compact", *flags], stdin=f, capture_output=True)
+    assert (out.returncode, out.stdout, out.stderr) == (0, b"[1,2]\n", b"")
+
+
+@pytest.mark.parametrize("flags", [[], ["--json-lines"]])
 def test_input_truncated_by_another_process(tmp_path, flags):
     path = tmp_path / "in.json"
     path.write_bytes(copies(flags, 200))
@@ -413,6 +423,7 @@ INEXACT = "integer beyond 64 bits would not be written back exactly"
     (b"[1, 123456789012345678901234567890]", 1, 5),
     (b'{"a":\n  -9223372036854775809}', 2, 3),
     (b"18446744073709551616", 1, 1),
+    (b"[" + b"9" * 300 + b"]", 1, 2),
     (b'["\\\\", 99999999999999999999]', 1, 8),
     ('{"é日": [\n  0, 1,  -99999999999999999999999]}'.encode(), 2, 10),
     # A digit run across the pieces that the scan for long runs takes.

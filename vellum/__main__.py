@@ -1,6 +1,6 @@
 """Validate and reformat JSON from the shell.
 
-    python -m vellum [--compact] [--sort-keys] [--json-lines] [--check] [INFILE [OUTFILE]]
+    python -m vellum [--compact] [--sort-keys] [--json-lines] [--check] [--version] [INFILE [OUTFILE]]
 
 Exit status: 0 on success, 1 when the input is not valid JSON or cannot be
 written back exactly, 2 when a file cannot be read or written or the
@@ -66,10 +66,8 @@ def _hold_standard_descriptors() -> None:
         try:
             os.fstat(fd)
         except OSError:
-            null = os.open(os.devnull, os.O_RDWR)
-            if null != fd:  # a lower descriptor was closed too: it is filled next
-                os.dup2(null, fd)
-                os.close(null)
+            # The lowest free number, which is this one: the lower ones are open.
+            os.open(os.devnull, os.O_RDWR)
 
 
 # ---------------------------------------------------------------- long integers
@@ -105,10 +103,12 @@ def _inexact_integer(data: bytes) -> int | None:
     if not _has_long_digit_run(data):
         return None
     for token in _TOKEN.finditer(data):
-        digits = token.group(1)
-        if digits is None or token.group(2) or token.group(3) or len(digits) < 19:
+        number = token.group(1)
+        if number is None or token.group(2) or token.group(3):
             continue
-        if not _INT_MIN <= int(digits) <= _INT_MAX:
+        digits = len(number) - number.startswith(b"-")
+        # Both ends of the range have 19 or 20 digits.
+        if digits > 20 or (digits >= 19 and not _INT_MIN <= int(number) <= _INT_MAX):
             return token.start()
     return None
 
@@ -140,11 +140,21 @@ class _Source:
                 raise OSError(errno.EBADF, os.strerror(errno.EBADF))
             else:
                 self.file = sys.stdin.buffer
-            info = os.fstat(self.file.fileno())
         except OSError as e:
             raise _io_error("read", name, e) from None
-        self.before = info if stat.S_ISREG(info.st_mode) else None
+        try:
+            info: os.stat_result | None = os.fstat(self.file.fileno())
+        except (OSError, ValueError):
+            info = None  # a stream without a descriptor, such as a replaced sys.stdin
+        self.before = info if info is not None and stat.S_ISREG(info.st_mode) else None
         self.read_bytes = 0
+        # Standard input may start anywhere in its file.
+        self.start = 0
+        if self.before is not None and not self.owned:
+            try:
+                self.start = self.file.tell()
+            except OSError:
+                self.before = None
 
     def close(self) -> None:
         if self.owned:
@@ -180,7 +190,7 @@ class _Source:
             raise _io_error("read", self.name, e) from None
         before = self.before
         if (after.st_size, after.st_mtime_ns) != (before.st_size, before.st_mtime_ns) \
-                or self.read_bytes != after.st_size:
+                or self.start + self.read_bytes != after.st_size:
             raise _Exit(2, [f"{PROG}: error: cannot read {self.name!r}: the file changed while it was read"])
 
 
