@@ -135,6 +135,13 @@ def test_load_lines_reads_each_document_and_skips_blank_lines(source):
     assert list(it) == [{"b": 1, "a": [1, 2]}, "é", [], {"x": None}]
 
 
+@pytest.mark.parametrize("text", ['[1]\n[2]\n', b"[1]\n[2]\n", bytearray(b"[1]\n"), memoryview(b"[1]\n")])
+def test_load_lines_refuses_a_text_in_place_of_lines(text):
+    with pytest.raises(TypeError, match="load_lines reads a file or an iterable of lines, not "):
+        vellum.load_lines(text)
+    assert list(vellum.load_lines(text.splitlines() if not isinstance(text, memoryview) else [text])) in ([[1], [2]], [[1]])
+
+
 def test_load_lines_matches_json_on_a_file(tmp_path):
     path = tmp_path / "in.jsonl"
     rows = [{"id": i, "name": "é" * (i % 5), "v": i / 7} for i in range(500)]

@@ -107,7 +107,15 @@ def is_blank(line: bytes | str) -> bool:
 
 def load_lines(fp: Iterable[bytes | str], /) -> Iterator[Any]:
     """Each document of a JSON Lines file, one line at a time; blank lines are skipped."""
-    for number, line in enumerate(fp, 1):
+    if isinstance(fp, (str, bytes, bytearray, memoryview)):
+        # Iterating these gives characters or numbers, not lines.
+        raise TypeError(f"load_lines reads a file or an iterable of lines, not {type(fp).__name__}: "
+                        "split the text into lines, or wrap it in io.BytesIO or io.StringIO")
+    return _documents(fp)
+
+
+def _documents(lines: Iterable[bytes | str]) -> Iterator[Any]:
+    for number, line in enumerate(lines, 1):
         if is_blank(line):
             continue
         yield decode_line(line, number)
