@@ -181,7 +181,7 @@ def without_file_permissions():
 
 
 @pytest.mark.parametrize("case", ["missing", "directory", "unreadable", "outfile_dir_missing",
-                                  "outfile_is_directory", "outfile_read_only_dir"])
+                                  "outfile_is_directory", "outfile_read_only_dir", "outfile_read_only"])
 def test_file_errors_are_one_line_and_status_2(tmp_path, infile, case):
     prefix = ()
     if case == "missing":
@@ -195,6 +195,11 @@ def test_file_errors_are_one_line_and_status_2(tmp_path, infile, case):
         args, shown, verb = [infile, tmp_path / "no" / "out.json"], tmp_path / "no" / "out.json", "write"
     elif case == "outfile_is_directory":
         args, shown, verb = [infile, tmp_path], tmp_path, "write"
+    elif case == "outfile_read_only":
+        target = tmp_path / "out.json"
+        target.write_bytes(b"[1]")
+        target.chmod(0o444)
+        args, shown, verb, prefix = [infile, target], target, "write", without_file_permissions()
     else:
         locked = tmp_path / "locked"
         locked.mkdir()
@@ -206,6 +211,9 @@ def test_file_errors_are_one_line_and_status_2(tmp_path, infile, case):
     lines = out.stderr.decode().splitlines()
     assert len(lines) == 1, lines
     assert lines[0].startswith(f"python -m vellum: error: cannot {verb} '{shown}': ")
+    if case == "outfile_read_only":
+        assert sorted(os.listdir(tmp_path)) == ["in.json", "out.json"]
+        assert (tmp_path / "out.json").read_bytes() == b"[1]"
 
 
 def test_closed_output_pipe_ends_quietly(tmp_path):

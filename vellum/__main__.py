@@ -280,8 +280,12 @@ class _FileOutput(_Output):
         if info is not None and not stat.S_ISREG(info.st_mode):
             self.file = open(target, "wb")
             return self.file
+        if info is not None and not os.access(target, os.W_OK, effective_ids=True):
+            # A file that could not be written in place is not replaced either.
+            raise PermissionError(errno.EACCES, os.strerror(errno.EACCES))
         folder, base = os.path.split(target)
-        fd, self.temp = tempfile.mkstemp(prefix=f".{base}.", suffix=".tmp", dir=folder)
+        # A short prefix of the name, so that the temporary name fits too.
+        fd, self.temp = tempfile.mkstemp(prefix=f".{base[:64]}.", suffix=".tmp", dir=folder)
         self.file = os.fdopen(fd, "wb", buffering=1 << 16)
         self.target, self.existing = target, info
         return self.file
