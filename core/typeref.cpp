@@ -31,6 +31,7 @@ constexpr Name names[] = {
     {&TypeRefs::name_default, "default"},
     {&TypeRefs::name_option, "option"},
     {&TypeRefs::name_enum_value, "_value_"},
+    {&TypeRefs::name_read, "read"},
 };
 
 }  // namespace

@@ -87,9 +87,11 @@ PyObject* fail(const char* message) {
 
 // An input of another type. A file object is a common mistake, so one with a
 // `read` attribute is a TypeError that points at load. Only this failure path
-// looks the attribute up, which may run Python code and may raise.
+// looks the attribute up, which may run Python code and may raise. The name
+// is the interned one: the interpreter's attribute cache keeps the names it
+// is asked for, so a new str per call would fill it.
 PyObject* fail_wrong_type(PyObject* obj) {
-  const int has_read = PyObject_HasAttrStringWithError(obj, "read");
+  const int has_read = PyObject_HasAttrWithError(obj, type_refs.name_read);
   if (has_read < 0) return nullptr;
   if (has_read == 0) return fail(InputTypeMessage);
   PyErr_SetString(PyExc_TypeError, FileObjectMessage);
