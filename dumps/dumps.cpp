@@ -127,8 +127,7 @@ extern "C" VELLUM_EXPORT PyObject* dumps(PyObject*, PyObject* const* args, Py_ss
   if (!decode_arguments(args, nargsf, kwnames, arguments) || !decode_options(arguments.option, options))
     return nullptr;
 
-  if (stack_nearly_exhausted()) {
-    raise_stack_exhausted();
+  if (!stack_has_room()) {
     raise_encode_error(EncodeStatus::fail(EncodeErrorKind::TooDeep));
     return nullptr;
   }

@@ -122,7 +122,7 @@ EncodeStatus convert(PyObject* key, Options options, KeyTexts& texts, KeyText& k
     }
     case ObjectKind::KindEnum: {
       // A chain of members whose values are members is bounded like nesting.
-      if (enum_depth >= state::MaxDepth) return EncodeStatus::fail(EncodeErrorKind::TooDeep);
+      if (enum_depth >= state::MaxDepth || !stack_has_room()) return EncodeStatus::fail(EncodeErrorKind::TooDeep);
       const PyRef hold = PyRef::borrow(key);
       const PyRef value = enum_value(key);
       if (!value) return EncodeStatus::not_serializable(key);

@@ -16,6 +16,9 @@ PyRef enum_value(PyObject* member);
 // to itself (a value rebound after the class was made) ends at the limit.
 template <class Layout>
 EncodeStatus write_enum(PyObject* member, SerializeContext ctx, Layout& layout) {
+  // A member is no container level, but its frames and its value's Python
+  // code take stack all the same.
+  if (!stack_has_room()) return EncodeStatus::fail(EncodeErrorKind::TooDeep);
   // Reading the value may run Python code that drops the last other
   // reference to the member, which names the type of a failure.
   const PyRef hold = PyRef::borrow(member);
