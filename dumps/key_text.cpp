@@ -128,6 +128,8 @@ EncodeStatus convert(PyObject* key, Options options, KeyTexts& texts, KeyText& k
       if (!value) return EncodeStatus::not_serializable(key);
       return convert(value.get(), options, texts, kind, enum_depth + 1);
     }
+    case ObjectKind::KindFailed:
+      return EncodeStatus::fail(EncodeErrorKind::PythonError);
     default:
       return EncodeStatus::fail(EncodeErrorKind::KeyTypeUnsupported);
   }

@@ -140,6 +140,8 @@ template <class Layout>
       return write_numpy_scalar(obj, ctx.state, out);
     case ObjectKind::KindNumpyArray:
       return write_numpy_array(ctx, layout);
+    case ObjectKind::KindFailed:
+      return python_error();
     default:
       // Including the kinds whose native writers are not built yet.
       return serialize_with_default(ctx, layout);

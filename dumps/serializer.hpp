@@ -52,11 +52,13 @@ enum class ObjectKind : uint8_t {
   KindStrSubclass,
   KindFragment,
   KindOther,
+  // Classifying raised (numpy's import was interrupted): the exception is
+  // pending.
+  KindFailed,
 };
 
 // The kind of an object that missed the fast chain of exact types.
 ObjectKind classify_slow(PyTypeObject* type, Options options);
-bool is_numpy_scalar(PyTypeObject* type);
 
 inline EncodeStatus python_error() { return EncodeStatus::fail(EncodeErrorKind::PythonError); }
 

@@ -13,10 +13,9 @@ namespace {
 EncodeStatus fail(EncodeErrorKind kind) { return EncodeStatus::fail(kind); }
 
 // An exception from the capsule's lookup becomes the cause of "malformed";
-// out of memory is raised as it is.
+// out of memory or an interruption is raised as it is.
 EncodeStatus lookup_failed() {
-  return fail(PyErr_ExceptionMatches(PyExc_MemoryError) ? EncodeErrorKind::PythonError
-                                                         : EncodeErrorKind::ArrayMalformed);
+  return fail(pending_error_passes_through() ? EncodeErrorKind::PythonError : EncodeErrorKind::ArrayMalformed);
 }
 
 // The record's own fields agree with each other: a dimension count numpy
