@@ -274,6 +274,47 @@ def test_route_order():
     assert calls == ["utcoffset"]
 
 
+@pytest.mark.parametrize("route", ["convert", "normalize", "dst"])
+def test_route_probe_that_raises(route):
+    # Only a missing attribute (AttributeError) means "no such route": the
+    # probe's other failures are not ignored.
+    class Probed(dt.tzinfo):
+        failure = AttributeError(route)
+
+        def utcoffset(self, d):
+            return dt.timedelta(hours=1)
+
+    def probe(self):
+        raise self.failure
+
+    setattr(Probed, route, property(probe))
+    zone = Probed()
+    value = D.replace(tzinfo=zone)
+    keyed_value = {value: 1}
+    unraisable = []
+    hook, sys.unraisablehook = sys.unraisablehook, unraisable.append
+    try:
+        # Missing: the next route ("dst" inherited from tzinfo when it is not
+        # the one probed), or none.
+        if route == "dst":
+            assert str(encode_error(value)) == TZ_MESSAGE
+        else:
+            assert text(value) == "2024-01-02T03:04:05+01:00"
+        for failure in (ValueError("probe"), KeyError("probe")):
+            zone.failure = failure
+            for obj, option in [(value, 0), (keyed_value, KEYS)]:
+                err = encode_error(obj, option)
+                assert str(err) == TZ_MESSAGE and err.__cause__ is failure
+        zone.failure = MemoryError()
+        for obj, option in [(value, 0), (keyed_value, KEYS)]:
+            with pytest.raises(MemoryError) as info:
+                vellum.dumps(obj, option=option)
+            assert info.value is zone.failure
+    finally:
+        sys.unraisablehook = hook
+    assert unraisable == []
+
+
 def test_time_with_tzinfo_fails():
     for t in [dt.time(1, tzinfo=dt.timezone.utc), dt.time(1, tzinfo=Fixed(None)), dt.time(1, tzinfo=Hidden())]:
         for obj, option in [(t, 0), ([t], vellum.OPT_INDENT_2), ({t: 1}, KEYS), ({t: 1}, KEYS | vellum.OPT_SORT_KEYS)]:

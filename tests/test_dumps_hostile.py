@@ -230,6 +230,7 @@ INTERRUPTED = {
     "default": lambda e: ([Payload(1)], {"default": raising(e)}),
     "tzinfo utcoffset": lambda e: ([make_tzinfo(e, "utcoffset")], {}),
     "tzinfo normalize": lambda e: ([make_tzinfo(e, "normalize")], {}),
+    "tzinfo route probe": lambda e: ([make_tzinfo(e, "convert probe")], {}),
     "tzinfo of a key": lambda e: ({make_tzinfo(e, "utcoffset"): 1}, {"option": vellum.OPT_NON_STR_KEYS}),
     "dataclass attribute": lambda e: ([make_slotted_dataclass(e)], {}),
     "dataclass __dict__": lambda e: ([make_dict_reading_dataclass(e)], {}),
