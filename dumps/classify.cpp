@@ -1,4 +1,5 @@
 #include "dumps/per_type/dataclass_class.hpp"
+#include "dumps/per_type/enum.hpp"
 #include "dumps/serializer.hpp"
 #include "core/typeref.hpp"
 
@@ -34,7 +35,7 @@ ObjectKind classify_slow(PyTypeObject* type, Options options) {
     if (flags & Py_TPFLAGS_LIST_SUBCLASS) return ObjectKind::KindList;
     if (flags & Py_TPFLAGS_DICT_SUBCLASS) return ObjectKind::KindDict;
   }
-  if (Py_TYPE(type) == refs.type_enum_meta) return ObjectKind::KindEnum;
+  if (is_enum_type(type)) return ObjectKind::KindEnum;
   if (!(options & OPT_PASSTHROUGH_DATACLASS) && is_dataclass_type(type)) return ObjectKind::KindDataclass;
   if (!(options & OPT_SERIALIZE_NUMPY)) return ObjectKind::KindOther;
   const NumpyTypes* np = numpy_types();
