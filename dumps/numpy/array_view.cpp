@@ -57,6 +57,9 @@ EncodeStatus open_numpy_array(PyObject* array, Options options, PyRef& capsule, 
   if (record == nullptr) return lookup_failed();
 
   if (!well_formed(*record)) return fail(EncodeErrorKind::ArrayMalformed);
+  // numpy clears every flag of a structured (record) array's interface, so
+  // its element type is what tells first.
+  if (record->typekind == 'V') return fail(EncodeErrorKind::ArrayDtypeUnsupported);
   if (!(record->flags & ffi::numpy::CContiguous)) return fail(EncodeErrorKind::ArrayNotContiguous);
   if (!(record->flags & ffi::numpy::NotSwapped)) return fail(EncodeErrorKind::ArrayNotNativeEndian);
   const ElementType element = ffi::numpy::element_type(record->typekind, record->itemsize);
