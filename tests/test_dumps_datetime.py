@@ -193,6 +193,31 @@ def test_offset_of_a_day_or_more_fails(offset, shown):
         assert err.__cause__ is None
 
 
+@pytest.mark.parametrize("route", ["dst", "convert", "normalize"])
+def test_offset_of_a_day_or_more_fails_alike_as_key_and_value(route):
+    # "convert" and "normalize" ask a datetime, whose own utcoffset() refuses
+    # the offset (the cause); "dst" asks the tzinfo, and the offset is
+    # checked here.
+    class Zone(Fixed):
+        pass
+
+    if route == "convert":
+        Zone.convert = lambda self, d: d
+    if route == "normalize":
+        Zone.normalize = lambda self, d: d
+    d = D.replace(tzinfo=Zone(dt.timedelta(hours=30)))
+    outcomes = []
+    for obj, option in [(d, 0), (keyed(d), KEYS), (keyed(d), KEYS | vellum.OPT_SORT_KEYS)]:
+        err = encode_error(obj, option)
+        outcomes.append((str(err), type(err.__cause__)))
+    expected = (
+        ("datetime's UTC offset must be strictly within 24 hours, got +30:00:00", type(None))
+        if route == "dst"
+        else (TZ_MESSAGE, ValueError)
+    )
+    assert outcomes == [expected] * 3
+
+
 @pytest.mark.parametrize("result,name", [(3600, "int"), ("+01:00", "str"), (1.5, "float"), (D, "datetime.datetime")])
 def test_offset_of_another_type_fails(result, name):
     d = D.replace(tzinfo=Fixed(result))
