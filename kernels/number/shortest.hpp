@@ -72,7 +72,10 @@ inline bool settle(uint64_t n, uint64_t f, uint64_t half, uint64_t& out) {
   const bool above = f > ~half;
   const uint64_t shorter = (n + above) * 10;
   const uint64_t nearest = n * 10 + rounded;
-  out = (below | above) ? shorter : nearest;
+  // A mask rather than a conditional, which the compiler would make a
+  // branch that random digits keep mispredicting.
+  const uint64_t take_shorter = 0 - static_cast<uint64_t>(below | above);
+  out = nearest ^ ((shorter ^ nearest) & take_shorter);
   return !close;
 }
 
