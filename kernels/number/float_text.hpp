@@ -3,6 +3,7 @@
 // conversions side by side.
 #pragma once
 
+#include <array>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -42,20 +43,32 @@ inline int decimal_length(uint64_t v) {
 
 inline void store_16(uint8_t* dst, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), v); }
 
-// 'e', the sign, and |e| (below 1000) without leading zeros. The three
-// digits are stored in one word shifted past the leading zeros, since
-// random exponents would defeat a branch on the digit count.
+// The exponent texts of every double's first-digit exponent, -324 to 308:
+// 'e', the sign and |e| without leading zeros in the low bytes, the length
+// in the top byte. One lookup and one store, with no branch on the exponent
+// and no division.
+inline constexpr int ExponentTextMin = -324;
+inline constexpr auto ExponentTexts = [] {
+  std::array<uint64_t, 308 - ExponentTextMin + 1> table{};
+  for (int e = ExponentTextMin; e <= 308; ++e) {
+    const int a = e < 0 ? -e : e;
+    uint8_t text[5] = {'e', static_cast<uint8_t>(e < 0 ? '-' : '+')};
+    int n = 2;
+    if (a >= 100) text[n++] = static_cast<uint8_t>('0' + a / 100);
+    if (a >= 10) text[n++] = static_cast<uint8_t>('0' + a / 10 % 10);
+    text[n++] = static_cast<uint8_t>('0' + a % 10);
+    uint64_t word = uint64_t(n) << 56;
+    for (int i = 0; i < n; ++i) word |= uint64_t{text[i]} << (8 * i);
+    table[static_cast<size_t>(e - ExponentTextMin)] = word;
+  }
+  return table;
+}();
+
+// Stores eight bytes at p; returns the end of the exponent text.
 inline uint8_t* write_exponent(uint8_t* p, int e) {
-  const uint32_t a = static_cast<uint32_t>(e < 0 ? -e : e);
-  const uint32_t hundreds = a / 100;
-  const uint32_t rest = a % 100;
-  const uint32_t word = ('0' + hundreds) | (uint32_t{TwoDigitTable[2 * rest]} << 8) |
-                        (uint32_t{TwoDigitTable[2 * rest + 1]} << 16);
-  const int count = 1 + (a >= 10) + (a >= 100);
-  const uint32_t head = ('e' | (e < 0 ? '-' : '+') << 8);
-  const uint64_t text = head | uint64_t{word >> (8 * (3 - count))} << 16;
-  store_u64(p, text);
-  return p + 2 + count;
+  const uint64_t word = ExponentTexts[static_cast<size_t>(e - ExponentTextMin)];
+  store_u64(p, word);
+  return p + (word >> 56);
 }
 
 // Double layout of significand * 10^exponent (significand < 10^17, not

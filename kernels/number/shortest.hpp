@@ -66,8 +66,9 @@ inline bool settle(uint64_t n, uint64_t f, uint64_t half, uint64_t& out) {
   const uint64_t rounded = static_cast<uint64_t>(tenfold >> 64);  // the next digit, rounded
   // Each test is true near its threshold: f against half (n inside?),
   // f + half against 1 (n + 1 inside?), the tenfold fraction against 1/2.
-  const bool close = (f - half + Margin < 2 * Margin) | (f + half + Margin < 2 * Margin) |
-                     (rest + Margin < 2 * Margin);
+  const uint64_t a = f - half + Margin, b = f + half + Margin, c = rest + Margin;
+  const uint64_t nearest_threshold = a < b ? a : b;
+  const bool close = (nearest_threshold < c ? nearest_threshold : c) < 2 * Margin;
   const bool below = f < half;
   const bool above = f > ~half;
   const uint64_t shorter = (n + above) * 10;
