@@ -1,0 +1,124 @@
+// The builder loads runs the reader with: Python objects made as the values
+// are read. Scalars and finished containers wait on a stack until their
+// container closes; it is then made at its final size (a list of exactly its
+// items, a dict presized for its members) from the top of the stack.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "core/ffi/make.hpp"
+#include "core/python.hpp"
+#include "core/str/utf8_to_str.hpp"
+#include "core/typeref.hpp"
+#include "kernels/utf8/utf8_routines.hpp"
+#include "loads/key_cache.hpp"
+#include "reader/reader.hpp"
+
+namespace vellum {
+
+class PyBuilder {
+ public:
+  PyBuilder() = default;
+  PyBuilder(const PyBuilder&) = delete;
+  PyBuilder& operator=(const PyBuilder&) = delete;
+  ~PyBuilder() {
+    for (PyObject** p = base_; p != top_; ++p) Py_DECREF(*p);
+    if (base_ != inline_) PyMem_Free(base_);
+  }
+
+  // The finished document (a new reference), once the reader has succeeded.
+  PyObject* take_root() { return *--top_; }
+  // Whether the builder stopped the reader for a string that is not UTF-8
+  // (otherwise it stopped for a Python exception, pending now).
+  bool found_invalid_utf8() const { return invalid_utf8_; }
+
+  bool null_value() { return push(Py_None); }
+  bool boolean(bool value) { return push(value ? Py_True : Py_False); }
+  bool unsigned_int(uint64_t value) { return push(ffi::int_from_u64(value)); }
+  bool signed_int(int64_t value) { return push(ffi::int_from_i64(value)); }
+  bool real(double value) { return push(PyFloat_FromDouble(value)); }
+
+  bool string(const StringToken& s) {
+    if (s.length == 0) return push(type_refs.empty_str);
+    if (s.ascii) [[likely]]
+      return push(ffi::ascii_str(s.text, s.length));
+    if (!valid_utf8(s)) return false;
+    return push(utf8_to_str(s.text, s.length));
+  }
+
+  bool key(const StringToken& s) {
+    if (!s.ascii && !valid_utf8(s)) return false;
+    if (s.length <= MaxCachedKeyLength) [[likely]]
+      return push(key_str(s.text, s.length));
+    PyObject* str = s.ascii ? ffi::ascii_str(s.text, s.length) : utf8_to_str(s.text, s.length);
+    if (str != nullptr) ffi::set_str_hash(str);
+    return push(str);
+  }
+
+  bool open_array() { return open(); }
+  bool open_object() { return open(); }
+
+  bool close_array() {
+    PyObject** const first = base_ + frames_[--depth_];
+    PyObject* list = ffi::list_taking(first, static_cast<size_t>(top_ - first));
+    if (list == nullptr) return false;
+    top_ = first;  // the list holds them now
+    return push(list);
+  }
+
+  bool close_object() {
+    PyObject** const first = base_ + frames_[--depth_];
+    const size_t members = static_cast<size_t>(top_ - first) / 2;
+    PyObject* dict = ffi::dict_for(members);
+    if (dict == nullptr) return false;
+    for (PyObject** p = first; p != top_; p += 2) {
+      if (ffi::dict_insert(dict, p[0], p[1]) != 0) {
+        Py_DECREF(dict);
+        return false;
+      }
+    }
+    // The dict holds its own references: give back the stack's.
+    for (PyObject** p = first; p != top_; ++p) Py_DECREF(*p);
+    top_ = first;
+    return push(dict);
+  }
+
+ private:
+  static constexpr size_t InlineSlots = 64;
+
+  bool valid_utf8(const StringToken& s) {
+    if (utf8_routines.validate(s.text, s.length)) return true;
+    invalid_utf8_ = true;
+    return false;
+  }
+
+  bool open() {
+    frames_[depth_++] = static_cast<size_t>(top_ - base_);
+    return true;
+  }
+
+  // Takes the reference of `object`; false (releasing nothing) when it is
+  // null, the interpreter's exception pending.
+  [[gnu::always_inline]] bool push(PyObject* object) {
+    if (object == nullptr) [[unlikely]]
+      return false;
+    if (top_ == end_) [[unlikely]]
+      return push_grown(object);
+    *top_++ = object;
+    return true;
+  }
+  bool push_grown(PyObject* object);
+
+  PyObject** base_ = inline_;
+  PyObject** top_ = inline_;
+  PyObject** end_ = inline_ + InlineSlots;
+  size_t depth_ = 0;
+  bool invalid_utf8_ = false;
+  PyObject* inline_[InlineSlots];
+  // Where each open container's items start on the stack.
+  size_t frames_[MaxContainerDepth + 1];
+};
+
+}  // namespace vellum
