@@ -40,8 +40,10 @@ class PyBuilder {
   bool signed_int(int64_t value) { return push(ffi::int_from_i64(value)); }
   bool real(double value) { return push(PyFloat_FromDouble(value)); }
 
-  bool string(const StringToken& s) {
+  [[gnu::always_inline]] bool string(const StringToken& s) {
     if (s.length == 0) return push(type_refs.empty_str);
+    if (s.length <= MaxCachedValueLength && value_misses_ <= value_hits_ + ValueMissesAllowed) [[likely]]
+      return cached_value(s);
     if (s.ascii) [[likely]]
       return push(ffi::ascii_str(s.text, s.length));
     if (!valid_utf8(s)) return false;
@@ -49,12 +51,22 @@ class PyBuilder {
   }
 
   bool key(const StringToken& s) {
+    if (s.length <= MaxCachedKeyLength) [[likely]] {
+      const uint64_t hash = text_hash(s.text, s.length);
+      KeySlot& slot = key_slot(hash);
+      if (PyObject* hit = cached_str(slot, hash, s.text, s.length)) {
+        ++key_hits_;
+        return push(hit);
+      }
+      ++key_misses_;
+      if (!s.ascii && !valid_utf8(s)) return false;
+      // A document of keys that never come back would only push out the
+      // ones that do: past a first few, its new keys stay out of the cache.
+      const bool keep = key_misses_ <= key_hits_ + KeyMissesAllowed;
+      return push(new_text_str(keep ? &slot : nullptr, hash, s.text, s.length, s.ascii, true));
+    }
     if (!s.ascii && !valid_utf8(s)) return false;
-    if (s.length <= MaxCachedKeyLength) [[likely]]
-      return push(key_str(s.text, s.length));
-    PyObject* str = s.ascii ? ffi::ascii_str(s.text, s.length) : utf8_to_str(s.text, s.length);
-    if (str != nullptr) ffi::set_str_hash(str);
-    return push(str);
+    return push(new_text_str(nullptr, 0, s.text, s.length, s.ascii, true));
   }
 
   bool open_array() { return open(); }
@@ -87,6 +99,23 @@ class PyBuilder {
 
  private:
   static constexpr size_t InlineSlots = 64;
+  // Misses a document may have beyond its hits before its new texts stop
+  // going into the caches (keys) or the cache stops being asked (values,
+  // whose texts are often all different: a lookup would only cost a hash).
+  static constexpr size_t KeyMissesAllowed = 256;
+  static constexpr size_t ValueMissesAllowed = 64;
+
+  bool cached_value(const StringToken& s) {
+    const uint64_t hash = text_hash(s.text, s.length);
+    KeySlot& slot = slot_of(VALUE_MAP, hash);
+    if (PyObject* hit = cached_str(slot, hash, s.text, s.length)) {
+      ++value_hits_;
+      return push(hit);
+    }
+    ++value_misses_;
+    if (!s.ascii && !valid_utf8(s)) return false;
+    return push(new_text_str(&slot, hash, s.text, s.length, s.ascii, false));
+  }
 
   bool valid_utf8(const StringToken& s) {
     if (utf8_routines.validate(s.text, s.length)) return true;
@@ -115,6 +144,8 @@ class PyBuilder {
   PyObject** top_ = inline_;
   PyObject** end_ = inline_ + InlineSlots;
   size_t depth_ = 0;
+  size_t key_hits_ = 0, key_misses_ = 0;
+  size_t value_hits_ = 0, value_misses_ = 0;
   bool invalid_utf8_ = false;
   PyObject* inline_[InlineSlots];
   // Where each open container's items start on the stack.

@@ -117,11 +117,11 @@ bool start_unescaping(const uint8_t* start, const uint8_t* p, TextBuffer& buffer
   return true;
 }
 
-const uint8_t* unescape_bytewise(const uint8_t* src, size_t written, StringToken& out, TextBuffer& buffer,
-                                 const ReaderInput& input) {
+const uint8_t* unescape_bytewise(const uint8_t* start, const uint8_t* src, size_t written, StringToken& out,
+                                 TextBuffer& buffer, const ReaderInput& input) {
   // No text is longer unescaped than escaped.
   if (!buffer.reserve(written + static_cast<size_t>(input.end - src) + UnescapeSlack, written)) {
-    input.fail(ReadErrorCode::OutOfMemory, "memory allocation failed", src);
+    input.fail(ReadErrorCode::OutOfMemory, "memory allocation failed", start - 1);
     return nullptr;
   }
   uint8_t* const base = buffer.data();

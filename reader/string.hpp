@@ -146,9 +146,10 @@ inline constexpr size_t UnescapeSlack = 2 * 64 + 16;
 const uint8_t* unescape_other(const uint8_t* src, uint8_t*& dst, const ReaderInput& input);
 
 // Unescaping one byte at a time from `src` (anywhere after the first
-// escape), for the last bytes before the limit, where no block fits.
-const uint8_t* unescape_bytewise(const uint8_t* src, size_t written, StringToken& out, TextBuffer& buffer,
-                                 const ReaderInput& input);
+// escape of the text that starts at `start`), for the last bytes before the
+// limit, where no block fits.
+const uint8_t* unescape_bytewise(const uint8_t* start, const uint8_t* src, size_t written, StringToken& out,
+                                 TextBuffer& buffer, const ReaderInput& input);
 
 // Copies the text before the first backslash `p` into the buffer with room
 // to spare; false when the buffer cannot grow.

@@ -73,7 +73,7 @@ const uint8_t* unescape_in_chunks(const uint8_t* start, const uint8_t* p, String
       return nullptr;
     }
     // Two chunks readable: the run copy of the chunk's last stop reads on.
-    if (static_cast<size_t>(input.limit - src) < 2 * Chunk) return unescape_bytewise(src, written, out, buffer, input);
+    if (static_cast<size_t>(input.limit - src) < 2 * Chunk) return unescape_bytewise(start, src, written, out, buffer, input);
     uint8_t* const text = buffer.data();
     uint8_t* dst = text + written;
     const uint8_t* const base = src;

@@ -281,11 +281,13 @@ def walk_operation(prepare, call, also_allowed=()):
             attempt(call, args)
 
     calls_without_refusal(-10, 3)  # warm the interpreter's and the module's caches
-    # Every slot of the key cache taken: from now on a new key replaces an
-    # old one and the cache neither grows nor shrinks.
+    # Every slot of the key and value caches taken: from now on a new key or
+    # value replaces an old one and the caches neither grow nor shrink. One
+    # document per key: a document whose keys all miss stops adding them.
     import vellum
 
-    vellum.loads(json.dumps({f"filler{i}": 0 for i in range(30000)}))
+    for i in range(30000):
+        vellum.loads(f'{{"filler{i}": "value {i}", "é{i}": "é{i}"}}')
     shared = [SHARED_TEXT, SHARED_LIST]
     refs_before = [sys.getrefcount(o) for o in shared]
     _, (attempts, counts, bad) = blocks_grown_by(lambda: walk(0))
