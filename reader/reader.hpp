@@ -154,8 +154,9 @@ bool read_root_scalar(const ReaderInput& input, const uint8_t* p, Builder& build
 // how whitespace is skipped.
 template <class Text, class Builder>
 bool read_root_container(const ReaderInput& input, const uint8_t* p, Builder& builder, TextBuffer& buffer) {
-  // Bit d set: the open container at depth d is an object.
-  uint64_t objects[(MaxContainerDepth + 64) / 64] = {};
+  // Bit d set: the open container at depth d is an object. Each bit is
+  // written when its container opens, before anything reads it.
+  uint64_t objects[(MaxContainerDepth + 64) / 64];
   uint32_t depth = 0;
   const uint8_t* next;
   StringToken key;

@@ -54,7 +54,7 @@ class Oracle {
   }
   void word(std::string w) { words_.push_back(std::move(w)); }
 
-  // Returns the number of records in the subtree.
+  // Returns the number of values in the subtree.
   size_t value() {
     space();
     const char c = s_[i_];
