@@ -24,7 +24,8 @@ class PyBuilder {
   PyBuilder(const PyBuilder&) = delete;
   PyBuilder& operator=(const PyBuilder&) = delete;
   ~PyBuilder() {
-    for (PyObject** p = base_; p != top_; ++p) Py_DECREF(*p);
+    for (PyObject** p = base_; p != top_; ++p)
+      if (!is_mark(*p)) Py_DECREF(*p);
     if (base_ != inline_) PyMem_Free(base_);
   }
 
@@ -73,15 +74,15 @@ class PyBuilder {
   bool open_object() { return open(); }
 
   bool close_array() {
-    PyObject** const first = base_ + frames_[--depth_];
+    PyObject** const first = base_ + frame_;
     PyObject* list = ffi::list_taking(first, static_cast<size_t>(top_ - first));
     if (list == nullptr) return false;
-    top_ = first;  // the list holds them now
+    pop_frame(first);  // the list holds the items now
     return push(list);
   }
 
   bool close_object() {
-    PyObject** const first = base_ + frames_[--depth_];
+    PyObject** const first = base_ + frame_;
     const size_t members = static_cast<size_t>(top_ - first) / 2;
     PyObject* dict = ffi::dict_for(members);
     if (dict == nullptr) return false;
@@ -93,7 +94,7 @@ class PyBuilder {
     }
     // The dict holds its own references: give back the stack's.
     for (PyObject** p = first; p != top_; ++p) Py_DECREF(*p);
-    top_ = first;
+    pop_frame(first);
     return push(dict);
   }
 
@@ -123,9 +124,24 @@ class PyBuilder {
     return false;
   }
 
+  // An open container's items start after a mark on the stack that keeps
+  // where the enclosing container's items start: an odd word, which no
+  // object's address is.
+  static bool is_mark(PyObject* p) { return (reinterpret_cast<uintptr_t>(p) & 1) != 0; }
+
   bool open() {
-    frames_[depth_++] = static_cast<size_t>(top_ - base_);
+    PyObject* const mark = reinterpret_cast<PyObject*>(frame_ << 1 | 1);
+    if (top_ == end_ && !grow()) [[unlikely]]
+      return false;
+    *top_++ = mark;
+    frame_ = static_cast<size_t>(top_ - base_);
     return true;
+  }
+
+  // Drops a closed container's items (from `first`) and its mark.
+  void pop_frame(PyObject** first) {
+    frame_ = reinterpret_cast<uintptr_t>(first[-1]) >> 1;
+    top_ = first - 1;
   }
 
   // Takes the reference of `object`; false (releasing nothing) when it is
@@ -133,23 +149,24 @@ class PyBuilder {
   [[gnu::always_inline]] bool push(PyObject* object) {
     if (object == nullptr) [[unlikely]]
       return false;
-    if (top_ == end_) [[unlikely]]
-      return push_grown(object);
+    if (top_ == end_ && !grow()) [[unlikely]] {
+      Py_DECREF(object);
+      return false;
+    }
     *top_++ = object;
     return true;
   }
-  bool push_grown(PyObject* object);
+  // Doubles the stack; false with MemoryError set.
+  bool grow();
 
   PyObject** base_ = inline_;
   PyObject** top_ = inline_;
   PyObject** end_ = inline_ + InlineSlots;
-  size_t depth_ = 0;
+  size_t frame_ = 0;  // where the open container's items start
   size_t key_hits_ = 0, key_misses_ = 0;
   size_t value_hits_ = 0, value_misses_ = 0;
   bool invalid_utf8_ = false;
   PyObject* inline_[InlineSlots];
-  // Where each open container's items start on the stack.
-  size_t frames_[MaxContainerDepth + 1];
 };
 
 }  // namespace vellum
