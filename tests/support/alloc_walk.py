@@ -293,6 +293,16 @@ def loads_case(kind):
             return text(i)  # a new str, its UTF-8 form not yet made
         if kind == "large":
             return ('["' + "é" * 40000 + f'", {i}]').encode()
+        if kind == "wide":
+            # A copied input; containers of hundreds of items (the builder's
+            # stack grows), ints of several digits, an escaped text longer
+            # than the reader's inline room, repeated and non-ASCII values,
+            # and a key too long for the key cache.
+            items = ", ".join(f'[{j}, {j * 3**30 + i}, "v{j % 7}", "é{i}{j}"]' for j in range(120))
+            members = ", ".join(f'"m{i}_{j}": {j}' for j in range(80))
+            escaped = "\\n".join(["text"] * 100)
+            return bytearray(f'{{"items": [{items}], "members": {{{members}}}, "escaped": "{escaped}", '
+                             f'"{"k" * 70}{i}": null}}'.encode())
         return (text(i)[:-1] + ",]").encode()  # "invalid": the error has to be built
 
     def prepare(i):
