@@ -43,12 +43,18 @@ extern "C" VELLUM_EXPORT PyObject* vellum_fragment_tp_new(PyTypeObject*, PyObjec
   return reinterpret_cast<PyObject*>(self);
 }
 
+// A chain of fragments (Fragment(Fragment(...))) is freed through the
+// interpreter's trashcan, as nested lists are: past a depth the fragment is
+// put aside and freed once the stack has unwound, so that freeing a chain
+// of any length never recurses once per link.
 extern "C" VELLUM_EXPORT void vellum_fragment_dealloc(PyObject* self) {
-  PyTypeObject* type = Py_TYPE(self);
   PyObject_GC_UnTrack(self);
+  Py_TRASHCAN_BEGIN(self, vellum_fragment_dealloc)
+  PyTypeObject* type = Py_TYPE(self);
   Py_DECREF(as_fragment(self)->content);
   PyObject_GC_Del(self);
   Py_DECREF(type);
+  Py_TRASHCAN_END
 }
 
 extern "C" VELLUM_EXPORT PyObject* vellum_fragmenttype_new() {

@@ -2,6 +2,8 @@
 
 #include <datetime.h>
 
+#include "core/pending_error.hpp"
+
 namespace vellum {
 
 TypeRefs type_refs{};
@@ -31,6 +33,7 @@ constexpr Name names[] = {
     {&TypeRefs::name_default, "default"},
     {&TypeRefs::name_option, "option"},
     {&TypeRefs::name_enum_value, "_value_"},
+    {&TypeRefs::name_read, "read"},
 };
 
 }  // namespace
@@ -139,12 +142,13 @@ NumpyTypes numpy_storage{};
 NumpyCell numpy_available{&numpy_storage};
 NumpyCell numpy_unavailable{nullptr};
 
-// Clears the pending exception; true when it was MemoryError, a failure that
-// says nothing about numpy and must not be remembered as its absence.
-bool clear_is_transient() {
-  const bool transient = PyErr_ExceptionMatches(PyExc_MemoryError);
+// True, with the exception left pending, for a failure that says nothing
+// about numpy (memory ran out, the import was interrupted) and must not be
+// remembered as its absence; otherwise clears it.
+bool failure_is_transient() {
+  if (pending_error_passes_through()) return true;
   PyErr_Clear();
-  return transient;
+  return false;
 }
 
 }  // namespace
@@ -169,20 +173,24 @@ NumpyCell* load_numpy_types() {
       // The numpy module keeps its types alive; the record only points at them.
       for (const Entry& e : entries) {
         PyObject* value = PyMapping_GetItemString(dict, e.name);
-        if (value == nullptr && clear_is_transient()) transient = true;
+        if (value == nullptr && failure_is_transient()) {
+          transient = true;
+          break;
+        }
         Py_XDECREF(value);
         *e.field = value;
       }
       imported = true;
       Py_DECREF(dict);
     } else {
-      transient = clear_is_transient();
+      transient = failure_is_transient();
     }
     Py_DECREF(numpy);
   } else {
-    transient = clear_is_transient();
+    transient = failure_is_transient();
   }
-  // This call sees numpy as absent; the next one probes again.
+  // This call sees numpy as absent, with the exception pending; the next
+  // one probes again.
   if (transient) return &numpy_unavailable;
 
   // The interpreter lock is held from here to the exchange, so no other

@@ -82,6 +82,7 @@ struct TypeRefs {
   PyObject* name_default;
   PyObject* name_option;
   PyObject* name_enum_value;
+  PyObject* name_read;
 
   std::atomic<NumpyCell*> numpy_types;
 };
@@ -101,7 +102,8 @@ void release_type_refs();
 PyObject* import_type_attribute(const char* module_name, const char* attribute);
 
 // The numpy cell, probing numpy on first use; the answer sticks, unless the
-// probe ran out of memory.
+// probe ran out of memory or was interrupted: numpy is then absent for this
+// call, and the exception is left pending.
 NumpyCell* load_numpy_types();
 
 inline NumpyTypes* numpy_types() {

@@ -1,11 +1,12 @@
 #include "dumps/per_type/dataclass_class.hpp"
+#include "dumps/per_type/enum.hpp"
 #include "dumps/serializer.hpp"
 #include "core/typeref.hpp"
 
 namespace vellum {
+namespace {
 
-bool is_numpy_scalar(PyTypeObject* type) {
-  const NumpyTypes* np = numpy_types();
+bool is_numpy_scalar(PyTypeObject* type, const NumpyTypes* np) {
   if (np == nullptr) return false;
   auto* t = reinterpret_cast<PyObject*>(type);
   // A field numpy lacks is null and never matches.
@@ -15,6 +16,8 @@ bool is_numpy_scalar(PyTypeObject* type) {
   }
   return false;
 }
+
+}  // namespace
 
 ObjectKind classify_slow(PyTypeObject* type, Options options) {
   const TypeRefs& refs = type_refs;
@@ -32,12 +35,14 @@ ObjectKind classify_slow(PyTypeObject* type, Options options) {
     if (flags & Py_TPFLAGS_LIST_SUBCLASS) return ObjectKind::KindList;
     if (flags & Py_TPFLAGS_DICT_SUBCLASS) return ObjectKind::KindDict;
   }
-  if (Py_TYPE(type) == refs.type_enum_meta) return ObjectKind::KindEnum;
+  if (is_enum_type(type)) return ObjectKind::KindEnum;
   if (!(options & OPT_PASSTHROUGH_DATACLASS) && is_dataclass_type(type)) return ObjectKind::KindDataclass;
   if (!(options & OPT_SERIALIZE_NUMPY)) return ObjectKind::KindOther;
-  if (is_numpy_scalar(type)) return ObjectKind::KindNumpyScalar;
   const NumpyTypes* np = numpy_types();
-  if (np != nullptr && reinterpret_cast<PyObject*>(type) == np->ndarray) return ObjectKind::KindNumpyArray;
+  // Importing numpy was interrupted, or ran out of memory.
+  if (np == nullptr) return PyErr_Occurred() ? ObjectKind::KindFailed : ObjectKind::KindOther;
+  if (is_numpy_scalar(type, np)) return ObjectKind::KindNumpyScalar;
+  if (reinterpret_cast<PyObject*>(type) == np->ndarray) return ObjectKind::KindNumpyArray;
   return ObjectKind::KindOther;
 }
 

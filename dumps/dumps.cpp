@@ -90,9 +90,9 @@ bool decode_options(PyObject* option, Options& options) {
 void raise_encode_error(EncodeStatus status) {
   if (status.kind == EncodeErrorKind::PythonError) return;  // MemoryError is pending
   // Memory ran out under a step that can fail for other reasons too (the
-  // str encoder, default): that is no fault of the object, and MemoryError
-  // is raised as it is.
-  if (PyErr_ExceptionMatches(PyExc_MemoryError)) {
+  // str encoder, default), or Python code was interrupted (Ctrl-C,
+  // sys.exit()): that exception is raised as it is.
+  if (pending_error_passes_through()) {
     Py_XDECREF(status.payload);
     return;
   }
@@ -127,8 +127,7 @@ extern "C" VELLUM_EXPORT PyObject* dumps(PyObject*, PyObject* const* args, Py_ss
   if (!decode_arguments(args, nargsf, kwnames, arguments) || !decode_options(arguments.option, options))
     return nullptr;
 
-  if (stack_nearly_exhausted()) {
-    raise_stack_exhausted();
+  if (!stack_has_room()) {
     raise_encode_error(EncodeStatus::fail(EncodeErrorKind::TooDeep));
     return nullptr;
   }

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "core/pending_error.hpp"
 #include "core/python.hpp"
 
 namespace vellum {

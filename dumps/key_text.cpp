@@ -122,12 +122,14 @@ EncodeStatus convert(PyObject* key, Options options, KeyTexts& texts, KeyText& k
     }
     case ObjectKind::KindEnum: {
       // A chain of members whose values are members is bounded like nesting.
-      if (enum_depth >= state::MaxDepth) return EncodeStatus::fail(EncodeErrorKind::TooDeep);
+      if (enum_depth >= state::MaxDepth || !stack_has_room()) return EncodeStatus::fail(EncodeErrorKind::TooDeep);
       const PyRef hold = PyRef::borrow(key);
       const PyRef value = enum_value(key);
       if (!value) return EncodeStatus::not_serializable(key);
       return convert(value.get(), options, texts, kind, enum_depth + 1);
     }
+    case ObjectKind::KindFailed:
+      return EncodeStatus::fail(EncodeErrorKind::PythonError);
     default:
       return EncodeStatus::fail(EncodeErrorKind::KeyTypeUnsupported);
   }

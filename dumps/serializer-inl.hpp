@@ -75,10 +75,7 @@ EncodeStatus serialize_with_default(SerializeContext ctx, Layout& layout) {
   if (state::default_depth(ctx.state) == state::MaxDepth)
     return EncodeStatus::fail(EncodeErrorKind::DefaultTooDeep);
   // default may call dumps again, however deep this call already is.
-  if (stack_nearly_exhausted()) [[unlikely]] {
-    raise_stack_exhausted();
-    return EncodeStatus::fail(EncodeErrorKind::TooDeep);
-  }
+  if (!stack_has_room()) return EncodeStatus::fail(EncodeErrorKind::TooDeep);
   // default may release the last other reference to the object (by
   // clearing the container it came from); the failure below names its type.
   const PyRef hold = PyRef::borrow(obj);
@@ -143,6 +140,8 @@ template <class Layout>
       return write_numpy_scalar(obj, ctx.state, out);
     case ObjectKind::KindNumpyArray:
       return write_numpy_array(ctx, layout);
+    case ObjectKind::KindFailed:
+      return python_error();
     default:
       // Including the kinds whose native writers are not built yet.
       return serialize_with_default(ctx, layout);

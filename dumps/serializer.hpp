@@ -4,12 +4,13 @@
 // includes, so the whole recursion lives in one unit.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 
-#include "base/stack_limit.hpp"
 #include "core/options.hpp"
 #include "core/python.hpp"
 #include "dumps/error.hpp"
+#include "dumps/stack_limit.hpp"
 
 namespace vellum {
 
@@ -51,23 +52,33 @@ enum class ObjectKind : uint8_t {
   KindStrSubclass,
   KindFragment,
   KindOther,
+  // Classifying raised (numpy's import was interrupted): the exception is
+  // pending.
+  KindFailed,
 };
 
 // The kind of an object that missed the fast chain of exact types.
 ObjectKind classify_slow(PyTypeObject* type, Options options);
-bool is_numpy_scalar(PyTypeObject* type);
 
 inline EncodeStatus python_error() { return EncodeStatus::fail(EncodeErrorKind::PythonError); }
 
-// One level deeper, with the thread's stack checked every sixteen levels
-// (a RecursionError left pending becomes the failure's cause).
-[[gnu::always_inline]] inline bool deeper(uint32_t& s) {
-  s += state::ContainerDepthUnit;
-  if ((state::container_depth(s) & 15) == 0 && stack_nearly_exhausted()) [[unlikely]] {
+// Whether the thread's stack still has room for a step that recurses or
+// calls Python code; if not, a RecursionError is left pending, which becomes
+// the cause of the TooDeep failure the caller returns.
+[[gnu::always_inline]] inline bool stack_has_room() {
+  if (stack_nearly_exhausted()) [[unlikely]] {
     raise_stack_exhausted();
     return false;
   }
   return true;
+}
+
+// One level deeper, with the thread's stack checked every
+// StackCheckInterval levels.
+[[gnu::always_inline]] inline bool deeper(uint32_t& s) {
+  static_assert(std::has_single_bit(StackCheckInterval));
+  s += state::ContainerDepthUnit;
+  return (state::container_depth(s) & (StackCheckInterval - 1)) != 0 || stack_has_room();
 }
 
 // Enters a list, tuple or dict: one level deeper, failing at the limit.

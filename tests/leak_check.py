@@ -11,12 +11,15 @@ closing "N passed, N failed" line; the exit status is 1 when any case grew.
 """
 
 import argparse
-import array
 import ctypes
 import dataclasses
+import datetime
+import enum
 import gc
+import io
 import pathlib
 import sys
+import threading
 import time
 
 import vellum
@@ -151,43 +154,192 @@ def corpus_cases(corpus):
     return cases
 
 
-def dumps_failure_cases():
+class Zone(datetime.tzinfo):
+    """A tzinfo whose utcoffset gives `offset` once armed (before that, a
+    zero offset, so that it can be hashed as a dict key)."""
+
+    def __init__(self, offset):
+        self.offset = offset
+        self.armed = False
+
+    def utcoffset(self, d):
+        if not self.armed:
+            return datetime.timedelta(0)
+        if isinstance(self.offset, type):
+            raise self.offset("no offset")  # a new one each time: a raised one keeps its traceback
+        return self.offset
+
+    def dst(self, d):
+        return None
+
+
+class Routeless(datetime.tzinfo):
+    """Offers none of the attributes the time-zone libraries are told apart by."""
+
+    def utcoffset(self, d):
+        return None
+
+    @property
+    def dst(self):
+        raise AttributeError("dst")
+
+
+def aware(offset, tz=None):
+    zone = tz or Zone(offset)
+    value = datetime.datetime(2024, 1, 2, 3, 4, 5, tzinfo=zone)
+    hash(value)
+    zone.armed = True
+    return value
+
+
+class Member(enum.Enum):
+    PLAIN = 1
+    FAILING = 2
+
+    @property
+    def value(self):
+        if self is Member.FAILING:
+            raise ValueError("no value")
+        return self._value_
+
+
+@dataclasses.dataclass(slots=True)
+class Slotted:
+    a: object
+    b: object = None
+
+
+def failure_kinds():
+    """One case per failure kind of dumps (its message, and what the
+    failure holds on its way up), as (name, call, expected exception)."""
     E = vellum.JSONEncodeError
     opaque = Opaque()
     shared = ["text", opaque, {"k": "v"}]
+    keys = vellum.OPT_NON_STR_KEYS
+    sort = vellum.OPT_SORT_KEYS
+    numpy_option = vellum.OPT_SERIALIZE_NUMPY
 
     def raising_default(obj):
         raise ValueError("no")
 
+    def interrupting_default(obj):
+        raise KeyboardInterrupt
+
+    def exhausting_default(obj):
+        raise MemoryError
+
     def self_returning_default(obj):
         return obj
 
-    failures = [
-        ("not serializable", lambda: vellum.dumps(shared)),
-        ("not serializable, sorted", lambda: vellum.dumps({"a": shared}, option=vellum.OPT_SORT_KEYS)),
-        ("default raises", lambda: vellum.dumps(shared, default=raising_default)),
-        ("default recursion limit", lambda: vellum.dumps(shared, default=self_returning_default)),
-        ("int over 64 bits", lambda: vellum.dumps([1, 2**64])),
-        ("int over 53 bits", lambda: vellum.dumps([2**53 + 1], option=vellum.OPT_STRICT_INTEGER)),
-        ("str not UTF-8", lambda: vellum.dumps(["ok", "\ud800"])),
-        ("str subclass not UTF-8", lambda: vellum.dumps([Text("\udc00")])),
-        ("key not UTF-8", lambda: vellum.dumps({"\ud800": 1})),
-        ("key not UTF-8, sorted", lambda: vellum.dumps({"a": 1, "\ud800": 1}, option=vellum.OPT_SORT_KEYS)),
-        ("fragment content", lambda: vellum.dumps([vellum.Fragment(1)])),
-        ("fragment str not UTF-8", lambda: vellum.dumps(vellum.Fragment("\ud800"))),
-        ("non-str key", lambda: vellum.dumps({"a": 1, 2: 3})),
-        ("non-str key, sorted", lambda: vellum.dumps({"a": 1, 2: 3}, option=vellum.OPT_SORT_KEYS)),
-        ("list too deep", lambda: vellum.dumps(nested(255, 1))),
-        ("dict too deep", lambda: vellum.dumps(nested(255, 1, lambda x: {"k": x}))),
-        ("invalid option", lambda: vellum.dumps(1, option=4096)),
-        ("option of wrong type", lambda: vellum.dumps(1, option="1")),
-        ("no argument", lambda: vellum.dumps()),
-        ("too many arguments", lambda: vellum.dumps(1, None, None, None)),
-        ("unexpected keyword", lambda: vellum.dumps(1, indent=2)),
-        ("option given twice", lambda: vellum.dumps(1, None, 0, option=0)),
-        ("Fragment() arguments", lambda: vellum.Fragment()),
+    unset_slot = Slotted.__new__(Slotted)
+    far = aware(datetime.timedelta(hours=30))
+    not_delta = aware(3600)
+    unreadable = aware(ValueError)
+    routeless = aware(None, Routeless())
+
+    def on_a_small_stack():
+        # The thread's stack ends before the nesting limit: RecursionError is
+        # the cause.
+        failed = []
+
+        def run():
+            try:
+                vellum.dumps(nested(254, 1, lambda x: {"k": x}))
+            except E as e:
+                failed.append(e)
+
+        old = threading.stack_size(64 * 1024)
+        try:
+            thread = threading.Thread(target=run)
+            thread.start()
+            thread.join()
+        finally:
+            threading.stack_size(old)
+        if failed:
+            raise failed[0]
+
+    kinds = [
+        # NotSerializable (holds the type), with and without a cause
+        ("not serializable", lambda: vellum.dumps(shared), E),
+        ("not serializable, sorted", lambda: vellum.dumps({"a": shared}, option=sort), E),
+        ("default raises", lambda: vellum.dumps(shared, default=raising_default), E),
+        ("unreadable dataclass slot", lambda: vellum.dumps([Slotted(1), unset_slot]), E),
+        ("enum value raises", lambda: vellum.dumps([Member.PLAIN, Member.FAILING]), E),
+        ("enum key value raises", lambda: vellum.dumps({Member.PLAIN: 1, Member.FAILING: 2}, option=keys), E),
+        # exceptions that pass through as they are
+        ("default interrupted", lambda: vellum.dumps(shared, default=interrupting_default), KeyboardInterrupt),
+        ("default out of memory", lambda: vellum.dumps(shared, default=exhausting_default), MemoryError),
+        # DefaultTooDeep
+        ("default recursion limit", lambda: vellum.dumps(shared, default=self_returning_default), E),
+        # IntOver64Bits, IntOver53Bits, KeyIntOver64Bits
+        ("int over 64 bits", lambda: vellum.dumps([1, 2**64]), E),
+        ("int over 53 bits", lambda: vellum.dumps([2**53 + 1], option=vellum.OPT_STRICT_INTEGER), E),
+        ("key int over 64 bits", lambda: vellum.dumps({1: 1, 2**64: 2}, option=keys | sort), E),
+        # StrNotUtf8
+        ("str not UTF-8", lambda: vellum.dumps(["ok", "\ud800"]), E),
+        ("str subclass not UTF-8", lambda: vellum.dumps([Text("\udc00")]), E),
+        ("key not UTF-8", lambda: vellum.dumps({"\ud800": 1}), E),
+        ("key not UTF-8, sorted", lambda: vellum.dumps({"a": 1, "\ud800": 1}, option=sort), E),
+        ("key not UTF-8, converted", lambda: vellum.dumps({1: 1, "\ud800": 1}, option=keys), E),
+        ("fragment str not UTF-8", lambda: vellum.dumps(vellum.Fragment("\ud800")), E),
+        # FragmentBadContent
+        ("fragment content", lambda: vellum.dumps([vellum.Fragment(1)]), E),
+        # NonStrKey, KeyTypeUnsupported
+        ("non-str key", lambda: vellum.dumps({"a": 1, 2: 3}), E),
+        ("non-str key, sorted", lambda: vellum.dumps({"a": 1, 2: 3}, option=sort), E),
+        ("key type unsupported", lambda: vellum.dumps({1: [2], (3,): 4}, option=keys), E),
+        # TooDeep, at the limit and where the thread's stack ends
+        ("list too deep", lambda: vellum.dumps(nested(255, 1)), E),
+        ("dict too deep", lambda: vellum.dumps(nested(255, 1, lambda x: {"k": x})), E),
+        ("small thread stack", on_a_small_stack, E),
+        # TimeWithTzinfo, TzUnreadable, TzOffsetOutOfRange (holds its text),
+        # TzOffsetNotDelta (holds the type)
+        ("time with tzinfo", lambda: vellum.dumps([datetime.time(1, tzinfo=datetime.timezone.utc)]), E),
+        ("tzinfo utcoffset raises", lambda: vellum.dumps([unreadable]), E),
+        ("tzinfo without a route", lambda: vellum.dumps({routeless: 1}, option=keys), E),
+        ("UTC offset out of range", lambda: vellum.dumps([far]), E),
+        ("UTC offset out of range, key", lambda: vellum.dumps({1: 2, far: 3}, option=keys | sort), E),
+        ("UTC offset not a timedelta", lambda: vellum.dumps([not_delta]), E),
+        ("UTC offset not a timedelta, key", lambda: vellum.dumps({not_delta: 1}, option=keys), E),
+        # the arguments
+        ("invalid option", lambda: vellum.dumps(1, option=4096), E),
+        ("option of wrong type", lambda: vellum.dumps(1, option="1"), E),
+        ("no argument", lambda: vellum.dumps(), E),
+        ("too many arguments", lambda: vellum.dumps(1, None, None, None), E),
+        ("unexpected keyword", lambda: vellum.dumps(1, indent=2), E),
+        ("option given twice", lambda: vellum.dumps(1, None, 0, option=0), E),
+        ("Fragment() arguments", lambda: vellum.Fragment(), E),
     ]
-    return [Case(f"dumps fails: {name}", call, 5000, E, (opaque, shared)) for name, call in failures]
+    try:
+        import numpy as np
+    except ImportError:
+        return kinds, (opaque, shared)
+    wide = np.arange(12, dtype=np.int32).reshape(3, 4)
+    kinds += [
+        # ArrayNotContiguous, ArrayNotNativeEndian, ArrayDtypeUnsupported
+        # (ArrayMalformed needs a broken interface record, which numpy never
+        # gives: tests/test_dumps_numpy_interface.py has its cases)
+        ("numpy not contiguous", lambda: vellum.dumps([wide[:, ::2]], option=numpy_option), E),
+        ("numpy not contiguous, to default", lambda: vellum.dumps(wide.T, str, numpy_option), None),
+        ("numpy byte order", lambda: vellum.dumps(np.zeros(3, ">i4"), option=numpy_option), E),
+        ("numpy datatype", lambda: vellum.dumps(np.zeros(3, np.complex128), option=numpy_option), E),
+        # Datetime64Message (holds its text): a unit outside the table, a
+        # value outside the years it can write, as array and as scalar
+        ("datetime64 unit", lambda: vellum.dumps(np.zeros(2, "datetime64[10s]"), option=numpy_option), E),
+        ("datetime64 unit, to default", lambda: vellum.dumps(np.zeros(2, "datetime64[10s]"), str, numpy_option),
+         None),
+        ("datetime64 value", lambda: vellum.dumps(np.array([0, 2**62], "datetime64[s]"), option=numpy_option), E),
+        ("datetime64 scalar", lambda: vellum.dumps(np.datetime64(2**62, "s"), option=numpy_option), E),
+    ]
+    return kinds, (opaque, shared)
+
+
+def dumps_failure_cases():
+    kinds, watched = failure_kinds()
+    return [
+        Case(f"dumps fails: {name}" if expect else f"dumps falls back: {name}", call, 5000, expect, watched)
+        for name, call, expect in kinds
+    ]
 
 
 def loads_failure_cases():
@@ -196,6 +348,7 @@ def loads_failure_cases():
     released.release()
     inputs = [
         ("wrong type", 1, vellum.JSONDecodeError),
+        ("file object", io.BytesIO(b"[1]"), TypeError),
         ("bytes subclass", type("B", (bytes,), {})(b"[]"), E),
         ("not C-contiguous", memoryview(b"[1,2,3,4]")[::2], E),
         ("released memoryview", released, ValueError),

@@ -53,7 +53,10 @@ def test_import(failalloc_dir):
 
 @pytest.mark.parametrize(
     "target",
-    ["fragment", "dumps", "dumps-sorted", "loads-bytes", "loads-str", "loads-large", "loads-invalid"],
+    [
+        "fragment", "dumps", "dumps-sorted", "dumps-types", "dumps-types-sorted", "dumps-failing",
+        "loads-bytes", "loads-str", "loads-large", "loads-wide", "loads-invalid",
+    ],
 )
 def test_operation(failalloc_dir, target):
     report = walk(failalloc_dir, target)

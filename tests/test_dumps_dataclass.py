@@ -3,6 +3,7 @@ writes, depth, failures, references and members that run Python code."""
 
 import dataclasses
 import gc
+import json
 import sys
 import typing
 
@@ -111,10 +112,11 @@ CASES = [
     (Private(), b"{}", b"{}"),
     (Empty(), b"{}", b"{}"),
     (EmptySlotted(), b"{}", b"{}"),
-    # "e" keeps its default on the class: the declared fields are read.
-    (Kinds(1, 9), b'{"a":1,"d":[1],"e":7}', None),
+    # "e" keeps its default on the class, not in the instance's dict, which
+    # is written as it is.
+    (Kinds(1, 9), b'{"a":1,"d":[1]}', None),
     (with_extra(Kinds(1, 9), e=8, x=0), b'{"a":1,"d":[1],"e":8,"x":0}', None),
-    (with_extra(Kinds(1, 9), x=0), b'{"a":1,"d":[1],"e":7}', None),
+    (with_extra(Kinds(1, 9), x=0), b'{"a":1,"d":[1],"x":0}', None),
     (SlottedKinds(1, 9), b'{"a":1,"e":7}', None),
     (Child(1, "q", 2.5), b'{"x":1,"y":"q","z":2.5}', b'{\n  "x": 1,\n  "y": "q",\n  "z": 2.5\n}'),
     (GrandChild(1), b'{"x":1,"y":"y","z":1.5,"w":null}', None),
@@ -138,6 +140,20 @@ def test_inherited_slots_keep_every_field():
     child = Child(1, "q", 2.5)
     assert child.__dict__ == {"z": 2.5}
     assert vellum.dumps([child, child], option=vellum.OPT_SORT_KEYS) == b'[{"x":1,"y":"q","z":2.5},{"x":1,"y":"q","z":2.5}]'
+
+
+@pytest.mark.parametrize("option", [0, vellum.OPT_SORT_KEYS, INDENT])
+def test_deleted_field_leaves_the_others(option):
+    # No class keeps a field in a slot (Generic declares empty __slots__): the
+    # instance's dict holds what there is, and it is written.
+    for obj, expected in [(Frozen(1), {"b": [1, 2]}), (with_extra(Generic(5), extra="e"), {"extra": "e"})]:
+        field = next(iter(type(obj).__dataclass_fields__))
+        object.__delattr__(obj, field)
+        assert json.loads(vellum.dumps(obj, option=option)) == expected
+    # A field kept in a base's slot and deleted cannot be read.
+    child = Child(1, "q", 2.5)
+    del child.x
+    assert str(encode_error(child)) == "Type is not JSON serializable: Child"
 
 
 def test_instance_attributes():
@@ -181,11 +197,15 @@ def test_class_answers_follow_changes_to_the_class():
 
     obj = D(1)
     assert vellum.dumps([obj, obj]) == b'[{"a":1},{"a":1}]'
-    # A declared field the instance's dict lacks: the fields path.
+    # A declared field the instance's dict lacks, its default on the class:
+    # the dict holds the members all the same.
     D.__dataclass_fields__ = WithB.__dataclass_fields__
     D.b = 7
-    assert vellum.dumps([obj, obj]) == b'[{"a":1,"b":7},{"a":1,"b":7}]'
-    # Slots declared by the class itself: the fields path as well.
+    assert vellum.dumps([obj, obj]) == b'[{"a":1},{"a":1}]'
+    # Declared fields that cannot be read.
+    D.__dataclass_fields__ = "not a dict"
+    assert str(encode_error(obj)) == "Type is not JSON serializable: D"
+    # Slots declared by the class itself: the fields path.
     del D.b
     D.__dataclass_fields__ = {"a": WithB.__dataclass_fields__["a"]}
     obj.__dict__["extra"] = 2
@@ -337,7 +357,7 @@ def test_default_that_changes_the_declared_fields():
 def test_property_that_frees_the_instance():
     holder = []
 
-    @dataclasses.dataclass
+    @dataclasses.dataclass(slots=True)
     class Host:
         a: int
 
@@ -348,10 +368,8 @@ def test_property_that_frees_the_instance():
             gc.collect()
             return 42
 
-    # __dict__ lacks the declared field, so the fields path reads "a"
-    # through the class's attribute lookup.
+    # The fields path reads "a" through the class's attribute lookup.
     obj = Host(1)
-    obj.__dict__.clear()
     Host.a = Freeing.a
     holder.append(obj)
     del obj

@@ -189,6 +189,31 @@ def test_offset_of_a_day_or_more_fails(offset, shown):
         assert err.__cause__ is None
 
 
+@pytest.mark.parametrize("route", ["dst", "convert", "normalize"])
+def test_offset_of_a_day_or_more_fails_alike_as_key_and_value(route):
+    # "convert" and "normalize" ask a datetime, whose own utcoffset() refuses
+    # the offset (the cause); "dst" asks the tzinfo, and the offset is
+    # checked here.
+    class Zone(Fixed):
+        pass
+
+    if route == "convert":
+        Zone.convert = lambda self, d: d
+    if route == "normalize":
+        Zone.normalize = lambda self, d: d
+    d = D.replace(tzinfo=Zone(dt.timedelta(hours=30)))
+    outcomes = []
+    for obj, option in [(d, 0), (keyed(d), KEYS), (keyed(d), KEYS | vellum.OPT_SORT_KEYS)]:
+        err = encode_error(obj, option=option)
+        outcomes.append((str(err), type(err.__cause__)))
+    expected = (
+        ("datetime's UTC offset must be strictly within 24 hours, got +30:00:00", type(None))
+        if route == "dst"
+        else (TZ_MESSAGE, ValueError)
+    )
+    assert outcomes == [expected] * 3
+
+
 @pytest.mark.parametrize("result,name", [(3600, "int"), ("+01:00", "str"), (1.5, "float"), (D, "datetime.datetime")])
 def test_offset_of_another_type_fails(result, name):
     d = D.replace(tzinfo=Fixed(result))
@@ -268,6 +293,47 @@ def test_route_order():
 
     assert text(D.replace(tzinfo=Both())) == "2024-01-02T03:04:05+01:00"
     assert calls == ["utcoffset"]
+
+
+@pytest.mark.parametrize("route", ["convert", "normalize", "dst"])
+def test_route_probe_that_raises(route):
+    # Only a missing attribute (AttributeError) means "no such route": the
+    # probe's other failures are not ignored.
+    class Probed(dt.tzinfo):
+        failure = AttributeError(route)
+
+        def utcoffset(self, d):
+            return dt.timedelta(hours=1)
+
+    def probe(self):
+        raise self.failure
+
+    setattr(Probed, route, property(probe))
+    zone = Probed()
+    value = D.replace(tzinfo=zone)
+    keyed_value = {value: 1}
+    unraisable = []
+    hook, sys.unraisablehook = sys.unraisablehook, unraisable.append
+    try:
+        # Missing: the next route ("dst" inherited from tzinfo when it is not
+        # the one probed), or none.
+        if route == "dst":
+            assert str(encode_error(value)) == TZ_MESSAGE
+        else:
+            assert text(value) == "2024-01-02T03:04:05+01:00"
+        for failure in (ValueError("probe"), KeyError("probe")):
+            zone.failure = failure
+            for obj, option in [(value, 0), (keyed_value, KEYS)]:
+                err = encode_error(obj, option=option)
+                assert str(err) == TZ_MESSAGE and err.__cause__ is failure
+        zone.failure = MemoryError()
+        for obj, option in [(value, 0), (keyed_value, KEYS)]:
+            with pytest.raises(MemoryError) as info:
+                vellum.dumps(obj, option=option)
+            assert info.value is zone.failure
+    finally:
+        sys.unraisablehook = hook
+    assert unraisable == []
 
 
 def test_time_with_tzinfo_fails():

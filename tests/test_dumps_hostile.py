@@ -142,3 +142,109 @@ def test_hostile_str_subclass_keys_are_refused_without_running_their_code(option
     with pytest.raises(JSONEncodeError, match="Dict key must be str"):
         vellum.dumps(d, option=option)
     assert CountingKey.hashed == before
+
+
+# ---------------------------------------------------------------- interruptions
+# Ctrl-C, sys.exit() and any other exception that does not derive from
+# Exception reach the caller as they are, wherever Python code runs during
+# dumps: never the cause of a JSONEncodeError (which `except Exception`
+# would swallow), never cleared by a fallback.
+
+
+class Stop(BaseException):
+    pass
+
+
+def raising(error):
+    def fail(*args):
+        raise error
+
+    return fail
+
+
+def make_tzinfo(error, where):
+    import datetime
+
+    class Zone(datetime.tzinfo):
+        armed = False
+
+        def utcoffset(self, d):
+            if self.armed and where == "utcoffset":
+                raise error
+            return datetime.timedelta(0)
+
+        def dst(self, d):
+            return None
+
+    if where == "normalize":
+        Zone.normalize = lambda self, d: raising(error)()
+    if where == "convert probe":
+        Zone.convert = property(raising(error))
+    zone = Zone()
+    value = datetime.datetime(2024, 1, 2, tzinfo=zone)
+    hash(value)  # hashed before the zone fails, so that it can be a key
+    zone.armed = True
+    return value
+
+
+def make_slotted_dataclass(error):
+    import dataclasses
+
+    @dataclasses.dataclass(slots=True)
+    class Host:
+        a: int
+
+    obj = Host(1)
+    Host.a = property(raising(error))
+    return obj
+
+
+def make_dict_reading_dataclass(error):
+    import dataclasses
+
+    @dataclasses.dataclass
+    class Host:
+        a: int
+
+        @property
+        def __dict__(self):
+            raise error
+
+    return Host(1)
+
+
+def make_enum(error):
+    import enum
+
+    class Member(enum.Enum):
+        A = 1
+
+        @property
+        def value(self):
+            raise error
+
+    return Member.A
+
+
+INTERRUPTED = {
+    "default": lambda e: ([Payload(1)], {"default": raising(e)}),
+    "tzinfo utcoffset": lambda e: ([make_tzinfo(e, "utcoffset")], {}),
+    "tzinfo normalize": lambda e: ([make_tzinfo(e, "normalize")], {}),
+    "tzinfo route probe": lambda e: ([make_tzinfo(e, "convert probe")], {}),
+    "tzinfo of a key": lambda e: ({make_tzinfo(e, "utcoffset"): 1}, {"option": vellum.OPT_NON_STR_KEYS}),
+    "dataclass attribute": lambda e: ([make_slotted_dataclass(e)], {}),
+    "dataclass __dict__": lambda e: ([make_dict_reading_dataclass(e)], {}),
+    "enum value": lambda e: ([make_enum(e)], {}),
+    "enum key": lambda e: ({make_enum(e): 1}, {"option": vellum.OPT_NON_STR_KEYS}),
+}
+
+
+@pytest.mark.parametrize("error", [KeyboardInterrupt, SystemExit, GeneratorExit, Stop], ids=lambda e: e.__name__)
+@pytest.mark.parametrize("where", list(INTERRUPTED))
+def test_exceptions_not_derived_from_exception_pass_through(where, error):
+    raised = error()
+    doc, kwargs = INTERRUPTED[where](raised)
+    with pytest.raises(error) as info:
+        vellum.dumps(doc, **kwargs)
+    assert info.value is raised
+    assert info.value.__cause__ is None and info.value.__context__ is None

@@ -227,3 +227,38 @@ def test_numpy_that_cannot_be_imported(tmp_path, failure):
         "json types": ["ok", '{"a":[1,2.5,null,"x"]}', []],
         "array stand-in": ["ok", '"default"', ["ndarray"]],
     }
+
+
+INTERRUPTED_IMPORT = r'''
+import json, struct, stand_in
+import vellum
+
+outcomes = []
+for _ in range(2):
+    try:
+        out = vellum.dumps([stand_in.ndarray(struct.pack("i", 7), shape=[1], strides=[4])],
+                           option=vellum.OPT_SERIALIZE_NUMPY)
+        outcomes.append(["ok", out.decode()])
+    except BaseException as e:
+        outcomes.append([type(e).__name__, e is stand_in.raised])
+print(json.dumps(outcomes))
+'''
+
+
+@pytest.mark.parametrize("failure", ["KeyboardInterrupt", "SystemExit", "MemoryError"])
+def test_numpy_import_interrupted(tmp_path, failure):
+    # The exception reaches the caller as it is, and numpy is not taken to
+    # be absent: the next call imports it.
+    (tmp_path / "stand_in.py").write_text(FAKE_NUMPY + f"\nraised = {failure}()\npending = [raised]\n")
+    package = tmp_path / "numpy"
+    package.mkdir()
+    (package / "__init__.py").write_text(
+        "import stand_in\nfrom stand_in import ndarray\nif stand_in.pending:\n    raise stand_in.pending.pop()\n"
+    )
+    env = dict(os.environ)
+    env["PYTHONPATH"] = os.pathsep.join([str(tmp_path)] + [p for p in [env.get("PYTHONPATH")] if p])
+    done = subprocess.run(
+        [sys.executable, "-c", INTERRUPTED_IMPORT], env=env, capture_output=True, text=True, cwd=tmp_path
+    )
+    assert done.returncode == 0, done.stderr
+    assert json.loads(done.stdout) == [[failure, True], ["ok", "[[7]]"]]

@@ -2,6 +2,8 @@
 Python code, so that a thread with a small stack, or dumps nested through
 `default`, ends in a clean error instead of a crash."""
 
+import json
+import os
 import subprocess
 import sys
 import textwrap
@@ -103,3 +105,107 @@ def test_stack_error_names_its_cause():
     done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=120)
     assert done.returncode == 0, done.stderr[-2000:]
     assert "maximum recursion depth exceeded" in done.stdout
+
+
+# Every kind of nesting dumps accepts, as deep as it accepts it, in threads
+# with the smallest stacks the interpreter allows: each ends in its output
+# or in "Recursion limit reached", never in a crash. A child process runs
+# them all for one stack size and prints one line per document.
+SMALL_STACKS = textwrap.dedent(
+    """
+    import dataclasses, enum, json, sys, threading
+    import vellum
+
+    stack = int(sys.argv[1])
+    INDENT, SORT, KEYS = vellum.OPT_INDENT_2, vellum.OPT_SORT_KEYS, vellum.OPT_NON_STR_KEYS
+
+    def nested(depth, wrap, inner=1):
+        for _ in range(depth):
+            inner = wrap(inner)
+        return inner
+
+    @dataclasses.dataclass
+    class Node:
+        child: object
+
+    @dataclasses.dataclass(slots=True)
+    class Slotted:
+        child: object
+
+    def member(value, names=iter(range(10**6))):
+        return enum.Enum(f"E{next(names)}", [("A", value)]).A
+
+    class Wrapped:
+        def __init__(self, n):
+            self.n = n
+
+    def default(obj):
+        return Wrapped(obj.n - 1) if obj.n else "end"
+
+    def default_list(obj):
+        return [Wrapped(obj.n - 1)] if obj.n else "end"
+
+    def documents(depth):
+        yield "lists", nested(depth, lambda x: [x]), 0
+        yield "lists indented", nested(depth, lambda x: [x]), INDENT
+        yield "tuples", nested(depth, lambda x: (x,)), 0
+        yield "dicts indented", nested(depth, lambda x: {"k": x}), INDENT
+        yield "dicts sorted", nested(depth, lambda x: {"k": x, "a": 0}), SORT | INDENT
+        yield "dicts, converted keys", nested(depth, lambda x: {1: x}), KEYS | INDENT
+        yield "dataclasses", nested(depth, Node), 0
+        yield "dataclasses indented", nested(depth, Node), INDENT
+        yield "slotted dataclasses", nested(depth, Slotted), INDENT
+        yield "dataclasses in enums", nested(depth, lambda x: Node(member(x))), INDENT
+        yield "enum values", nested(depth, member), INDENT
+        yield "enum keys", {nested(depth, member): 1}, KEYS | INDENT
+        yield "default calls", Wrapped(depth - 1), INDENT
+        yield "default returning lists", Wrapped(depth - 1), -INDENT
+        try:
+            import numpy
+        except ImportError:
+            return
+        yield "numpy dimensions", numpy.zeros((1,) * min(depth, 64)), vellum.OPT_SERIALIZE_NUMPY | INDENT
+
+    def write(doc, option):
+        return vellum.dumps(doc, default=default_list if option < 0 else default, option=abs(option))
+
+    def run(depth):
+        docs = list(documents(depth))
+        expected = [write(doc, option) for _, doc, option in docs]
+        outcomes = []
+
+        def in_thread():
+            for (name, doc, option), want in zip(docs, expected):
+                try:
+                    outcomes.append([name, "written" if write(doc, option) == want else "wrong output"])
+                except vellum.JSONEncodeError as e:
+                    outcomes.append([name, str(e)])
+
+        threading.stack_size(stack)
+        t = threading.Thread(target=in_thread)
+        t.start()
+        t.join()
+        return outcomes
+
+    print(json.dumps({"deep": run(254), "shallow": run(3)}))
+    """
+)
+
+
+def sanitized():
+    return "asan" in os.environ.get("LD_PRELOAD", "")
+
+
+@pytest.mark.parametrize("stack", [32 * 1024, 48 * 1024, 64 * 1024])
+def test_every_kind_of_nesting_on_the_smallest_stacks(stack):
+    done = subprocess.run(
+        [sys.executable, "-c", SMALL_STACKS, str(stack)], capture_output=True, text=True, timeout=300
+    )
+    assert done.returncode == 0, done.stderr[-2000:]
+    outcomes = json.loads(done.stdout)
+    for name, outcome in outcomes["deep"]:
+        assert outcome in ("written", "Recursion limit reached"), name
+    # What little a shallow document needs fits every stack (a sanitized
+    # build's frames are several times larger: it may refuse at once).
+    for name, outcome in outcomes["shallow"]:
+        assert outcome == "written" or (sanitized() and outcome == "Recursion limit reached"), name

@@ -197,6 +197,25 @@ def test_enum_chain_back_to_itself():
         assert str(err) == "Recursion limit reached"
 
 
+def test_enum_with_a_metaclass_derived_from_enum_meta():
+    # A subclass of the metaclass still makes enums.
+    class Meta(enum.EnumMeta):
+        pass
+
+    class Custom(enum.Enum, metaclass=Meta):
+        A = [1, "x"]
+        B = "b"
+
+    class Loop(enum.Enum, metaclass=Meta):
+        A = 1
+
+    Loop.A._value_ = Loop.A
+    assert vellum.dumps([Custom.A, Custom.B]) == b'[[1,"x"],"b"]'
+    assert vellum.dumps({Custom.B: Custom.A}, option=KEYS) == b'{"b":[1,"x"]}'
+    for obj, option in [(Loop.A, 0), ({Loop.A: 1}, KEYS)]:
+        assert str(encode_error(obj, option=option)) == "Recursion limit reached"
+
+
 def test_enum_value_overridden():
     class Custom(enum.Enum):
         A = 1

@@ -1,5 +1,7 @@
 import gc
+import subprocess
 import sys
+import textwrap
 import weakref
 
 import pytest
@@ -119,3 +121,19 @@ def test_fragment_in_a_cycle_still_serializes():
     content.append(fragment)
     gc.collect()
     assert vellum.dumps([fragment]) == b"[[1]]"
+
+
+# A crash would take the test run with it: the chain is freed in a child.
+def test_a_long_chain_of_fragments_is_freed_without_recursing():
+    code = textwrap.dedent(
+        """
+        import vellum
+        inner = b"1"
+        for _ in range(1_000_000):
+            inner = vellum.Fragment(inner)
+        del inner
+        print("freed")
+        """
+    )
+    done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=300)
+    assert (done.returncode, done.stdout.strip()) == (0, "freed"), done.stderr[-2000:]

@@ -6,6 +6,8 @@ import pathlib
 import subprocess
 import sys
 import textwrap
+import tomllib
+from importlib import metadata
 
 import pytest
 
@@ -43,8 +45,14 @@ def test_option_flags_are_distinct_bits():
     assert sum(flags) == functools.reduce(operator.or_, flags)
 
 
-def test_version_and_no_docstring():
-    assert vellum.__version__ == "3.11.9"
+def test_version_comes_from_pyproject_and_no_docstring():
+    project = tomllib.loads((pathlib.Path(__file__).resolve().parents[1] / "pyproject.toml").read_text())["project"]
+    assert vellum.__version__ == project["version"]
+    try:
+        installed = metadata.version(project["name"])
+    except metadata.PackageNotFoundError:
+        installed = None  # imported from a build tree
+    assert installed in (None, vellum.__version__)
     assert vellum.__doc__ is None
 
 

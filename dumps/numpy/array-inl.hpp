@@ -158,6 +158,8 @@ EncodeStatus write_dimension(const NumpyArrayView& view, RowWriter<Layout> row, 
   const Py_intptr_t n = r.shape[d];
   if (n == 0) return layout.empty_array() ? EncodeStatus::ok() : python_error();
   if (d == r.nd - 1) return row(view, base, static_cast<size_t>(n), layout);
+  // Up to 64 dimensions, each a frame: checked like container levels.
+  if (!stack_has_room()) return EncodeStatus::fail(EncodeErrorKind::TooDeep);
   if (!layout.open_array()) [[unlikely]]
     return python_error();
   for (Py_intptr_t i = 0; i < n; ++i) {

@@ -13,10 +13,9 @@ namespace {
 EncodeStatus fail(EncodeErrorKind kind) { return EncodeStatus::fail(kind); }
 
 // An exception from the capsule's lookup becomes the cause of "malformed";
-// out of memory is raised as it is.
+// out of memory or an interruption is raised as it is.
 EncodeStatus lookup_failed() {
-  return fail(PyErr_ExceptionMatches(PyExc_MemoryError) ? EncodeErrorKind::PythonError
-                                                         : EncodeErrorKind::ArrayMalformed);
+  return fail(pending_error_passes_through() ? EncodeErrorKind::PythonError : EncodeErrorKind::ArrayMalformed);
 }
 
 // The record's own fields agree with each other: a dimension count numpy
@@ -58,6 +57,9 @@ EncodeStatus open_numpy_array(PyObject* array, Options options, PyRef& capsule, 
   if (record == nullptr) return lookup_failed();
 
   if (!well_formed(*record)) return fail(EncodeErrorKind::ArrayMalformed);
+  // numpy clears every flag of a structured (record) array's interface, so
+  // its element type is what tells first.
+  if (record->typekind == 'V') return fail(EncodeErrorKind::ArrayDtypeUnsupported);
   if (!(record->flags & ffi::numpy::CContiguous)) return fail(EncodeErrorKind::ArrayNotContiguous);
   if (!(record->flags & ffi::numpy::NotSwapped)) return fail(EncodeErrorKind::ArrayNotNativeEndian);
   const ElementType element = ffi::numpy::element_type(record->typekind, record->itemsize);

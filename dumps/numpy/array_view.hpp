@@ -22,8 +22,9 @@ struct NumpyArrayView {
 
 // Takes the record from the capsule of the array's __array_struct__ and
 // checks, in this order: a record that is not one ("numpy array is
-// malformed"), C-contiguity, native byte order, then zero dimensions or an
-// element type outside the thirteen. For datetime64 it reads the unit,
+// malformed"), a structured element type (whose flags numpy clears),
+// C-contiguity, native byte order, then zero dimensions or an element type
+// outside the thirteen. For datetime64 it reads the unit,
 // which fails for a unit text outside the table. On success `capsule` owns
 // the record.
 EncodeStatus open_numpy_array(PyObject* array, Options options, PyRef& capsule, NumpyArrayView& view);

@@ -61,9 +61,11 @@ EncodeStatus write_dataclass(PyObject* obj, SerializeContext ctx, Layout& layout
   const PyRef hold = PyRef::borrow(obj);
   const SerializeContext members{obj, ctx.default_, s};
   // An instance without __dict__ (slots) answers without an exception made
-  // and cleared; any other failure to read it is cleared as well.
+  // and cleared; any other failure to read it is cleared as well, unless it
+  // must reach the caller.
   PyObject* found = nullptr;
   if (PyObject_GetOptionalAttr(obj, type_refs.name_dict, &found) <= 0) {
+    if (pending_error_passes_through()) return python_error();
     PyErr_Clear();
     return write_dataclass_fields(obj, members, layout);
   }

@@ -26,6 +26,14 @@ bool own_namespace_has(PyTypeObject* type, PyObject* name) {
   return found == 1;
 }
 
+// Whether the class keeps the attribute `name` in a slot (its own or a
+// base's): the name resolves to a member descriptor.
+bool held_in_slot(PyTypeObject* type, PyObject* name) {
+  if (!PyUnicode_CheckExact(name)) return false;
+  PyObject* attribute = _PyType_Lookup(type, name);
+  return attribute != nullptr && Py_TYPE(attribute) == &PyMemberDescr_Type;
+}
+
 bool defines_own_slots(PyTypeObject* type) {
   return _PyType_Lookup(type, type_refs.name_slots) != nullptr && own_namespace_has(type, type_refs.name_slots);
 }
@@ -100,7 +108,9 @@ EncodeStatus dict_holds_members(PyObject* obj, PyObject* dict, bool& holds) {
     const PyRef field_ref = PyRef::borrow(field);
     const int present = PyDict_Contains(dict, name);
     if (present < 0) return EncodeStatus::not_serializable(obj);
-    if (present == 1) continue;
+    // A field missing from the dict and from every slot was deleted, or its
+    // default lives on the class: the dict still holds the members.
+    if (present == 1 || !held_in_slot(Py_TYPE(obj), name)) continue;
     // Class variables and init-only pseudo-fields are never in the dict.
     const int regular = is_regular_field(field);
     if (regular < 0) return EncodeStatus::not_serializable(obj);

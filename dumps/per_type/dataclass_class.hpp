@@ -24,10 +24,11 @@ PyRef dataclass_fields(PyObject* obj);
 int is_regular_field(PyObject* field);
 
 // Whether the instance's __dict__ holds its members: not where the class
-// itself defines __slots__, nor where any declared regular field is missing
-// from it (one kept in an inherited slot, one whose default lives on the
-// class). Those instances take the fields path, which reads every declared
-// field; the others keep the dict path and its extra attributes.
+// itself defines __slots__, nor where a declared regular field missing from
+// it is kept in a slot (a base's). Those instances take the fields path,
+// which reads every declared field; the others keep the dict path and its
+// extra attributes, also when a field was deleted from the instance or
+// keeps its default on the class.
 EncodeStatus dict_holds_members(PyObject* obj, PyObject* dict, bool& holds);
 
 }  // namespace vellum

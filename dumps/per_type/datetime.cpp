@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "core/ffi/type_version.hpp"
 #include "core/pyref.hpp"
@@ -144,24 +145,28 @@ EncodeStatus read_offset(PyObject* delta, Offset& offset) {
 }
 
 // How a tzinfo is asked for its offset, after the attributes that tell the
-// time-zone libraries apart.
-enum class Route : uint8_t { Convert, Normalize, Dst, Unsupported };
+// time-zone libraries apart; Failed when a probe raised.
+enum class Route : uint8_t { Convert, Normalize, Dst, Unsupported, Failed };
 
-// Whether obj has the attribute, as PyObject_HasAttr answers. Where the
-// answer depends on the type alone (the generic lookup, no instance dict, an
-// attribute whose binding cannot fail) the type's cached lookup gives it
-// without binding a method, and `by_type` stays true.
-bool has_attribute(PyObject* obj, PyObject* name, bool& by_type) {
+// Whether obj has the attribute: 1, 0 when it is missing (only an
+// AttributeError says so), or -1 with the lookup's exception pending. Where
+// the answer depends on the type alone (the generic lookup, no instance
+// dict, an attribute whose binding cannot fail) the type's cached lookup
+// gives it without binding a method, and `by_type` stays true.
+int has_attribute(PyObject* obj, PyObject* name, bool& by_type) {
   PyTypeObject* type = Py_TYPE(obj);
   if (type->tp_getattro == PyObject_GenericGetAttr && type->tp_dictoffset == 0 &&
       !(type->tp_flags & Py_TPFLAGS_MANAGED_DICT)) {
     PyObject* attribute = _PyType_Lookup(type, name);
-    if (attribute == nullptr) return false;
+    if (attribute == nullptr) return 0;
     PyTypeObject* kind = Py_TYPE(attribute);
-    if (kind->tp_descr_get == nullptr || kind == &PyMethodDescr_Type || kind == &PyFunction_Type) return true;
+    if (kind->tp_descr_get == nullptr || kind == &PyMethodDescr_Type || kind == &PyFunction_Type) return 1;
   }
   by_type = false;
-  return PyObject_HasAttr(obj, name);
+  PyObject* found = nullptr;
+  const int has = PyObject_GetOptionalAttr(obj, name, &found);
+  Py_XDECREF(found);
+  return has;
 }
 
 // The routes of tzinfo classes whose type alone decides it; a change to the
@@ -174,13 +179,19 @@ Route route_of(PyObject* tz) {
     return *known;
   const TypeRefs& refs = type_refs;
   bool by_type = true;
+  constexpr std::pair<PyObject* TypeRefs::*, Route> Probes[] = {
+      {&TypeRefs::name_convert, Route::Convert},
+      {&TypeRefs::name_normalize, Route::Normalize},
+      {&TypeRefs::name_dst, Route::Dst},
+  };
   Route route = Route::Unsupported;
-  if (has_attribute(tz, refs.name_convert, by_type)) {
-    route = Route::Convert;
-  } else if (has_attribute(tz, refs.name_normalize, by_type)) {
-    route = Route::Normalize;
-  } else if (has_attribute(tz, refs.name_dst, by_type)) {
-    route = Route::Dst;
+  for (const auto& [name, found] : Probes) {
+    const int has = has_attribute(tz, refs.*name, by_type);
+    if (has < 0) return Route::Failed;
+    if (has == 1) {
+      route = found;
+      break;
+    }
   }
   if (by_type) known_routes.remember(type, route);
   return route;
@@ -218,6 +229,7 @@ EncodeStatus aware_offset(PyObject* dt, Offset& offset) {
       delta = call_method(refs.name_utcoffset, tz, dt);
       break;
     case Route::Unsupported:
+    case Route::Failed:  // the probe's exception is the cause
       return EncodeStatus::fail(EncodeErrorKind::TzUnreadable);
   }
   if (!delta) return EncodeStatus::fail(EncodeErrorKind::TzUnreadable);

@@ -24,10 +24,11 @@ EncodeStatus message(std::string_view text) {
   return EncodeStatus::datetime64_message(str);
 }
 
-// A lookup that raised: out of memory is raised as it is; anything else
-// leaves the unit unreadable (NaT), which fails when a value is converted.
+// A lookup that raised: out of memory or an interruption is raised as it
+// is; anything else leaves the unit unreadable (NaT), which fails when a
+// value is converted.
 EncodeStatus unreadable() {
-  if (PyErr_ExceptionMatches(PyExc_MemoryError)) return EncodeStatus::fail(EncodeErrorKind::PythonError);
+  if (pending_error_passes_through()) return EncodeStatus::fail(EncodeErrorKind::PythonError);
   PyErr_Clear();
   return EncodeStatus::ok();
 }

@@ -141,7 +141,7 @@ struct Unescaped {
 };
 
 // The string token whose opening quotation mark is p[i], with the bytes past
-// p[n] read as zero (as the reader's zero tail reads). Bytes from 0x80 up are
+// p[n] read as zero (as the zero byte that ends the reader's text reads). Bytes from 0x80 up are
 // text like any other.
 inline Unescaped unescape_json(const uint8_t* p, size_t n, size_t i) {
   Unescaped r;

@@ -2,14 +2,17 @@
 each attempt ended: python alloc_walk.py TARGET prints one JSON object.
 
 Targets: "import" (each attempt in a forked child, so that every one starts
-from a process that has never initialised vellum), and "fragment", "dumps",
-"loads" (in this process, so that leaked memory shows as a growth of the
-interpreter's allocated blocks). Needs the failalloc test extension on the
-path.
+from a process that has never initialised vellum), and "fragment", "dumps-*"
+and "loads-*" (in this process, so that leaked memory shows as a growth of
+the interpreter's allocated blocks): "dumps-types" writes every kind of
+value and of dict key, "dumps-failing" the same with an object that fails at
+the end. Needs the failalloc test extension on the path.
 """
 
 import dataclasses
+import datetime
 import enum
+import functools
 import gc
 import glob
 import importlib.util
@@ -17,6 +20,7 @@ import json
 import os
 import sys
 import uuid
+import zoneinfo
 
 import failalloc
 
@@ -181,19 +185,97 @@ def fresh_document(i):
     }
 
 
-def dumps_case(option):
+class Color(enum.Enum):
+    RED = "red"
+    ONE = 1
+
+
+@dataclasses.dataclass
+class Point:
+    x: object
+    y: object
+
+
+@dataclasses.dataclass(slots=True)
+class SlottedPoint:
+    x: object
+    y: object
+
+
+class Failing:
+    """Has no `i`: default raises for it, and the call fails."""
+
+
+PARIS = zoneinfo.ZoneInfo("Europe/Paris")
+INDIA = datetime.timezone(datetime.timedelta(hours=5, minutes=30))
+
+
+def shared_typed_values():
+    """Every other kind of value dumps writes, made once: aware date-times,
+    dates, times, UUIDs, enums, dataclasses (through their __dict__ and
+    through their slots), numpy arrays and scalars, and dict keys of every
+    type that can be one. Made afresh for every call, their churn would
+    fill and drain the interpreter's free lists and hide what a refusal
+    keeps."""
+    global SHARED_TYPED
+    if SHARED_TYPED is None:
+        import numpy as np
+
+        SHARED_TYPED = {
+            "when": [datetime.datetime(2024, 1, 2, 3, 4, 5, 6, tzinfo=zone) for zone in (PARIS, INDIA)],
+            "day": [datetime.date(2024, 1, 2), datetime.time(1, 2, 3, 4)],
+            "id": uuid.UUID(int=12345),
+            "colors": [Color.RED, Color.ONE],
+            "points": [Point("é", [1]), SlottedPoint(2, Color.RED)],
+            "keys": {
+                1: "int", 2.5: "float", None: "none", True: "bool", datetime.date(2024, 1, 2): "date",
+                datetime.datetime(2024, 1, 2, 3, tzinfo=PARIS): "datetime", uuid.UUID(int=1): "uuid",
+                Color.RED: "enum",
+            },
+            "numpy": [
+                np.arange(4, dtype=np.int64).reshape(-1, 1), np.linspace(0, 1, 4, dtype=np.float32),
+                np.array([1, 2], "datetime64[s]"), np.float64(1 / 3), np.int8(-5), np.bool_(True),
+                np.datetime64(7, "D"),
+            ],
+        }
+    return SHARED_TYPED
+
+
+SHARED_TYPED = None
+
+
+def typed_document(i):
+    """fresh_document's members, the shared typed values, and new strs among
+    the dataclass members and the non-str keys."""
+    shared = shared_typed_values()
+    text = "é" + str(i)
+    return {
+        **fresh_document(i),
+        **shared,
+        "point": Point(text, i),
+        "keys": {**shared["keys"], Text("subclass " + text): "str subclass", text: "str"},
+    }
+
+
+def failing_document(i):
+    return {**typed_document(i), "last": Failing()}
+
+
+def dumps_case(option, make=fresh_document):
     import vellum
 
     def prepare(i):
-        # The expected text comes from an equal document: writing this one
-        # would make the UTF-8 forms that the call under test has to make.
-        expected = vellum.dumps(fresh_document(i), default, option).decode()
-        return (fresh_document(i),), ["ok", expected]
+        # The expected outcome comes from an equal document: writing this
+        # one would make the UTF-8 forms that the call under test has to
+        # make.
+        expected = attempt(vellum.dumps, (make(i), default, option))[0]
+        return (make(i),), expected
 
-    def call(doc):
-        return vellum.dumps(doc, default, option)
-
-    return prepare, call
+    # dumps is called with no Python frame of its own in between: when an
+    # exception passes through a Python frame that is being left, the
+    # interpreter may need a frame object for its caller, and where that
+    # allocation is refused it clears the exception (SystemError follows).
+    return prepare, functools.partial(vellum.dumps, default=default, option=option)
 
 
 def loads_case(kind):
@@ -211,6 +293,16 @@ def loads_case(kind):
             return text(i)  # a new str, its UTF-8 form not yet made
         if kind == "large":
             return ('["' + "é" * 40000 + f'", {i}]').encode()
+        if kind == "wide":
+            # A copied input; containers of hundreds of items (the builder's
+            # stack grows), ints of several digits, an escaped text longer
+            # than the reader's inline room, repeated and non-ASCII values,
+            # and a key too long for the key cache.
+            items = ", ".join(f'[{j}, {j * 3**30 + i}, "v{j % 7}", "é{i}{j}"]' for j in range(120))
+            members = ", ".join(f'"m{i}_{j}": {j}' for j in range(80))
+            escaped = "\\n".join(["text"] * 100)
+            return bytearray(f'{{"items": [{items}], "members": {{{members}}}, "escaped": "{escaped}", '
+                             f'"{"k" * 70}{i}": null}}'.encode())
         return (text(i)[:-1] + ",]").encode()  # "invalid": the error has to be built
 
     def prepare(i):
@@ -281,11 +373,13 @@ def walk_operation(prepare, call, also_allowed=()):
             attempt(call, args)
 
     calls_without_refusal(-10, 3)  # warm the interpreter's and the module's caches
-    # Every slot of the key cache taken: from now on a new key replaces an
-    # old one and the cache neither grows nor shrinks.
+    # Every slot of the key and value caches taken: from now on a new key or
+    # value replaces an old one and the caches neither grow nor shrink. One
+    # document per key: a document whose keys all miss stops adding them.
     import vellum
 
-    vellum.loads(json.dumps({f"filler{i}": 0 for i in range(30000)}))
+    for i in range(30000):
+        vellum.loads(f'{{"filler{i}": "value {i}", "é{i}": "é{i}"}}')
     shared = [SHARED_TEXT, SHARED_LIST]
     refs_before = [sys.getrefcount(o) for o in shared]
     _, (attempts, counts, bad) = blocks_grown_by(lambda: walk(0))
@@ -323,8 +417,16 @@ def main(target):
     if target == "fragment":
         return walk_operation(*fragment_case())
     if target.startswith("dumps"):
-        option = {"dumps": 0, "dumps-sorted": vellum.OPT_SORT_KEYS | vellum.OPT_INDENT_2 | vellum.OPT_APPEND_NEWLINE}
-        return walk_operation(*dumps_case(option[target]))
+        typed = vellum.OPT_NON_STR_KEYS | vellum.OPT_SERIALIZE_NUMPY
+        sorted_ = vellum.OPT_SORT_KEYS | vellum.OPT_INDENT_2
+        option, make = {
+            "dumps": (0, fresh_document),
+            "dumps-sorted": (sorted_ | vellum.OPT_APPEND_NEWLINE, fresh_document),
+            "dumps-types": (typed, typed_document),
+            "dumps-types-sorted": (typed | sorted_, typed_document),
+            "dumps-failing": (typed, failing_document),
+        }[target]
+        return walk_operation(*dumps_case(option, make))
     if target.startswith("loads-"):
         buffer_failure = ["JSONDecodeError", "Not enough memory to allocate buffer for parsing", 0]
         return walk_operation(*loads_case(target[len("loads-"):]), also_allowed=[buffer_failure])

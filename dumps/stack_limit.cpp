@@ -1,4 +1,4 @@
-#include "base/stack_limit.hpp"
+#include "dumps/stack_limit.hpp"
 
 #include <pthread.h>
 
@@ -8,10 +8,11 @@
 namespace vellum {
 namespace {
 
-// Enough for everything between two checks (sixteen container levels, a
-// leaf writer and the interpreter's frames up to the next check), and never
-// more than an eighth of a small thread stack.
+// An eighth of the stack, within these bounds: more than the frames between
+// two checks need leaves Python code called from the deepest level (a
+// `default`, a tzinfo) room of its own on a large stack.
 constexpr size_t MaxReserve = 128 * 1024;
+static_assert(MinStackReserve <= MaxReserve);
 
 // Initial-exec: read with one instruction, without looking up the module's
 // thread-local block.
@@ -27,7 +28,7 @@ StackReserve find_reserve() {
   pthread_attr_destroy(&attr);
   if (!known) return {};
   const auto begin = reinterpret_cast<uintptr_t>(low);
-  return {begin, begin + std::min(MaxReserve, size / 8)};
+  return {begin, begin + std::clamp(size / 8, MinStackReserve, MaxReserve)};
 }
 
 }  // namespace
