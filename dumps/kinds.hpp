@@ -48,13 +48,14 @@ inline constexpr ScalarKind ScalarKinds[] = {
 };
 
 // Not constexpr: calling it at compile time stops the build.
-uint8_t no_scalar_kind_has_this_formatter();
+uint8_t no_scalar_kind_has_this_type();
 
-// The row of a formatter (int subclasses take int's).
-consteval uint8_t scalar_row(Formatter format) {
+// The row of a type (int subclasses take int's). Found by the type's field:
+// the addresses of functions are not compared at compile time everywhere.
+consteval uint8_t scalar_row(PyObject* TypeRefs::* type) {
   for (size_t i = 0; i < std::size(ScalarKinds); ++i)
-    if (ScalarKinds[i].format == format) return static_cast<uint8_t>(i);
-  return no_scalar_kind_has_this_formatter();
+    if (ScalarKinds[i].type == type) return static_cast<uint8_t>(i);
+  return no_scalar_kind_has_this_type();
 }
 
 enum class ObjectKind : uint8_t {
@@ -108,7 +109,7 @@ template <bool AfterFastChain = false>
   if (!(options & OPT_PASSTHROUGH_SUBCLASS)) {
     const unsigned long flags = type->tp_flags;
     if (flags & Py_TPFLAGS_UNICODE_SUBCLASS) return {ObjectKind::StrSubclass};
-    if (flags & Py_TPFLAGS_LONG_SUBCLASS) return {ObjectKind::Scalar, scalar_row(&format_int)};
+    if (flags & Py_TPFLAGS_LONG_SUBCLASS) return {ObjectKind::Scalar, scalar_row(&TypeRefs::type_int)};
     if (flags & Py_TPFLAGS_LIST_SUBCLASS) return {ObjectKind::List};
     if (flags & Py_TPFLAGS_DICT_SUBCLASS) return {ObjectKind::Dict};
   }

@@ -38,9 +38,9 @@ inline EncodeStatus write_fragment(OutputBuffer& out, PyObject* content) {
 
 // A row of ScalarKinds written from the fast chain: its value writer called
 // directly (inlined for the numbers and literals).
-template <Formatter Format>
+template <PyObject* TypeRefs::* Type>
 [[gnu::always_inline]] inline EncodeStatus write_scalar_of(OutputBuffer& out, PyObject* obj, Options options) {
-  return ScalarKinds[scalar_row(Format)].write(out, obj, options);
+  return ScalarKinds[scalar_row(Type)].write(out, obj, options);
 }
 
 // The fast chain of exact types, inlined into every container loop; the
@@ -52,14 +52,14 @@ template <class Layout>
   OutputBuffer& out = layout.out();
   const Options options = state::options(ctx.state);
   if (type == &PyUnicode_Type) return write_str(out, obj);
-  if (type == &PyLong_Type) return write_scalar_of<&format_int>(out, obj, options);
-  if (type == &PyBool_Type) return write_scalar_of<&format_bool>(out, obj, options);
-  if (obj == Py_None) return write_scalar_of<&format_none>(out, obj, options);
-  if (type == &PyFloat_Type) return write_scalar_of<&format_float>(out, obj, options);
+  if (type == &PyLong_Type) return write_scalar_of<&TypeRefs::type_int>(out, obj, options);
+  if (type == &PyBool_Type) return write_scalar_of<&TypeRefs::type_bool>(out, obj, options);
+  if (obj == Py_None) return write_scalar_of<&TypeRefs::type_none>(out, obj, options);
+  if (type == &PyFloat_Type) return write_scalar_of<&TypeRefs::type_float>(out, obj, options);
   if (type == &PyList_Type) return serialize_sequence<Layout, false>(obj, ctx, layout);
   if (type == &PyDict_Type) return serialize_dict(obj, ctx, layout);
   if (type == as_type(type_refs.type_datetime) && !(options & OPT_PASSTHROUGH_DATETIME))
-    return write_scalar_of<&format_datetime>(out, obj, options);
+    return write_scalar_of<&TypeRefs::type_datetime>(out, obj, options);
   return serialize_other(ctx, layout);
 }
 
