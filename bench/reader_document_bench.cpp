@@ -1,6 +1,5 @@
-// read_document alone on each corpus document, as loads runs it (one pool
-// buffer sized from the input length), and for canada.json the number reader
-// against strtod on the same number tokens.
+// read_json alone on each corpus document, in place as loads runs it, and for
+// canada.json the number reader against strtod on the same number tokens.
 //
 //   reader_document_bench [benchmark flags] [corpus directory]
 //   (default: $VELLUM_CORPUS, else the repository's bench/data)
@@ -16,16 +15,15 @@
 #include <vector>
 
 #include "tests/cpp/corpus.hpp"
-#include "reader/document.hpp"
-#include "reader/number.hpp"
 #include "bench/reader_bench_support.hpp"
-#include "reader/pool.hpp"
+#include "reader/number.hpp"
+#include "reader/reader.hpp"
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace vellum;
-using vellum::bench::read_with_pool;
+using vellum::bench::read_counting;
 
 std::string slurp(const fs::path& p) {
   std::ifstream in(p, std::ios::binary);
@@ -57,12 +55,12 @@ std::vector<size_t> number_offsets(const std::string& text) {
 }
 
 struct NumberSet {
-  std::vector<uint8_t> copy;  // zero-tailed
+  std::vector<uint8_t> copy;  // the text, a zero byte and readable padding
   std::vector<size_t> offsets;
   size_t bytes = 0;
 
   explicit NumberSet(const std::string& text) : copy(text.begin(), text.end()), offsets(number_offsets(text)) {
-    copy.resize(text.size() + ZeroTail, 0);
+    copy.resize(text.size() + 1 + bench::ReadablePadding, 0);
     for (size_t at : offsets) {
       size_t end = at + 1;
       while (std::strchr("+-0123456789.eE", static_cast<char>(copy[end])) != nullptr && copy[end] != 0) ++end;
@@ -85,7 +83,7 @@ void numbers_with_strtod(benchmark::State& state, const NumberSet& set) {
 void numbers_with_reader(benchmark::State& state, const NumberSet& set) {
   uint8_t* const begin = const_cast<uint8_t*>(set.copy.data());
   DecodeError error;
-  const InputCopy copy{begin, begin + set.copy.size() - ZeroTail, begin + set.copy.size(), &error};
+  const ReaderInput copy{begin, begin + set.copy.size() - 1 - bench::ReadablePadding, begin + set.copy.size(), &error};
   for (auto _ : state) {
     uint64_t sum = 0;
     for (size_t at : set.offsets) {
@@ -121,7 +119,7 @@ int main(int argc, char** argv) {
     texts.push_back(slurp(f));
     const std::string& text = texts.back();
     benchmark::RegisterBenchmark(("read_document/" + f.filename().string()).c_str(),
-                                 [&text](benchmark::State& s) { read_with_pool(s, text); });
+                                 [&text](benchmark::State& s) { read_counting(s, text); });
     if (f.filename() == "canada.json") {
       number_sets.reserve(1);
       const NumberSet& set = number_sets.emplace_back(text);

@@ -18,7 +18,7 @@ namespace {
 
 using vellum::JsonValue;
 using vellum::DecodeError;
-using vellum::InputCopy;
+using vellum::ReaderInput;
 
 // A text holding numbers, with a zero tail, and the offsets where they start.
 struct Numbers {
@@ -41,12 +41,12 @@ void index_numbers(Numbers& n) {
       while (i + 1 < n.text.size() && std::strchr("0123456789.eE+-", n.text[i + 1]) && n.text[i + 1] != 0) ++i;
     }
   }
-  n.text.insert(n.text.end(), vellum::ZeroTail, 0);
+  n.text.insert(n.text.end(), 1 + vellum::NumberReach, 0);
 }
 
-InputCopy copy_of(const Numbers& n, DecodeError& error) {
-  auto* begin = const_cast<uint8_t*>(n.text.data());
-  return {begin, begin + n.text.size() - vellum::ZeroTail, begin + n.text.size(), &error};
+ReaderInput copy_of(const Numbers& n, DecodeError& error) {
+  const uint8_t* begin = n.text.data();
+  return {begin, begin + n.text.size() - 1 - vellum::NumberReach, begin + n.text.size(), &error};
 }
 
 Numbers load_corpus(const char* name) {
@@ -120,7 +120,7 @@ void BM_read_number(benchmark::State& state) {
   state.SetLabel(Names[state.range(0)]);
   JsonValue v;
   DecodeError error;
-  const InputCopy copy = copy_of(n, error);
+  const ReaderInput copy = copy_of(n, error);
   for (auto _ : state) {
     for (size_t start : n.starts) {
       const uint8_t* end = vellum::read_number(n.text.data() + start, v, copy);
@@ -142,7 +142,7 @@ void BM_read_number_chained(benchmark::State& state) {
   state.SetLabel(Names[state.range(0)]);
   JsonValue v;
   DecodeError error;
-  const InputCopy copy = copy_of(n, error);
+  const ReaderInput copy = copy_of(n, error);
   const uint8_t* const first = n.text.data() + n.starts.front();
   const uint8_t* const last = n.text.data() + n.starts.back();
   for (auto _ : state) {

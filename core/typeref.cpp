@@ -98,6 +98,7 @@ constexpr Row Rows[] = {
     name_row(&TypeRefs::name_default, "default"),
     name_row(&TypeRefs::name_option, "option"),
     name_row(&TypeRefs::name_enum_value, "_value_"),
+    name_row(&TypeRefs::name_read, "read"),
     made_row(&TypeRefs::enum_value_descriptor, &enum_value_descriptor),  // after name_value
 };
 

@@ -76,6 +76,7 @@ struct TypeRefs {
   PyObject* name_default;
   PyObject* name_option;
   PyObject* name_enum_value;
+  PyObject* name_read;
 
   std::atomic<NumpyCell*> numpy_types;
 };

@@ -1,5 +1,6 @@
-// Process-wide cache of short dict-key strs, so that loads creates and hashes
-// each such key once and shares it between dicts.
+// Process-wide caches of short strs: dict keys, so that loads creates and
+// hashes each such key once and shares it between dicts, and string values,
+// which repeat in real documents as much as keys do (names, tags, states).
 #pragma once
 
 #include <cstddef>
@@ -15,38 +16,79 @@
 namespace vellum {
 
 inline constexpr size_t MaxCachedKeyLength = 64;
+// Values a little longer than keys: a repeated sentence or URL costs the
+// most memory when each copy is a str of its own.
+inline constexpr size_t MaxCachedValueLength = 128;
 
 struct KeySlot {
-  uint64_t hash;    // XXH3-64 of the key's UTF-8
-  PyObject* key;    // owned; null while the slot is empty
+  uint64_t hash;  // text_hash of the str's UTF-8
+  PyObject* key;  // owned; null while the slot is empty
 };
 
-// Direct-mapped: each key hash has exactly one slot.
+// Direct-mapped: each text hash has exactly one slot.
 struct KeyMap {
   static constexpr size_t Slots = 2048;
   KeySlot slots[Slots];
 };
 
 extern KeyMap* KEY_MAP;
+extern KeyMap* VALUE_MAP;
 
-// Once per process, from the module's shared-state initialisation. False
-// with MemoryError set when the slots cannot be allocated.
+// Once per process, from the module's shared-state initialisation: both
+// caches. False with MemoryError set when the slots cannot be allocated.
 [[nodiscard]] bool create_key_map();
 
-// XXH3-64 (seed 0) of the key's bytes, and the key's slot.
-inline uint64_t key_hash(const uint8_t* p, size_t n) { return XXH3_64bits(p, n); }
-inline KeySlot& key_slot(uint64_t hash) {
-  // XXH3's hash is already uniform: one multiplication spreads it over the
-  // top bits, which pick the slot. (A further hash of the hash would only
-  // lengthen the chain that every key waits on before its slot is read.)
-  static_assert(KeyMap::Slots == size_t{1} << 11);
-  return KEY_MAP->slots[(hash * 0x9E3779B97F4A7C15u) >> (64 - 11)];
+namespace text_hash_detail {
+inline uint64_t word(const uint8_t* p) {
+  uint64_t w;
+  std::memcpy(&w, p, 8);
+  return w;
+}
+inline uint64_t half(const uint8_t* p) {
+  uint32_t w;
+  std::memcpy(&w, p, 4);
+  return w;
+}
+// The two halves of a 128-bit product folded together.
+inline uint64_t fold(uint64_t a, uint64_t b) {
+  const unsigned __int128 m = static_cast<unsigned __int128>(a) * b;
+  return static_cast<uint64_t>(m) ^ static_cast<uint64_t>(m >> 64);
+}
+}  // namespace text_hash_detail
+
+// A 64-bit hash of a text's bytes, to find its slot and to tell texts apart
+// before their bytes are compared. Texts of up to 16 bytes (most keys and
+// short values) take two overlapping words and one multiplication; longer
+// ones XXH3-64.
+inline uint64_t text_hash(const uint8_t* p, size_t n) {
+  using namespace text_hash_detail;
+  if (n > 16) return XXH3_64bits(p, n);
+  uint64_t a, b;
+  if (n >= 8) {
+    a = word(p);
+    b = word(p + n - 8);
+  } else if (n >= 4) {
+    a = half(p);
+    b = half(p + n - 4);
+  } else {
+    a = n == 0 ? 0 : uint64_t{p[0]} | uint64_t{p[n / 2]} << 8 | uint64_t{p[n - 1]} << 16;
+    b = 0;
+  }
+  return fold(a ^ 0x9E3779B97F4A7C15u, b ^ 0xD6E8FEB86659FD93u ^ n);
 }
 
-// Whether the slot's str is the key. The 64-bit hash is no proof of
-// equality: keys with equal hashes can be made on purpose.
+inline KeySlot& slot_of(KeyMap* map, uint64_t hash) {
+  // The hash is already uniform: one multiplication spreads it over the top
+  // bits, which pick the slot.
+  static_assert(KeyMap::Slots == size_t{1} << 11);
+  return map->slots[(hash * 0x9E3779B97F4A7C15u) >> (64 - 11)];
+}
+inline KeySlot& key_slot(uint64_t hash) { return slot_of(KEY_MAP, hash); }
+
+// Whether the slot's str is the text. The 64-bit hash is no proof of
+// equality: texts with equal hashes can be made on purpose.
 bool same_text_slow(PyObject* str, const uint8_t* p, size_t n);
-// Short keys compare as two overlapping words, without a library call.
+// Short texts compare as two overlapping words, without a library call.
 inline bool equal_bytes(const uint8_t* a, const uint8_t* b, size_t n) {
   auto word = [](const uint8_t* q, auto w) {
     std::memcpy(&w, q, sizeof w);
@@ -58,9 +100,8 @@ inline bool equal_bytes(const uint8_t* a, const uint8_t* b, size_t n) {
   }
   if (n >= 4)
     return ((word(a, uint32_t{}) ^ word(b, uint32_t{})) | (word(a + n - 4, uint32_t{}) ^ word(b + n - 4, uint32_t{}))) == 0;
-  for (size_t i = 0; i < n; ++i)
-    if (a[i] != b[i]) return false;
-  return true;
+  // The first, middle and last bytes are all the bytes of a text of 1 to 3.
+  return n == 0 || ((a[0] ^ b[0]) | (a[n / 2] ^ b[n / 2]) | (a[n - 1] ^ b[n - 1])) == 0;
 }
 inline bool same_text(PyObject* str, const uint8_t* p, size_t n) {
   if (PyUnicode_IS_COMPACT_ASCII(str)) [[likely]]
@@ -69,17 +110,26 @@ inline bool same_text(PyObject* str, const uint8_t* p, size_t n) {
   return same_text_slow(str, p, n);
 }
 
-// The slot's new str, for a key that missed.
-PyObject* key_str_miss(KeySlot& slot, uint64_t hash, const uint8_t* p, size_t n);
+// The cached str equal to the text, as a new reference, or null when the
+// slot holds another.
+[[gnu::always_inline]] inline PyObject* cached_str(KeySlot& slot, uint64_t hash, const uint8_t* p, size_t n) {
+  if (slot.key != nullptr && slot.hash == hash && same_text(slot.key, p, n)) [[likely]]
+    return Py_NewRef(slot.key);
+  return nullptr;
+}
+
+// A new str of the text (valid UTF-8; ASCII when `ascii`), with its hash
+// set when `hashed`; stored in the slot when `slot` is not null. Null with
+// MemoryError pending.
+PyObject* new_text_str(KeySlot* slot, uint64_t hash, const uint8_t* p, size_t n, bool ascii, bool hashed);
 
 // A new reference to a str equal to the key (0 to 64 bytes of valid UTF-8)
 // with its hash already set; null with MemoryError pending.
-inline PyObject* key_str(const uint8_t* p, size_t n) {
-  const uint64_t hash = key_hash(p, n);
+inline PyObject* key_str(const uint8_t* p, size_t n, bool ascii = false) {
+  const uint64_t hash = text_hash(p, n);
   KeySlot& slot = key_slot(hash);
-  if (slot.key != nullptr && slot.hash == hash && same_text(slot.key, p, n)) [[likely]]
-    return Py_NewRef(slot.key);
-  return key_str_miss(slot, hash, p, n);
+  if (PyObject* hit = cached_str(slot, hash, p, n)) return hit;
+  return new_text_str(&slot, hash, p, n, ascii, true);
 }
 
 }  // namespace vellum

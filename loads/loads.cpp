@@ -1,85 +1,158 @@
 #include "loads/loads.hpp"
 
-#include <sys/mman.h>
-
-#include "reader/document.hpp"
-#include "reader/pool.hpp"
-#include "loads/build.hpp"
-#include "loads/error.hpp"
-#include "kernels/utf8/utf8_routines.hpp"
 #include "core/str/utf8_view.hpp"
 #include "core/typeref.hpp"
+#include "kernels/utf8/utf8_routines.hpp"
+#include "loads/builder.hpp"
+#include "loads/error.hpp"
+#include "reader/reader.hpp"
 
 namespace vellum {
 namespace {
 
 constexpr const char InputTypeMessage[] = "Input must be bytes, bytearray, memoryview, or str";
+constexpr const char FileObjectMessage[] =
+    "Input must be bytes, bytearray, memoryview, or str: read a file object with vellum.load";
 constexpr const char Utf8Message[] = "str is not valid UTF-8: surrogates not allowed";
 constexpr const char EmptyMessage[] = "Input is a zero-length, empty document";
 constexpr const char BufferMessage[] = "Not enough memory to allocate buffer for parsing";
 
+// How far past its zero byte the reader may read text that lies in the
+// caller's object. Pages are at least 4096 bytes, so every byte up to the
+// next multiple of 4096 lies in the page of that zero byte. The sanitizer
+// build reads nothing past the object, so that it sees every access.
+#if defined(__SANITIZE_ADDRESS__)
+#define VELLUM_EXACT_READS 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VELLUM_EXACT_READS 1
+#endif
+#endif
+
+const uint8_t* readable_limit(const uint8_t* end) {
+#ifdef VELLUM_EXACT_READS
+  return end + 1;
+#else
+  constexpr uintptr_t Page = 4096;
+  return reinterpret_cast<const uint8_t*>((reinterpret_cast<uintptr_t>(end) | (Page - 1)) + 1);
+#endif
+}
+
+// Bytes of a private copy past the text's zero byte: the number reader's
+// reach, and a whole block of the widest string scan.
+constexpr size_t CopyPadding = 64;
+static_assert(CopyPadding >= NumberReach);
+
 // What acquiring the input came to.
 enum class Acquired {
-  Text,         // data() and size() hold valid UTF-8
+  Text,         // the text is ready to read
   WrongType,    // not one of the accepted types, or a memoryview that is not contiguous
-  NotUtf8,      // byte input that is not UTF-8, or a str with a lone surrogate
+  NotUtf8,      // a str with a lone surrogate
+  NoMemory,     // the private copy could not be made
   RaisedError,  // the interpreter's exception stands: a released memoryview, or MemoryError from
                 // encoding a str
 };
 
-// The input's UTF-8 text, borrowed from the input object. A buffer is held
-// (and released on destruction) only for memoryviews.
-class InputView {
+// The input's text, as the reader reads it. bytes and str are immutable and
+// end in a zero byte: they are read in place. A bytearray or a memoryview
+// may change under another thread's hands or lack the zero byte: their text
+// is copied first, into a small block here or, when larger, into one taken
+// for the call.
+class InputText {
  public:
-  InputView() = default;
-  InputView(const InputView&) = delete;
-  InputView& operator=(const InputView&) = delete;
-  ~InputView() {
+  InputText() = default;
+  InputText(const InputText&) = delete;
+  InputText& operator=(const InputText&) = delete;
+  ~InputText() {
     if (buffer_.obj != nullptr) PyBuffer_Release(&buffer_);
+    if (copy_ != nullptr && copy_ != small_) PyMem_Free(copy_);
   }
 
   Acquired acquire(PyObject* obj) {
     PyTypeObject* type = Py_TYPE(obj);
     if (type == &PyBytes_Type) {
-      set(PyBytes_AS_STRING(obj), PyBytes_GET_SIZE(obj));
-    } else if (type == &PyUnicode_Type) {
+      in_place(PyBytes_AS_STRING(obj), PyBytes_GET_SIZE(obj));
+      bytes_ = true;
+      return Acquired::Text;
+    }
+    if (type == &PyUnicode_Type) {
       Utf8View text;
       if (!string_utf8(obj, text))
         return PyErr_ExceptionMatches(PyExc_MemoryError) ? Acquired::RaisedError : Acquired::NotUtf8;
-      data_ = text.data;
-      size_ = text.size;
-      return Acquired::Text;  // the interpreter's encoder guarantees valid UTF-8
-    } else if (type == &PyByteArray_Type) {
-      set(PyByteArray_AS_STRING(obj), PyByteArray_GET_SIZE(obj));
-    } else if (type == &PyMemoryView_Type) {
+      // The interpreter's encoder guarantees valid UTF-8.
+      in_place(text.data, static_cast<Py_ssize_t>(text.size));
+      return Acquired::Text;
+    }
+    bytes_ = true;
+    if (type == &PyByteArray_Type) return copied(PyByteArray_AS_STRING(obj), PyByteArray_GET_SIZE(obj));
+    if (type == &PyMemoryView_Type) {
       // Through the buffer protocol, which refuses a released view instead
       // of handing out memory that may be gone.
       if (PyObject_GetBuffer(obj, &buffer_, PyBUF_FULL_RO) != 0) return Acquired::RaisedError;
       if (!PyBuffer_IsContiguous(&buffer_, 'C')) return Acquired::WrongType;
-      set(buffer_.buf, buffer_.len);
-    } else {
-      return Acquired::WrongType;
+      return copied(buffer_.buf, buffer_.len);
     }
-    return utf8_routines.validate(data_, size_) ? Acquired::Text : Acquired::NotUtf8;
+    return Acquired::WrongType;
   }
 
-  const uint8_t* data() const { return data_; }
+  const uint8_t* data() const { return begin_; }
   size_t size() const { return size_; }
+  // Byte input (as opposed to a str) has not been validated as UTF-8.
+  bool is_bytes() const { return bytes_; }
+  ReaderInput reader_input(DecodeError* error) const { return {begin_, begin_ + size_, limit_, error}; }
 
  private:
-  void set(const void* data, Py_ssize_t size) {
-    data_ = static_cast<const uint8_t*>(data);
+  static constexpr size_t SmallCopy = 512;
+
+  void in_place(const void* data, Py_ssize_t size) {
+    begin_ = static_cast<const uint8_t*>(data);
     size_ = static_cast<size_t>(size);
+    limit_ = readable_limit(begin_ + size_);
+  }
+
+  Acquired copied(const void* data, Py_ssize_t size) {
+    size_ = static_cast<size_t>(size);
+    if (size_ + CopyPadding <= SmallCopy) {
+      copy_ = small_;
+    } else {
+      copy_ = size_ <= PY_SSIZE_T_MAX - CopyPadding ? static_cast<uint8_t*>(PyMem_Malloc(size_ + CopyPadding)) : nullptr;
+      if (copy_ == nullptr) {
+        begin_ = static_cast<const uint8_t*>(data);  // for the failure's document
+        return Acquired::NoMemory;
+      }
+    }
+    std::memcpy(copy_, data, size_);
+    std::memset(copy_ + size_, 0, CopyPadding);
+    begin_ = copy_;
+    limit_ = copy_ + size_ + CopyPadding;
+    return Acquired::Text;
   }
 
   Py_buffer buffer_{};
-  const uint8_t* data_ = nullptr;
+  const uint8_t* begin_ = nullptr;
+  const uint8_t* limit_ = nullptr;
   size_t size_ = 0;
+  bool bytes_ = false;
+  uint8_t* copy_ = nullptr;
+  alignas(16) uint8_t small_[SmallCopy];
 };
 
 // A failure found before the input is known to be text: no document.
 PyObject* fail(const char* message) {
   raise_decode_error(message, nullptr, 0, 0);
+  return nullptr;
+}
+
+// An input of another type. A file object is a common mistake, so one with a
+// `read` attribute is a TypeError that points at load. Only this failure path
+// looks the attribute up, which may run Python code and may raise. The name
+// is the interned one: the interpreter's attribute cache keeps the names it
+// is asked for, so a new str per call would fill it.
+PyObject* fail_wrong_type(PyObject* obj) {
+  const int has_read = PyObject_HasAttrWithError(obj, type_refs.name_read);
+  if (has_read < 0) return nullptr;
+  if (has_read == 0) return fail(InputTypeMessage);
+  PyErr_SetString(PyExc_TypeError, FileObjectMessage);
   return nullptr;
 }
 
@@ -91,56 +164,38 @@ PyObject* two_byte_document(const uint8_t* p) {
   return nullptr;
 }
 
-// The parse buffer of one call. Small documents share one static block:
-// loads never releases the interpreter lock and runs no Python code, so one
-// call uses it at a time; the flag covers any unforeseen re-entry.
-//
-// The size covers the worst case, several times what a real document uses,
-// so for a huge input it can exceed what the system agrees to commit in one
-// piece although the document would fit. Such a buffer is mapped instead,
-// with its pages committed only as the reader touches them.
-class ParseBuffer {
- public:
-  static constexpr size_t SharedSize = 64 * 1024;
+// Below this size a document cannot make enough containers to start a
+// collection worth avoiding, and switching the collector off and on again
+// would cost more than the document.
+constexpr size_t CollectorPauseFrom = 4096;
 
-  explicit ParseBuffer(size_t size) : size_(size) {
-    if (size <= SharedSize && !shared_in_use) {
-      shared_in_use = true;
-      data_ = shared;
-      return;
-    }
-    data_ = PyMem_Malloc(size);
-    if (data_ != nullptr) return;
-    void* mapped = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-    if (mapped != MAP_FAILED) {
-      data_ = mapped;
-      mapped_ = true;
-    }
-  }
-  ParseBuffer(const ParseBuffer&) = delete;
-  ParseBuffer& operator=(const ParseBuffer&) = delete;
-  ~ParseBuffer() { release(); }
+constexpr TextBuffer::Memory TextMemory{[](void* block, size_t size) { return PyMem_Realloc(block, size); },
+                                        [](void* block) { PyMem_Free(block); }};
 
-  void release() {
-    if (data_ == shared)
-      shared_in_use = false;
-    else if (mapped_)
-      munmap(data_, size_);
-    else
-      PyMem_Free(data_);
-    data_ = nullptr;
-    mapped_ = false;
-  }
-  void* data() const { return data_; }
-  size_t size() const { return size_; }
-
- private:
-  alignas(64) static inline unsigned char shared[SharedSize];
-  static inline bool shared_in_use = false;
-  void* data_;
-  size_t size_;
-  bool mapped_ = false;
-};
+// Runs the reader over the text; the result, or null with the exception set.
+PyObject* read(const InputText& text) {
+  DecodeError error{};
+  const ReaderInput input = text.reader_input(&error);
+  PyBuilder builder;
+  TextBuffer buffer(TextMemory);
+  // Every container built here is new and acyclic: a collection started by
+  // their allocations would only traverse them. No Python code runs before
+  // the collector is enabled again.
+  const bool pause = text.size() >= CollectorPauseFrom && PyGC_Disable();
+  const bool ok = read_json(input, builder, buffer);
+  if (pause) PyGC_Enable();
+  if (ok) [[likely]]
+    return builder.take_root();
+  // Byte input is validated only where the reader met a byte above 0x7F in
+  // a string; invalid UTF-8 anywhere in it is still the failure reported,
+  // whatever else went wrong.
+  if (builder.found_invalid_utf8() || (text.is_bytes() && !utf8_routines.validate(text.data(), text.size())))
+    return fail(Utf8Message);
+  if (error.code == ReadErrorCode::Stopped) return nullptr;  // the builder's exception stands
+  if (error.code == ReadErrorCode::OutOfMemory) return PyErr_NoMemory();
+  raise_decode_error(error.message, text.data(), text.size(), error.position);
+  return nullptr;
+}
 
 }  // namespace
 
@@ -148,45 +203,25 @@ class ParseBuffer {
 
 extern "C" PyObject* loads(PyObject*, PyObject* obj) {
   using namespace vellum;
-  InputView input;
-  switch (input.acquire(obj)) {
+  InputText text;
+  switch (text.acquire(obj)) {
     case Acquired::Text:
       break;
     case Acquired::WrongType:
-      return fail(InputTypeMessage);
+      return fail_wrong_type(obj);
     case Acquired::NotUtf8:
       return fail(Utf8Message);
+    case Acquired::NoMemory:
+      // Not known to be text yet: the document is given only when it is.
+      if (!utf8_routines.validate(text.data(), text.size())) return fail(Utf8Message);
+      raise_decode_error(BufferMessage, text.data(), text.size(), 0);
+      return nullptr;
     case Acquired::RaisedError:
       return nullptr;
   }
-
-  const uint8_t* text = input.data();
-  const size_t length = input.size();
-  if (length == 0) return fail(EmptyMessage);
-  if (length == 2) {
-    if (PyObject* result = two_byte_document(text)) return result;
+  if (text.size() == 0) return fail(EmptyMessage);
+  if (text.size() == 2) {
+    if (PyObject* result = two_byte_document(text.data())) return result;
   }
-
-  ParseBuffer buffer(parse_buffer_size(length));
-  if (buffer.data() == nullptr) {
-    raise_decode_error(BufferMessage, text, length, 0);
-    return nullptr;
-  }
-
-  ReaderAllocator allocator{};
-  PoolAllocator::init(&allocator, buffer.data(), buffer.size());
-  DecodeError error{};
-  if (const JsonDocument* document = read_document(text, length, &allocator, &error)) {
-    // Every container built here is new and acyclic: a collection run by
-    // their allocations would only traverse them. No Python code runs
-    // before the collector is enabled again.
-    const int collecting = PyGC_Disable();
-    PyObject* result = build_object(document->root);
-    if (collecting) PyGC_Enable();
-    return result;
-  }
-  // The reader's messages are static: the buffer may go first.
-  buffer.release();
-  raise_decode_error(error.message, text, length, error.position);
-  return nullptr;
+  return read(text);
 }

@@ -14,7 +14,8 @@
 namespace vellum {
 namespace {
 
-constexpr const char Version[] = "3.11.9";
+// From pyproject.toml, through the build (CMakeLists.txt).
+constexpr const char Version[] = VELLUM_VERSION;
 
 struct Function {
   const char* name;

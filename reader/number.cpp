@@ -18,7 +18,7 @@ struct RealDigits {
 
 // All tiers; false (with the failure recorded) when the magnitude is too large.
 bool convert_real(const RealDigits& digits, bool negative, const uint8_t* start, JsonValue& out,
-                  const InputCopy& copy);
+                  const ReaderInput& copy);
 
 inline void set_real(JsonValue& out, uint64_t magnitude_bits, bool negative) {
   out.tag = tag::Real;
@@ -77,7 +77,7 @@ DigitRun read_digits4(const uint8_t* p) {
 // The cases the wide tier leaves; out of line to keep the common path short.
 [[gnu::noinline]] const uint8_t* finish_rare_real(const uint8_t* end, const uint8_t* start,
                                                   uint64_t s, int64_t e, bool negative,
-                                                  JsonValue& out, const InputCopy& copy) {
+                                                  JsonValue& out, const ReaderInput& copy) {
   if (s == 0) {
     set_real(out, 0, negative);
     return end;
@@ -93,7 +93,7 @@ DigitRun read_digits4(const uint8_t* p) {
                                                                 const uint8_t* start, uint64_t s,
                                                                 int64_t e, unsigned count,
                                                                 bool negative, JsonValue& out,
-                                                                const InputCopy& copy) {
+                                                                const ReaderInput& copy) {
   if (count <= 15 && e >= -22 && e <= 22) {  // s < 10^15 < 2^53
     // Both operands are exact, so the one rounding of the operation is the answer.
     double v = static_cast<double>(static_cast<int64_t>(s));
@@ -113,7 +113,7 @@ DigitRun read_digits4(const uint8_t* p) {
 }  // namespace
 
 const uint8_t* read_real_tail(const uint8_t* start, const uint8_t* p, uint64_t s, unsigned count,
-                              bool negative, JsonValue& out, const InputCopy& copy) {
+                              bool negative, JsonValue& out, const ReaderInput& copy) {
   int64_t e = 0;
   if (*p == '.') {
     ++p;
@@ -151,13 +151,13 @@ constexpr unsigned MaxCutDigits = 750;
 
 constexpr bool is_digit(uint8_t c) { return (DigitClassTable[c] & digit_class::Digit) != 0; }
 
-const uint8_t* fail(const InputCopy& copy, const char* message, const uint8_t* position) {
+const uint8_t* fail(const ReaderInput& copy, const char* message, const uint8_t* position) {
   copy.fail(ReadErrorCode::InvalidNumber, message, position);
   return nullptr;
 }
 
 // After "0" or "0.000": an optional exponent whose value cannot matter.
-const uint8_t* read_zero(const uint8_t* p, bool negative, JsonValue& out, const InputCopy& copy) {
+const uint8_t* read_zero(const uint8_t* p, bool negative, JsonValue& out, const ReaderInput& copy) {
   if ((*p | 0x20) == 'e') {
     ++p;
     p += (*p == '-') | (*p == '+');
@@ -260,7 +260,7 @@ bool above_midpoint(uint64_t b, const RealDigits& r) {
 }
 
 bool convert_real(const RealDigits& r, bool negative, const uint8_t* start, JsonValue& out,
-                  const InputCopy& copy) {
+                  const ReaderInput& copy) {
   const int64_t e = r.exponent;
   const bool cut = r.cut_end != nullptr;
   if (e < WidePowerMin) {  // below 10^19 * 10^-344: under half the smallest subnormal
@@ -311,7 +311,7 @@ bool convert_real(const RealDigits& r, bool negative, const uint8_t* start, Json
 
 }  // namespace
 
-const uint8_t* read_number_general(const uint8_t* start, JsonValue& out, const InputCopy& copy) {
+const uint8_t* read_number_general(const uint8_t* start, JsonValue& out, const ReaderInput& copy) {
   const uint8_t* p = start;
   const bool negative = *p == '-';
   p += negative;

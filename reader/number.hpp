@@ -11,23 +11,28 @@
 #include <cstdint>
 #include <cstring>
 
-#include "reader/document.hpp"
 #include "reader/number_tables.hpp"
 #include "reader/value.hpp"
 
 namespace vellum {
+
+// How far past the token's first byte the number reader may load: words of
+// eight digits are taken while at most 19 digits are read (after a sign and
+// a point), and four bytes of an exponent after them, so no load ends past
+// the 29th byte. Longer forms go to the byte-wise general reader, which
+// reads nothing past the byte after the token.
+inline constexpr size_t NumberReach = 32;
 
 namespace number_detail {
 
 inline constexpr uint64_t SignBit = uint64_t{1} << 63;
 
 // Every form the inline path leaves alone, failures included.
-const uint8_t* read_number_general(const uint8_t* start, JsonValue& out, const InputCopy& copy);
+const uint8_t* read_number_general(const uint8_t* start, JsonValue& out, const ReaderInput& copy);
 
-static_assert(ZeroTail >= 8, "digits are loaded eight bytes at a time");
-
-// Eight bytes at p minus '0' each, the first in the lowest byte. Loads at any
-// position up to the end of the input stay within the zero tail. A byte below
+// Eight bytes at p minus '0' each, the first in the lowest byte. Loads start
+// at most at the zero byte that ends the text, so no load ends more than
+// eight bytes past it (NumberReach). A byte below
 // '0' borrows only from the bytes after it, which are never used.
 inline uint64_t digit_lanes(const uint8_t* p) {
   uint64_t word;
@@ -84,20 +89,20 @@ inline uint64_t leading_digits(uint64_t lanes, unsigned count) {
 // the fraction and exponent of a real, or the general reader for everything
 // longer or malformed. p is at '.', 'e' or 'E'.
 const uint8_t* read_real_tail(const uint8_t* start, const uint8_t* p, uint64_t s, unsigned count,
-                              bool negative, JsonValue& out, const InputCopy& copy);
+                              bool negative, JsonValue& out, const ReaderInput& copy);
 
 }  // namespace number_detail
 
-// p points at '-' or a digit inside a copy of the input followed by ZeroTail zero
-// bytes (eight-byte loads may reach into them). On success fills `out` (tag word
-// 4, 12 or 20 with zero length bits, and the payload) and returns the byte after
-// the number, which the caller judges. On failure returns nullptr and records
-// the message and position in `copy`'s failure record.
+// p points at '-' or a digit of `copy`'s text, at least NumberReach bytes
+// before its limit. On success fills `out` (tag word 4, 12 or 20 and the
+// payload) and returns the byte after the number, which the caller judges. On
+// failure returns nullptr and records the message and position in `copy`'s
+// failure record.
 //
 // Inline part: integers of up to 19 digits. Reals go out of line, and the general
 // reader takes every longer or malformed form.
 [[gnu::always_inline]] inline const uint8_t* read_number(const uint8_t* start, JsonValue& out,
-                                                         const InputCopy& copy) {
+                                                         const ReaderInput& copy) {
   using namespace number_detail;
   uint64_t word;
   std::memcpy(&word, start, 8);

@@ -10,13 +10,14 @@ namespace vellum::VELLUM_VARIANT(avx2) {
 #include "base/simd/string_specials.hpp"
 #include "reader/string_generic.hpp"
 
-uint8_t* find_stop(uint8_t* p, const uint8_t* tail_end) {
-  if (uint8_t* stop = find_stop_in_blocks<Block32, 2>(p, tail_end)) return stop;
-  return portable::find_stop(p, tail_end);
+const uint8_t* find_stop(const uint8_t* p, const uint8_t* limit, bool& high) {
+  if (const uint8_t* stop = find_stop_in_blocks<Block32, 2>(p, limit, high)) return stop;
+  return portable::find_stop(p, limit, high);
 }
 
-uint8_t* read_escaped_string(uint8_t* start, uint8_t* p, JsonValue& out, const InputCopy& copy) {
-  return unescape_in_chunks<Block32, 2>(start, p, out, copy);
+const uint8_t* read_escaped_string(const uint8_t* start, const uint8_t* p, StringToken& out, TextBuffer& buffer,
+                                   const ReaderInput& input) {
+  return unescape_in_chunks<Block32, 2>(start, p, out, buffer, input);
 }
 
 }  // namespace vellum::VELLUM_VARIANT(avx2)

@@ -11,10 +11,14 @@ namespace vellum::VELLUM_VARIANT(avx512) {
 #include "base/simd/string_specials.hpp"
 #include "reader/string_generic.hpp"
 
-uint8_t* find_stop(uint8_t* p, const uint8_t* tail_end) {
-  if (uint8_t* stop = find_stop_in_blocks<Block64, 2>(p, tail_end)) return stop;
-  // Lanes past the end are left out of the load and read as zero, a stop.
-  return p + __builtin_ctzll(string_specials(Block64::load_first(p, static_cast<size_t>(tail_end - p))).bits());
+const uint8_t* find_stop(const uint8_t* p, const uint8_t* limit, bool& high) {
+  if (const uint8_t* stop = find_stop_in_blocks<Block64, 2>(p, limit, high)) return stop;
+  // Lanes at or past the limit are left out of the load and read as zero, a
+  // stop; the zero byte at the text's end comes first.
+  const Block64 block = Block64::load_first(p, static_cast<size_t>(limit - p));
+  const unsigned offset = static_cast<unsigned>(__builtin_ctzll(string_specials(block).bits()));
+  high |= (block.top_bits() & ((uint64_t{1} << offset) - 1)) != 0;
+  return p + offset;
 }
 
 }  // namespace vellum::VELLUM_VARIANT(avx512)

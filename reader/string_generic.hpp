@@ -2,59 +2,87 @@
 // (base/simd) and stamped into each form's namespace after the block type
 // and the byte tests. No include guard.
 
-// The first stop in whole groups of `Group` blocks, then in single blocks.
-// Returns null, with `p` at the first byte not scanned, when fewer than a
-// block's bytes remain before `tail_end` and none of them was a stop.
+// The first stop in whole groups of `Group` blocks, then in single blocks,
+// with `high` set when a byte above 0x7F lies before it. Returns null, with
+// `p` at the first byte not scanned, when fewer than a block's bytes remain
+// before `limit` and none of them was a stop.
 template <class Block, size_t Group>
-[[gnu::always_inline]] inline uint8_t* find_stop_in_blocks(uint8_t*& p, const uint8_t* tail_end) {
+[[gnu::always_inline]] inline const uint8_t* find_stop_in_blocks(const uint8_t*& p, const uint8_t* limit,
+                                                                 bool& high) {
   constexpr size_t B = Block::Size;
-  while (static_cast<size_t>(tail_end - p) >= Group * B) {
+  using Bits = typename Block::Bits;
+  // The blocks passed whole, ORed: their top bits tell at the end.
+  Block seen = Block::splat(0);
+  auto stop_in = [&](const Block& block, Bits stops, const uint8_t* at) {
+    const unsigned offset = static_cast<unsigned>(__builtin_ctzll(stops));
+    const Bits before = (Bits{1} << offset) - 1;
+    high |= (seen.top_bits() | (block.top_bits() & before)) != 0;
+    return at + offset;
+  };
+  while (static_cast<size_t>(limit - p) >= Group * B) {
     Block group[Group];
     for (size_t k = 0; k < Group; ++k) group[k] = Block::load(p + k * B);
-    if (any_string_special(group)) return p + first_string_special(group);
+    if (any_string_special(group)) {
+      for (size_t k = 0;; ++k) {
+        if (const Bits stops = string_specials(group[k]).bits(); stops != 0) return stop_in(group[k], stops, p + k * B);
+        seen = seen | group[k];
+      }
+    }
+    for (size_t k = 0; k < Group; ++k) seen = seen | group[k];
     p += Group * B;
   }
-  while (static_cast<size_t>(tail_end - p) >= B) {
-    if (const auto bits = string_specials(Block::load(p)).bits(); bits != 0) return p + __builtin_ctzll(bits);
+  while (static_cast<size_t>(limit - p) >= B) {
+    const Block block = Block::load(p);
+    if (const Bits stops = string_specials(block).bits(); stops != 0) return stop_in(block, stops, p);
+    seen = seen | block;
     p += B;
   }
+  high |= seen.top_bits() != 0;
   return nullptr;
 }
 
-// Moves the run [src, src + n), shorter than a chunk, down to `dst`; a chunk
-// is readable at `src`. Once unescaping has shrunk the text by a block or
-// more, whole blocks land on bytes already consumed, whatever they carry past
-// the run: each store ends at or before the source position of its load.
+// Copies the run [src, src + n), shorter than a chunk, to `dst` in whole
+// blocks: the output buffer keeps room past its end, and a chunk's worth is
+// readable at `src`. The first block goes whatever n is: runs between
+// escapes are mostly short, and one store costs less than a branch that
+// the lengths keep missing.
 template <class Block>
 [[gnu::always_inline]] inline void copy_run(uint8_t* dst, const uint8_t* src, size_t n) {
-  if (static_cast<size_t>(src - dst) >= Block::Size) [[likely]] {
-    size_t k = 0;
-    do {
-      Block::load(src + k).store(dst + k);
-      k += Block::Size;
-    } while (k < n);
-    return;
-  }
-  string_detail::move_down(dst, src, n);
+  size_t k = 0;
+  do {
+    Block::load(src + k).store(dst + k);
+    k += Block::Size;
+  } while (k < n);
 }
 
-// Every escape's output is shorter than its source, so after the first one
-// the output stays strictly behind the source; bytes at or after the source
-// are never written, and the stop mask of a chunk (`N` blocks) stays valid
-// while its escapes are taken one by one.
+// Unescapes from the first backslash `p` into the text buffer, a chunk of `N`
+// blocks at a time; the stop mask of a chunk stays valid while its escapes
+// are taken one by one, since the source is never written.
 template <class Block, size_t N>
-uint8_t* unescape_in_chunks(uint8_t* start, uint8_t* p, JsonValue& out, const InputCopy& copy) {
+const uint8_t* unescape_in_chunks(const uint8_t* start, const uint8_t* p, StringToken& out, TextBuffer& buffer,
+                                  const ReaderInput& input) {
   using namespace string_detail;
   constexpr size_t Chunk = N * Block::Size;
   static_assert(Chunk <= 64, "one 64-bit stop mask per chunk");
-  uint8_t* src = p;
-  uint8_t* dst = p;
-  if (!take_escape(src, dst, copy)) return nullptr;
+  static_assert(2 * Chunk + 16 <= UnescapeSlack, "a chunk, a block past it and an escape's output fit the slack");
+  if (!start_unescaping(start, p, buffer, input)) return nullptr;
+  const uint8_t* src = p;
+  size_t written = static_cast<size_t>(p - start);
+  {
+    uint8_t* dst = buffer.data() + written;
+    if (!take_escape(src, dst, input)) return nullptr;
+    written = static_cast<size_t>(dst - buffer.data());
+  }
   for (;;) {
+    if (buffer.capacity() - written < UnescapeSlack && !buffer.reserve(written + UnescapeSlack, written)) {
+      input.fail(ReadErrorCode::OutOfMemory, "memory allocation failed", start - 1);
+      return nullptr;
+    }
     // Two chunks readable: the run copy of the chunk's last stop reads on.
-    if (static_cast<size_t>(copy.tail_end - src) < 2 * Chunk)
-      return unescape_bytewise(start, src, dst, out, copy);
-    uint8_t* const base = src;
+    if (static_cast<size_t>(input.limit - src) < 2 * Chunk) return unescape_bytewise(start, src, written, out, buffer, input);
+    uint8_t* const text = buffer.data();
+    uint8_t* dst = text + written;
+    const uint8_t* const base = src;
     Block blocks[N];
     uint64_t mask = 0;
     for (size_t k = 0; k < N; ++k) {
@@ -62,24 +90,24 @@ uint8_t* unescape_in_chunks(uint8_t* start, uint8_t* p, JsonValue& out, const In
       mask |= uint64_t{string_specials(blocks[k]).bits()} << (k * Block::Size);
     }
     if (mask == 0) {
-      // Overwrites only bytes of this chunk, which are already loaded.
       for (size_t k = 0; k < N; ++k) blocks[k].store(dst + k * Block::Size);
-      dst += Chunk;
+      written += Chunk;
       src += Chunk;
       continue;
     }
     for (;;) {
-      uint8_t* const stop = base + __builtin_ctzll(mask);
+      const uint8_t* const stop = base + __builtin_ctzll(mask);
       const size_t run = static_cast<size_t>(stop - src);
       copy_run<Block>(dst, src, run);
       dst += run;
       src = stop;
-      if (*src != '\\') return end_escaped(start, src, dst, out, copy);
-      if (!take_escape(src, dst, copy)) return nullptr;
+      if (*src != '\\') return end_escaped(src, static_cast<size_t>(dst - text), out, buffer, input);
+      if (!take_escape(src, dst, input)) return nullptr;
       const size_t offset = static_cast<size_t>(src - base);
       if (offset >= Chunk) break;
       mask &= ~uint64_t{0} << offset;
       if (mask == 0) break;
     }
+    written = static_cast<size_t>(dst - text);
   }
 }

@@ -1,4 +1,4 @@
-// The reader's output records and failure record. Plain C++: no Python here.
+// What the reader hands on and how it fails. Plain C++: no Python here.
 #pragma once
 
 #include <cstddef>
@@ -6,29 +6,23 @@
 
 namespace vellum {
 
-// One 16-byte record per JSON value, in document order.
-// Tag word: bits 0-2 type, bits 3-4 subtype, bits 5-7 zero, bits 8-63 length.
+// A scalar token as the number reader returns it: a tag word and a payload.
+// Tag word: bits 0-2 type, bits 3-4 subtype, bits 5-7 zero, bits 8-63 zero.
 struct JsonValue {
   uint64_t tag;
   union {
-    uint64_t u64;         // tag 4
-    int64_t i64;          // tag 12
-    double f64;           // tag 20
-    const uint8_t* text;  // tag 5: unescaped UTF-8, length in the tag
-    uint64_t distance;    // tags 6, 7: bytes from this record to the one after its subtree
+    uint64_t u64;  // tag 4
+    int64_t i64;   // tag 12
+    double f64;    // tag 20
   };
 
   constexpr uint8_t type_code() const { return static_cast<uint8_t>(tag); }
-  constexpr uint64_t length() const { return tag >> 8; }
-  constexpr bool is_container() const { return (tag & 6) == 6; }
 };
 static_assert(sizeof(JsonValue) == 16);
 
-// Types 2 null, 3 boolean, 4 number, 5 string, 6 array, 7 object: the two
-// containers are the only types with bits 1 and 2 both set, so one test tells
-// them, and 0 and 1 stay unused so that a zeroed record is no value. The
-// subtype (bits 3-4) tells true from false and the three number forms apart
-// without another type.
+// Types 2 null, 3 boolean, 4 number, 5 string, 6 array, 7 object; the
+// subtype (bits 3-4) tells true from false and the three number forms apart.
+// Builders and the tests' reference reader name values by these codes too.
 namespace tag {
 inline constexpr uint8_t Null = 2;
 inline constexpr uint8_t False = 3;
@@ -55,6 +49,9 @@ enum class ReadErrorCode : uint32_t {
   InvalidString = 10,
   InvalidLiteral = 11,
   DepthExceeded = 14,
+  // The builder refused a value (its own failure: memory, or a string that
+  // is not UTF-8); the builder knows what to report.
+  Stopped = 15,
 };
 
 // A failure, from where the reader finds it to where loads raises it.
@@ -64,15 +61,17 @@ struct DecodeError {
   size_t position;      // byte offset into the input, at most its length
 };
 
-// What the token readers work on: the reader's private copy of the input,
-// followed by zero bytes, and the record a failure in it goes to.
-struct InputCopy {
-  uint8_t* begin;
-  const uint8_t* end;       // end of the input inside the copy
-  const uint8_t* tail_end;  // one past the last zero byte
+// The text as the token readers see it: the caller's bytes, read in place.
+// The byte at `end` is zero, and every byte before `limit` may be read, so
+// that loops which stop at a zero byte need no length test and block loads
+// run up to `limit`; only loads that could pass `limit` test it.
+struct ReaderInput {
+  const uint8_t* begin;
+  const uint8_t* end;    // *end == 0
+  const uint8_t* limit;  // > end: the first byte that must not be read
   DecodeError* error;
 
-  // A failure at `at` (inside the copy), reported as an offset into the input.
+  // A failure at `at` (inside the text), reported as an offset into it.
   void fail(ReadErrorCode code, const char* message, const uint8_t* at) const {
     *error = {code, message, static_cast<size_t>(at - begin)};
   }

@@ -16,6 +16,7 @@ import dataclasses
 import datetime
 import enum
 import gc
+import io
 import pathlib
 import sys
 import threading
@@ -347,6 +348,7 @@ def loads_failure_cases():
     released.release()
     inputs = [
         ("wrong type", 1, vellum.JSONDecodeError),
+        ("file object", io.BytesIO(b"[1]"), TypeError),
         ("bytes subclass", type("B", (bytes,), {})(b"[]"), E),
         ("not C-contiguous", memoryview(b"[1,2,3,4]")[::2], E),
         ("released memoryview", released, ValueError),

@@ -3,6 +3,9 @@ package's stubs, and run by the interpreter. The calls in `_rejected` are
 errors the stubs must catch; --strict reports any of those ignores that has
 become unneeded."""
 
+import io
+import tempfile
+from collections.abc import Iterator
 from decimal import Decimal
 from typing import TYPE_CHECKING, Any
 
@@ -25,7 +28,11 @@ from vellum import (
     Fragment,
     JSONDecodeError,
     JSONEncodeError,
+    dump,
+    dump_lines,
     dumps,
+    load,
+    load_lines,
     loads,
 )
 
@@ -79,6 +86,25 @@ def main() -> None:
     version: str = vellum.__version__
     assert version
 
+    binary = io.BytesIO()
+    dump({"a": [1]}, binary, as_text, OPT_SORT_KEYS)
+    binary.seek(0)
+    assert load(binary) == {"a": [1]}
+    text = io.StringIO()
+    dump(Decimal("2"), text, default=as_text, option=None)
+    text.seek(0)
+    assert load(text) == "2"
+    with tempfile.TemporaryFile("w+b") as f:
+        dump_lines(iter([[1], {"b": None}]), f)
+        f.seek(0)
+        docs: Iterator[Any] = load_lines(f)
+        assert list(docs) == [[1], {"b": None}]
+    with tempfile.TemporaryFile("w+", encoding="utf-8") as t:
+        dump_lines([Decimal("1.5")], t, default=as_text)
+        t.seek(0)
+        assert list(load_lines(t)) == ["1.5"]
+    assert list(load_lines([b"[1]\n", "\n", "[2]"])) == [[1], [2]]
+
 
 def _rejected() -> None:
     loads(1)  # type: ignore[arg-type]
@@ -89,6 +115,10 @@ def _rejected() -> None:
     Fragment(content=b"1")  # type: ignore[call-arg]
     Fragment(1)  # type: ignore[arg-type]
     vellum.OPT_INDENT_2 = 2  # type: ignore[misc]
+    load(b"[1]")  # type: ignore[arg-type]
+    dump(1, "out.json")  # type: ignore[arg-type]
+    dump_lines([1], io.BytesIO(), option="2")  # type: ignore[arg-type]
+    load_lines(1)  # type: ignore[arg-type]
     del text
 
 

@@ -1,8 +1,11 @@
 import json
 import os
+import resource
 import shutil
+import stat
 import subprocess
 import sys
+import threading
 
 import pytest
 
@@ -53,13 +56,13 @@ def test_outfile_is_written(infile, tmp_path):
 
 
 def test_outfile_may_be_the_infile(infile):
-    # The input map is released before the output is opened (and truncated).
+    # The result goes to a temporary file that replaces the input at the end.
     out = run("--compact", infile, infile)
     assert (out.returncode, out.stderr) == (0, b"")
     assert infile.read_bytes() == expected(DOC, indent=False)
 
 
-def test_large_file_through_the_map(tmp_path):
+def test_large_file(tmp_path):
     doc = [{"id": i, "name": "x" * (i % 50), "v": i / 7} for i in range(20000)]
     path = tmp_path / "big.json"
     path.write_bytes(json.dumps(doc).encode())
@@ -178,7 +181,7 @@ def without_file_permissions():
 
 
 @pytest.mark.parametrize("case", ["missing", "directory", "unreadable", "outfile_dir_missing",
-                                  "outfile_is_directory", "outfile_read_only_dir"])
+                                  "outfile_is_directory", "outfile_read_only_dir", "outfile_read_only"])
 def test_file_errors_are_one_line_and_status_2(tmp_path, infile, case):
     prefix = ()
     if case == "missing":
@@ -192,6 +195,11 @@ def test_file_errors_are_one_line_and_status_2(tmp_path, infile, case):
         args, shown, verb = [infile, tmp_path / "no" / "out.json"], tmp_path / "no" / "out.json", "write"
     elif case == "outfile_is_directory":
         args, shown, verb = [infile, tmp_path], tmp_path, "write"
+    elif case == "outfile_read_only":
+        target = tmp_path / "out.json"
+        target.write_bytes(b"[1]")
+        target.chmod(0o444)
+        args, shown, verb, prefix = [infile, target], target, "write", without_file_permissions()
     else:
         locked = tmp_path / "locked"
         locked.mkdir()
@@ -203,6 +211,9 @@ def test_file_errors_are_one_line_and_status_2(tmp_path, infile, case):
     lines = out.stderr.decode().splitlines()
     assert len(lines) == 1, lines
     assert lines[0].startswith(f"python -m vellum: error: cannot {verb} '{shown}': ")
+    if case == "outfile_read_only":
+        assert sorted(os.listdir(tmp_path)) == ["in.json", "out.json"]
+        assert (tmp_path / "out.json").read_bytes() == b"[1]"
 
 
 def test_closed_output_pipe_ends_quietly(tmp_path):
@@ -216,24 +227,6 @@ def test_closed_output_pipe_ends_quietly(tmp_path):
     assert err == b""
 
 
-def test_file_reaches_loads_as_a_view_of_its_map(infile, monkeypatch, capsys):
-    import mmap
-
-    import vellum.__main__ as tool
-
-    seen = []
-    real = vellum.loads
-
-    def loads(obj):
-        seen.append((type(obj), type(obj.obj)))
-        return real(obj)
-
-    monkeypatch.setattr(vellum, "loads", loads)
-    assert tool.main(["--compact", str(infile)]) == 0
-    assert capsys.readouterr().out.encode() == expected(DOC, indent=False)
-    assert seen == [(memoryview, mmap.mmap)]
-
-
 @pytest.mark.parametrize("fd,args,message", [
     (0, [], "cannot read '<stdin>'"),
     (1, ["IN"], "cannot write '<stdout>'"),
@@ -245,3 +238,255 @@ def test_closed_standard_stream_is_one_line_and_status_2(infile, fd, args, messa
     assert out.returncode == 2
     lines = out.stderr.decode().splitlines()
     assert len(lines) == 1 and lines[0].startswith(f"python -m vellum: error: {message}: "), lines
+
+
+# ---------------------------------------------------------------- OUTFILE replaced whole or not at all
+
+ROWS = [{"id": i, "tags": ["a", "b"], "v": i / 3} for i in range(3000)]
+ROWS_TEXT = json.dumps(ROWS).encode()
+ROWS_LINES = b"".join(json.dumps(r).encode() + b"\n" for r in ROWS)
+
+
+def copies(flags, n):
+    """n copies of the rows: a document holding n lists, or n times the lines."""
+    return ROWS_LINES * n if flags else b"[" + b",".join([ROWS_TEXT] * n) + b"]"
+
+
+def file_size_limit(limit):
+    # Writes past `limit` bytes fail with EFBIG: the interpreter ignores SIGXFSZ.
+    return lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
+
+
+def folder(path):
+    return {p.name: (p.read_bytes(), stat.S_IMODE(p.stat().st_mode)) for p in sorted(path.iterdir())}
+
+
+@pytest.mark.parametrize("outfile", ["infile", "other"])
+@pytest.mark.parametrize("flags,text", [([], ROWS_TEXT), (["--json-lines"], ROWS_LINES)])
+def test_failed_write_leaves_every_file_as_it_was(tmp_path, outfile, flags, text):
+    infile = tmp_path / "in.json"
+    infile.write_bytes(text)
+    target = infile
+    if outfile == "other":
+        target = tmp_path / "out.json"
+        target.write_bytes(b"[1]\n")
+        target.chmod(0o640)
+    before = folder(tmp_path)
+    out = subprocess.run([sys.executable, "-m", "vellum", *flags, infile, target], capture_output=True,
+                         preexec_fn=file_size_limit(len(text) // 2))
+    assert out.returncode == 2, out.stderr
+    assert out.stdout == b""
+    assert out.stderr.decode() == f"python -m vellum: error: cannot write '{target}': File too large\n"
+    assert folder(tmp_path) == before  # no temporary file left either
+
+
+def test_outfile_keeps_its_mode_and_a_new_one_follows_the_umask(tmp_path, infile):
+    target = tmp_path / "out.json"
+    target.write_bytes(b"old")
+    target.chmod(0o604)
+    assert run("--compact", infile, target).returncode == 0
+    assert stat.S_IMODE(target.stat().st_mode) == 0o604
+    assert target.read_bytes() == expected(DOC, indent=False)
+    fresh = tmp_path / "fresh.json"
+    out = subprocess.run([sys.executable, "-m", "vellum", infile, fresh], capture_output=True,
+                         preexec_fn=lambda: os.umask(0o027))
+    assert out.returncode == 0, out.stderr
+    assert stat.S_IMODE(fresh.stat().st_mode) == 0o640
+    assert fresh.read_bytes() == expected(DOC)
+    assert sorted(os.listdir(tmp_path)) == ["fresh.json", "in.json", "out.json"]
+
+
+def test_outfile_through_a_link_replaces_the_file_it_points_to(tmp_path, infile):
+    real = tmp_path / "real.json"
+    real.write_bytes(b"old")
+    link = tmp_path / "link.json"
+    link.symlink_to(real.name)
+    assert run("--compact", infile, link).returncode == 0
+    assert link.is_symlink() and os.readlink(link) == real.name
+    assert real.read_bytes() == expected(DOC, indent=False)
+
+
+def test_outfile_that_is_a_device_is_written_in_place(infile):
+    out = run(infile, os.devnull)
+    assert (out.returncode, out.stderr) == (0, b"")
+    assert stat.S_ISCHR(os.stat(os.devnull).st_mode)
+
+
+# ---------------------------------------------------------------- input that changes while read
+
+# Truncates the input file to half when the native loads is first called,
+# however the tool reaches it.
+TRUNCATE_AT_FIRST_LOADS = """
+import os, sys
+import vellum, vellum.__main__ as tool
+path = sys.argv[-1]
+def hook(frame, event, arg):
+    if event == "c_call" and arg is vellum.loads:
+        sys.setprofile(None)
+        os.truncate(path, os.path.getsize(path) // 2)
+sys.setprofile(hook)
+sys.exit(tool.main(sys.argv[1:]))
+"""
+
+
+@pytest.mark.parametrize("flags,status", [
+    # One document is read whole before it is parsed: a consistent read.
+    ([], 0),
+    # Lines are parsed as they are read: the change is noticed.
+    (["--json-lines"], 2),
+])
+def test_input_truncated_while_read_is_never_a_signal(tmp_path, flags, status):
+    path = tmp_path / "in.json"
+    path.write_bytes(copies(flags, 20))
+    out = subprocess.run([sys.executable, "-c", TRUNCATE_AT_FIRST_LOADS, *flags, "--check", path],
+                         capture_output=True)
+    assert out.returncode == status, out
+    if status:
+        assert out.stderr.decode() == f"python -m vellum: error: cannot read '{path}': the file changed while it was read\n"
+
+
+@pytest.mark.parametrize("flags", [[], ["--json-lines"]])
+def test_standard_input_read_from_the_middle_of_a_file(tmp_path, flags):
+    path = tmp_path / "in.json"
+    path.write_bytes(b"skipped\n[1, 2]\n")
+    with path.open("rb") as f:
+        f.seek(8)
+        out = subprocess.run([sys.executable, "-m", "vellum", "--compact", *flags], stdin=f, capture_output=True)
+    assert (out.returncode, out.stdout, out.stderr) == (0, b"[1,2]\n", b"")
+
+
+@pytest.mark.parametrize("flags", [[], ["--json-lines"]])
+def test_input_truncated_by_another_process(tmp_path, flags):
+    path = tmp_path / "in.json"
+    path.write_bytes(copies(flags, 200))
+    proc = subprocess.Popen([sys.executable, "-m", "vellum", "--check", *flags, path],
+                            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    # As soon as the tool has the file open, cut it.
+    fds = f"/proc/{proc.pid}/fd"
+    while proc.poll() is None:
+        try:
+            if any(os.readlink(f"{fds}/{fd}") == str(path) for fd in os.listdir(fds)):
+                os.truncate(path, path.stat().st_size // 3)
+                break
+        except OSError:
+            pass
+    err = proc.stderr.read()
+    assert proc.wait() in (0, 1, 2), err  # never a signal
+
+
+# ---------------------------------------------------------------- memory
+
+def peak_rss(args, cwd):
+    """The tool's exit status and its peak resident memory in bytes."""
+    proc = subprocess.Popen([sys.executable, "-m", "vellum", *map(str, args)], cwd=cwd,
+                            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    _, status, usage = os.wait4(proc.pid, 0)
+    proc.returncode = os.waitstatus_to_exitcode(status)
+    return proc.returncode, usage.ru_maxrss * 1024
+
+
+@pytest.mark.parametrize("mode", ["--check", "stdout", "outfile"])
+def test_json_lines_memory_is_bounded_by_the_longest_line(tmp_path, mode):
+    small, big = tmp_path / "small.jsonl", tmp_path / "big.jsonl"
+    lines = b"".join(json.dumps({"id": i, "text": "é" * i, "v": [i / 7] * 50}, ensure_ascii=False).encode()
+                     + b"\n" for i in range(2000))
+    small.write_bytes(lines[:lines.index(b"\n") + 1])
+    with big.open("wb") as f:
+        while f.tell() < 64 << 20:
+            f.write(lines)
+
+    def args(infile):
+        return {"--check": ["--check", infile], "stdout": [infile], "outfile": [infile, tmp_path / "out"]}[mode]
+
+    status, base = peak_rss(["--json-lines", *args(small)], tmp_path)
+    assert status == 0
+    status, peak = peak_rss(["--json-lines", *args(big)], tmp_path)
+    assert status == 0
+    # The file is 64 MiB; lines of up to 5 KiB are read, parsed and written one by one.
+    assert big.stat().st_size > 60 << 20
+    assert peak - base < 8 << 20, (base, peak)
+
+
+# ---------------------------------------------------------------- closed standard error
+
+@pytest.mark.parametrize("args,stdin,status", [
+    (["-"], b"[1,", 1),
+    (["--json-lines", "-"], b"[1]\n[1,\n", 1),
+    (["MISSING"], b"", 2),
+])
+def test_error_lines_never_go_to_standard_output(tmp_path, args, stdin, status):
+    args = [str(tmp_path / "nope.json") if a == "MISSING" else a for a in args]
+    out = subprocess.run([sys.executable, "-m", "vellum", *args], input=stdin, stdout=subprocess.PIPE,
+                         preexec_fn=lambda: os.close(2))
+    assert out.returncode == status
+    assert out.stdout == (b"[1]\n" if "--json-lines" in args else b"")
+
+
+# ---------------------------------------------------------------- integers past 64 bits
+
+INEXACT = "integer beyond 64 bits would not be written back exactly"
+
+
+@pytest.mark.parametrize("text,line,col", [
+    (b"[1, 123456789012345678901234567890]", 1, 5),
+    (b'{"a":\n  -9223372036854775809}', 2, 3),
+    (b"18446744073709551616", 1, 1),
+    (b"[" + b"9" * 300 + b"]", 1, 2),
+    (b'["\\\\", 99999999999999999999]', 1, 8),
+    ('{"é日": [\n  0, 1,  -99999999999999999999999]}'.encode(), 2, 10),
+    # A digit run across the pieces that the scan for long runs takes.
+    (b'["' + b"x" * ((1 << 20) - 10) + b'", 123456789012345678901234567890]', 1, (1 << 20) - 4),
+])
+def test_integer_past_64_bits_is_refused_with_its_position(tmp_path, text, line, col):
+    path = tmp_path / "in.json"
+    path.write_bytes(text)
+    target = tmp_path / "out.json"
+    for args in ([path, target], ["--check", path], ["--compact", "-"]):
+        out = run(*args, stdin=text)
+        assert (out.returncode, out.stdout) == (1, b"")
+        name = "<stdin>" if "-" in args else path
+        assert out.stderr.decode() == f"{name}:{line}:{col}: {INEXACT}\n"
+    assert not target.exists()
+
+
+def test_integer_past_64_bits_in_json_lines(tmp_path):
+    text = '[1]\n"x"\n{"é": 123456789012345678901234567890}\n[2]\n'.encode()
+    out = run("--json-lines", "-", stdin=text)
+    assert out.returncode == 1
+    assert out.stdout == b'[1]\n"x"\n'
+    assert out.stderr.decode() == f"<stdin>:3:7: {INEXACT}\n"
+
+
+@pytest.mark.parametrize("text", [
+    # The edges of what loads returns as int.
+    b"[18446744073709551615, -9223372036854775808, 9999999999999999999]",
+    # Long digit runs that are no integer: in strings, fractions, exponents.
+    b'["123456789012345678901234567890", "\\"12345678901234567890123"]',
+    b'{"12345678901234567890123": 1.12345678901234567890123}',
+    b"[1e-12345678901234567890, 12345678901234567890123.5, -1E+12345678901234567890]",
+])
+def test_long_digit_runs_that_read_exactly_are_written(text):
+    try:
+        want = vellum.dumps(vellum.loads(text), option=vellum.OPT_APPEND_NEWLINE)
+    except vellum.JSONDecodeError:
+        return  # an exponent loads refuses on its own
+    out = run("--compact", stdin=text)
+    assert (out.returncode, out.stderr) == (0, b"")
+    assert out.stdout == want
+    assert "1" * 19 not in str(out.stdout) or text.startswith(b'["')
+
+
+# ---------------------------------------------------------------- help and version
+
+def test_version():
+    out = run("--version")
+    assert (out.returncode, out.stdout, out.stderr) == (0, f"python -m vellum {vellum.__version__}\n".encode(), b"")
+
+
+def test_help_lists_the_exit_statuses():
+    out = run("--help")
+    assert out.returncode == 0
+    text = out.stdout.decode()
+    assert "memory map" not in text
+    statuses = text[text.index("exit status:"):].split("\n")[1:]
+    assert [s.split()[0] for s in statuses if s[:3].strip().isdigit() or s[:5].strip().isdigit()] == ["0", "1", "2", "130"]

@@ -1,4 +1,5 @@
 import array
+import io
 
 import pytest
 
@@ -43,6 +44,43 @@ class MyStr(str):
 def test_rejected_inputs(obj):
     err = decode_error(obj)
     assert (err.msg, err.doc, err.pos, err.lineno, err.colno) == (TYPE_MESSAGE, "", 0, 1, 1)
+
+
+class Readable:
+    def read(self):
+        return b"[1]"
+
+
+class ReadRaises:
+    @property
+    def read(self):
+        raise KeyboardInterrupt
+
+
+class ReadMissing:
+    def __getattr__(self, name):
+        raise AttributeError(name)
+
+
+@pytest.mark.parametrize("make", [io.BytesIO, io.StringIO, lambda: open(__file__, "rb"), Readable])
+def test_file_object_is_a_type_error_pointing_at_load(make):
+    fp = make()
+    try:
+        with pytest.raises(TypeError) as info:
+            vellum.loads(fp)
+        assert not isinstance(info.value, JSONDecodeError)
+        assert str(info.value) == f"{TYPE_MESSAGE}: read a file object with vellum.load"
+    finally:
+        if hasattr(fp, "close"):
+            fp.close()
+
+
+def test_attribute_lookup_of_a_wrong_type_may_raise_or_miss():
+    # Whatever looking up `read` raises propagates as it is.
+    with pytest.raises(KeyboardInterrupt):
+        vellum.loads(ReadRaises())
+    err = decode_error(ReadMissing())
+    assert err.msg == TYPE_MESSAGE
 
 
 def test_released_memoryview_is_never_read():

@@ -1,7 +1,10 @@
 import json
+import pathlib
 import subprocess
 import sys
 import textwrap
+import tomllib
+from importlib import metadata
 
 import pytest
 
@@ -38,8 +41,14 @@ def test_option_flags_are_distinct_bits_summing_to_4095():
     assert all(v & (v - 1) == 0 for v in flags)
 
 
-def test_version_and_no_docstring():
-    assert vellum.__version__ == "3.11.9"
+def test_version_comes_from_pyproject_and_no_docstring():
+    project = tomllib.loads((pathlib.Path(__file__).resolve().parents[1] / "pyproject.toml").read_text())["project"]
+    assert vellum.__version__ == project["version"]
+    try:
+        installed = metadata.version(project["name"])
+    except metadata.PackageNotFoundError:
+        installed = None  # imported from a build tree
+    assert installed in (None, vellum.__version__)
     assert vellum.__doc__ is None
 
 
@@ -47,6 +56,8 @@ def test_public_names():
     public = {n for n in dir(vellum) if not n.startswith("_")}
     expected = set(OPTION_VALUES) | {"Fragment", "JSONDecodeError", "JSONEncodeError"}
     expected |= {n for n in ("dumps", "loads") if hasattr(sys.modules["vellum.vellum"], n)}
+    # Written in Python over dumps and loads.
+    expected |= {"dump", "load", "dump_lines", "load_lines"}
     assert public == expected
     assert set(vellum.__all__) == expected | {"__version__"}
 

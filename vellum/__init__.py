@@ -20,6 +20,7 @@ from .vellum import (
     dumps,
     loads,
 )
+from ._files import dump, dump_lines, load, load_lines
 
 __all__ = [
     "Fragment",
@@ -40,7 +41,11 @@ __all__ = [
     "OPT_STRICT_INTEGER",
     "OPT_UTC_Z",
     "__version__",
+    "dump",
+    "dump_lines",
     "dumps",
+    "load",
+    "load_lines",
     "loads",
 ]
 

@@ -1,5 +1,6 @@
 import json
-from typing import Any, Callable, Final, Self, final
+from collections.abc import Callable, Iterable, Iterator
+from typing import Any, Final, Protocol, Self, final, type_check_only
 
 __all__ = [
     "Fragment",
@@ -20,26 +21,68 @@ __all__ = [
     "OPT_STRICT_INTEGER",
     "OPT_UTC_Z",
     "__version__",
+    "dump",
+    "dump_lines",
     "dumps",
+    "load",
+    "load_lines",
     "loads",
 ]
 
 __version__: Final[str]
+
+@type_check_only
+class _Reader(Protocol):
+    def read(self) -> bytes | bytearray | memoryview | str: ...
+
+@type_check_only
+class _Writer(Protocol):
+    # Text files get str, other writers bytes: both satisfy one of the two.
+    def write(self, data: Any, /) -> object: ...
 
 def dumps(
     obj: Any,
     /,
     default: Callable[[Any], Any] | None = None,
     option: int | None = None,
-) -> bytes: ...
-def loads(obj: bytes | bytearray | memoryview | str, /) -> Any: ...
+) -> bytes:
+    """Serialize obj to compact (or OPT_INDENT_2) UTF-8 JSON bytes."""
 
-# Already-serialized JSON that dumps copies into its output unchanged.
+def loads(obj: bytes | bytearray | memoryview | str, /) -> Any:
+    """Parse one JSON document from bytes, bytearray, memoryview or str."""
+
+def dump(
+    obj: Any,
+    fp: _Writer,
+    /,
+    default: Callable[[Any], Any] | None = None,
+    option: int | None = None,
+) -> None:
+    """Write obj to a file as dumps does: str to a text file, bytes to any other."""
+
+def load(fp: _Reader, /) -> Any:
+    """Parse the document that fp.read() returns (bytes or str)."""
+
+def dump_lines(
+    iterable: Iterable[Any],
+    fp: _Writer,
+    /,
+    default: Callable[[Any], Any] | None = None,
+    option: int | None = None,
+) -> None:
+    """Write each object as one compact line of JSON Lines."""
+
+def load_lines(fp: Iterable[bytes | bytearray | memoryview | str], /) -> Iterator[Any]:
+    """Iterate the documents of JSON Lines, a line at a time; blank lines are skipped."""
+
 @final
 class Fragment:
+    """Already-serialized JSON that dumps copies into its output unchanged."""
+
     def __new__(cls, content: bytes | str, /) -> Self: ...
 
-class JSONDecodeError(json.JSONDecodeError): ...
+class JSONDecodeError(json.JSONDecodeError):
+    """Raised by loads, load and load_lines for input that is not valid JSON."""
 
 JSONEncodeError = TypeError
 

@@ -22,6 +22,9 @@ struct Block16 {
   void store(void* p) const { _mm_storeu_si128(static_cast<__m128i*>(p), v); }
 
   Block16 operator^(Block16 o) const { return {_mm_xor_si128(v, o.v)}; }
+  Block16 operator|(Block16 o) const { return {_mm_or_si128(v, o.v)}; }
+  // The top bit of every byte: where the byte is above 0x7F.
+  Bits top_bits() const { return static_cast<Bits>(_mm_movemask_epi8(v)); }
   Block16 min(Block16 o) const { return {_mm_min_epu8(v, o.v)}; }
   Lanes operator==(Block16 o) const { return {_mm_cmpeq_epi8(v, o.v)}; }
   // Unsigned; SSE2 compares are signed, so through the minimum.

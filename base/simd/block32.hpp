@@ -22,6 +22,9 @@ struct Block32 {
   void store(void* p) const { _mm256_storeu_si256(static_cast<__m256i*>(p), v); }
 
   Block32 operator^(Block32 o) const { return {_mm256_xor_si256(v, o.v)}; }
+  Block32 operator|(Block32 o) const { return {_mm256_or_si256(v, o.v)}; }
+  // The top bit of every byte: where the byte is above 0x7F.
+  Bits top_bits() const { return static_cast<Bits>(_mm256_movemask_epi8(v)); }
   Block32 min(Block32 o) const { return {_mm256_min_epu8(v, o.v)}; }
   Lanes operator==(Block32 o) const { return {_mm256_cmpeq_epi8(v, o.v)}; }
   // Unsigned; AVX2 compares are signed, so through the minimum.

@@ -26,6 +26,9 @@ struct Block64 {
   void store(void* p) const { _mm512_storeu_si512(p, v); }
 
   Block64 operator^(Block64 o) const { return {_mm512_xor_si512(v, o.v)}; }
+  Block64 operator|(Block64 o) const { return {_mm512_or_si512(v, o.v)}; }
+  // The top bit of every byte: where the byte is above 0x7F.
+  Bits top_bits() const { return static_cast<Bits>(_mm512_movepi8_mask(v)); }
   Block64 min(Block64 o) const { return {_mm512_min_epu8(v, o.v)}; }
   Lanes operator==(Block64 o) const { return {static_cast<Bits>(_mm512_cmpeq_epi8_mask(v, o.v))}; }
   Lanes at_most(Block64 o) const { return {static_cast<Bits>(_mm512_cmple_epu8_mask(v, o.v))}; }

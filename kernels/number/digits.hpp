@@ -53,6 +53,15 @@ inline constexpr int trailing_zero_digits(uint64_t values) {
 
 inline void store_u64(uint8_t* dst, uint64_t w) { std::memcpy(dst, &w, 8); }
 
+// A 16-bit lane constant the compiler cannot see through: it would expand a
+// multiplication by a known constant into several shifts and adds, where
+// one pmullw does.
+inline __m128i opaque_u16(int v) {
+  __m128i k = _mm_set1_epi16(static_cast<short>(v));
+  __asm__("" : "+x"(k));
+  return k;
+}
+
 // Sixteen digits of hi * 10^8 + lo (both < 10^8) as byte values 0..9 in
 // memory order, converted together in one SSE2 register (baseline on
 // x86-64): the lanes hold 8-, then 4-, then 2-digit groups, each split in
@@ -66,13 +75,13 @@ inline __m128i sixteen_digit_values(uint32_t hi, uint32_t lo) {
   const __m128i v4 = _mm_or_si128(q4, _mm_slli_epi64(r4, 32));
   // v / 100 == (v * 5243 >> 16) >> 3 for v < 10^4.
   const __m128i q2 = _mm_srli_epi16(_mm_mulhi_epu16(v4, _mm_set1_epi16(5243)), 3);
-  const __m128i r2 = _mm_sub_epi16(v4, _mm_mullo_epi16(q2, _mm_set1_epi16(100)));
+  const __m128i r2 = _mm_sub_epi16(v4, _mm_mullo_epi16(q2, opaque_u16(100)));
   // 16-bit lanes of two digits.
   const __m128i v2 = _mm_or_si128(q2, _mm_slli_epi32(r2, 16));
-  // v / 10 == v * 6554 >> 16 for v < 100.
+  // v / 10 == v * 6554 >> 16 for v < 100; the lane v = 10t + u becomes
+  // t + 256u = 256v - 2559t, the two digits in memory order.
   const __m128i q1 = _mm_mulhi_epu16(v2, _mm_set1_epi16(6554));
-  const __m128i r1 = _mm_sub_epi16(v2, _mm_mullo_epi16(q1, _mm_set1_epi16(10)));
-  return _mm_or_si128(q1, _mm_slli_epi16(r1, 8));
+  return _mm_sub_epi16(_mm_slli_epi16(v2, 8), _mm_mullo_epi16(q1, opaque_u16(2559)));
 }
 
 // Number of trailing zero digits of sixteen_digit_values (16 for 0).

@@ -1,205 +1,61 @@
-// Float text: sign, shortest digits, then fixed or exponent notation.
-#include <bit>
-#include <cstring>
-
-#include "kernels/number/format.hpp"
+// The general shortest-decimal search: subnormals, the first value of each
+// binade, and the values whose fast product lands too close to a threshold.
+//
+// The scaled value and bounds are computed with two fractional bits, from a
+// 128-bit significand of 10^-k that is rounded up, and the bits dropped
+// below are folded into the last bit (rounding to odd): an exact result
+// stays a multiple of 4 and an inexact one is odd, which keeps every
+// comparison against a candidate (a multiple of 4) exact.
 #include "kernels/number/shortest.hpp"
 
-namespace vellum {
-namespace number {
+namespace vellum::number {
 namespace {
 
-inline constexpr uint64_t Pow10U64[18] = {
-    1u,
-    10u,
-    100u,
-    1000u,
-    10000u,
-    100000u,
-    1000000u,
-    10000000u,
-    100000000u,
-    1000000000u,
-    10000000000u,
-    100000000000u,
-    1000000000000u,
-    10000000000000u,
-    100000000000000u,
-    1000000000000000u,
-    10000000000000000u,
-    100000000000000000u,
-};
-
-// Decimal digit count of 1 <= v < 10^17.
-inline int decimal_length(uint64_t v) {
-  // bit_width * 1233 / 4096 is floor(log10) or one more.
-  const int guess = (static_cast<int>(std::bit_width(v)) * 1233) >> 12;
-  return guess + (v >= Pow10U64[guess] ? 1 : 0);
-}
-
-inline void store_16(uint8_t* dst, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), v); }
-
-// 'e', the sign, and |e| (below 1000) without leading zeros. The three
-// digits are stored in one word shifted past the leading zeros, since
-// random exponents would defeat a branch on the digit count.
-inline uint8_t* write_exponent(uint8_t* p, int e) {
-  const uint32_t a = static_cast<uint32_t>(e < 0 ? -e : e);
-  const uint32_t hundreds = a / 100;
-  const uint32_t rest = a % 100;
-  const uint32_t word = ('0' + hundreds) | (uint32_t{TwoDigitTable[2 * rest]} << 8) |
-                        (uint32_t{TwoDigitTable[2 * rest + 1]} << 16);
-  const int count = 1 + (a >= 10) + (a >= 100);
-  const uint32_t head = ('e' | (e < 0 ? '-' : '+') << 8);
-  const uint64_t text = head | uint64_t{word >> (8 * (3 - count))} << 16;
-  store_u64(p, text);
-  return p + 2 + count;
-}
-
-// Double layout of significand * 10^exponent (significand < 10^17, not
-// zero), fixed notation for first-digit exponents -5..15. The significand is
-// first widened to exactly 17 digits (padded with zeros): the first digit and
-// a 16-byte block of the others, which every layout stores whole and then
-// cuts to length; at most 16 bytes land past the returned end.
-inline uint8_t* write_decimal_17(uint8_t* dst, Decimal d) {
-  constexpr int FixedMin = -5;
-  constexpr int FixedMax = 15;
-  uint64_t wide;
-  int e;  // exponent of the first digit
-  if (d.significand >= 1000000000000000u) {
-    // Most doubles: 16 or 17 digits, widened without a length search.
-    const bool sixteen = d.significand < 10000000000000000u;
-    wide = sixteen ? d.significand * 10 : d.significand;
-    e = d.exponent + 16 - sixteen;
-  } else {
-    const int length = decimal_length(d.significand);
-    wide = d.significand * Pow10U64[17 - length];
-    e = d.exponent + length - 1;
-  }
-
-  // Both quotients straight from `wide`, so they run side by side.
-  const uint64_t upper9 = wide / 100000000;
-  const uint64_t first = wide / 10000000000000000u;
-  const uint8_t d1 = static_cast<uint8_t>('0' + first);
-  const __m128i values = sixteen_digit_values(static_cast<uint32_t>(upper9 - first * 100000000),
-                                              static_cast<uint32_t>(wide - upper9 * 100000000));
-  const int digits = 17 - trailing_zero_digits(values);
-  const __m128i text = _mm_add_epi8(values, _mm_set1_epi8('0'));
-
-  if (static_cast<unsigned>(e - FixedMin) <= static_cast<unsigned>(FixedMax - FixedMin)) {
-    if (e < 0) {
-      // "0." and -e - 1 zeros (at most 5), then the digits.
-      static_assert(FixedMin >= -6);
-      store_u64(dst, 0x303030303030'2E30u);  // "0.000000"
-      uint8_t* p = dst + 1 - e;
-      p[0] = d1;
-      store_16(p + 1, text);
-      return p + digits;
-    }
-    static_assert(FixedMax <= 15);
-    dst[0] = d1;
-    store_16(dst + 1, text);
-    if (e >= digits - 1) {
-      // Integral: the padding zeros of the 17 digits fill up to the point.
-      std::memcpy(dst + e + 1, ".0", 2);
-      return dst + e + 3;
-    }
-    // Point after e + 1 digits: store the word holding that position again,
-    // one byte further on, from the digit after the point.
-    const uint64_t b = static_cast<uint64_t>(_mm_cvtsi128_si64(text));
-    const uint64_t c = static_cast<uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(text, text)));
-    if (e < 8) {
-      store_u64(dst + e + 2, b >> (8 * e));
-      store_u64(dst + 10, c);
-    } else {
-      store_u64(dst + e + 2, c >> (8 * (e - 8)));
-    }
-    dst[e + 1] = '.';
-    return dst + digits + 1;
-  }
-
-  dst[0] = d1;
-  dst[1] = '.';
-  store_16(dst + 2, text);
-  return write_exponent(dst + (digits > 1 ? digits + 1 : 1), e);
-}
-
-// Single layout (significand < 10^9, not zero), fixed notation for -6..12,
-// as above with nine digits: the first and one word of eight.
-inline uint8_t* write_decimal_9(uint8_t* dst, Decimal d) {
-  constexpr int FixedMin = -6;
-  constexpr int FixedMax = 12;
-  uint64_t wide;
-  int e;
-  if (d.significand >= 10000000u) {
-    // Normal singles: 8 or 9 digits.
-    const bool eight = d.significand < 100000000u;
-    wide = eight ? d.significand * 10 : d.significand;
-    e = d.exponent + 8 - eight;
-  } else {
-    const int length = decimal_length(d.significand);
-    wide = d.significand * Pow10U64[9 - length];
-    e = d.exponent + length - 1;
-  }
-  const uint32_t first = static_cast<uint32_t>(wide / 100000000);
-  const uint8_t d1 = static_cast<uint8_t>('0' + first);
-  const uint64_t values = eight_digit_values(static_cast<uint32_t>(wide - uint64_t{first} * 100000000));
-  const int digits = 9 - trailing_zero_digits(values);
-  const uint64_t b = values + AsciiZeros;
-
-  if (static_cast<unsigned>(e - FixedMin) <= static_cast<unsigned>(FixedMax - FixedMin)) {
-    if (e < 0) {
-      store_u64(dst, 0x303030303030'2E30u);  // "0." and up to six zeros
-      uint8_t* p = dst + 1 - e;
-      p[0] = d1;
-      store_u64(p + 1, b);
-      return p + digits;
-    }
-    dst[0] = d1;
-    store_u64(dst + 1, b);
-    if (e >= digits - 1) {
-      // Up to 13 integral digits: zeros after the nine.
-      store_u64(dst + 9, AsciiZeros);
-      std::memcpy(dst + e + 1, ".0", 2);
-      return dst + e + 3;
-    }
-    store_u64(dst + e + 2, b >> (8 * e));
-    dst[e + 1] = '.';
-    return dst + digits + 1;
-  }
-
-  dst[0] = d1;
-  dst[1] = '.';
-  store_u64(dst + 2, b);
-  return write_exponent(dst + (digits > 1 ? digits + 1 : 1), e);
-}
-
-template <class Layout, uint8_t* (*write_decimal)(uint8_t*, Decimal)>
-inline uint8_t* format_float(uint8_t* dst, typename Layout::Bits bits) {
-  using Bits = typename Layout::Bits;
-  constexpr int SignShift = sizeof(Bits) * 8 - 1;
-  const Bits magnitude = bits & ~(Bits{1} << SignShift);
-  if ((magnitude >> Layout::SignificandBits) == Layout::ExponentMask) {
-    std::memcpy(dst, "null", 4);
-    return dst + 4;
-  }
-  dst[0] = '-';
-  dst += bits >> SignShift;
-  if (magnitude == 0) {
-    std::memcpy(dst, "0.0", 3);
-    return dst + 3;
-  }
-  return write_decimal(dst, shortest_decimal_of<Layout>(magnitude));
+// floor(g * cp / 2^128), with the last bit set when the dropped part is not
+// zero. g exceeds the exact scale factor by less than 2^-127 of it and
+// cp < 2^60, so an exact product leaves a zero remainder here.
+inline uint64_t round_to_odd(const Pow10Significand& g, uint64_t cp) {
+  const U128 low = static_cast<U128>(g.lo) * cp;
+  const U128 mid = static_cast<U128>(g.hi) * cp + static_cast<uint64_t>(low >> 64);
+  return static_cast<uint64_t>(mid >> 64) | (static_cast<uint64_t>(mid) != 0 ? 1 : 0);
 }
 
 }  // namespace
-}  // namespace number
 
-uint8_t* format_f64(uint8_t* dst, double v) {
-  return number::format_float<number::DoubleLayout, number::write_decimal_17>(dst, std::bit_cast<uint64_t>(v));
+Decimal shortest_decimal_general(uint64_t c, int q, bool asymmetric) {
+  // Scaled by 10^-k, the interval is between 1 and 10 units wide.
+  const int k = asymmetric ? floor_log10_three_quarters_pow2(q) : floor_log10_pow2(q);
+  // Shift that lines the product up to two fractional bits: 1 <= h <= 4.
+  const int h = q + floor_log2_pow10(-k) + 1;
+  const Pow10Significand& g = pow10_significands[-k - Pow10Min];
+
+  // Bounds in units of 2^(q-2).
+  const uint64_t cb = c << 2;
+  const uint64_t cbl = cb - (asymmetric ? 1 : 2);
+  const uint64_t cbr = cb + 2;
+  const uint64_t vb = round_to_odd(g, cb << h);
+  // An open interval excludes its bounds: shrink them by one quarter unit,
+  // which never crosses a candidate but turns "<=" into "<".
+  const uint64_t open = c & 1;
+  const uint64_t vbl = round_to_odd(g, cbl << h) + open;
+  const uint64_t vbr = round_to_odd(g, cbr << h) - open;
+
+  const uint64_t s = vb >> 2;
+  const uint64_t t = s + 1;
+  // A multiple of ten inside is the one shorter candidate. Below 10 the only
+  // one would be 10, no shorter than the digit next to it.
+  const uint64_t down = s / 10 * 10;
+  const uint64_t up = down + 10;
+  const bool down_in = vbl <= down << 2;
+  const bool up_in = up << 2 <= vbr;
+  if ((s >= 10) & (down_in != up_in)) return {down_in ? down : up, k};
+  // Otherwise s or t: the one inside, or the nearer when both are, the even
+  // one on a tie. vb - 4s - 2 compares v with the midpoint s + 1/2.
+  const bool s_in = vbl <= s << 2;
+  const bool t_in = t << 2 <= vbr;
+  if (s_in != t_in) return {s_in ? s : t, k};
+  const int64_t cmp = static_cast<int64_t>(vb - ((s + t) << 1));
+  return {(cmp < 0) | ((cmp == 0) & ((s & 1) == 0)) ? s : t, k};
 }
 
-uint8_t* format_f32(uint8_t* dst, float v) {
-  return number::format_float<number::SingleLayout, number::write_decimal_9>(dst, std::bit_cast<uint32_t>(v));
-}
-
-}  // namespace vellum
+}  // namespace vellum::number

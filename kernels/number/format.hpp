@@ -4,11 +4,13 @@
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 
 #include "kernels/number/digits.hpp"
+#include "kernels/number/float_text.hpp"
 
 namespace vellum {
 
@@ -145,7 +147,11 @@ inline uint8_t* format_i64(uint8_t* dst, int64_t value) {
 // always with a '.' or an exponent. Return the end; may store up to
 // FloatOverhang bytes past it. A NaN or infinity (never passed by the
 // writers) gives null rather than digits.
-uint8_t* format_f64(uint8_t* dst, double v);
-uint8_t* format_f32(uint8_t* dst, float v);
+inline uint8_t* format_f64(uint8_t* dst, double v) {
+  return number::format_float<number::DoubleLayout, number::write_decimal_17>(dst, std::bit_cast<uint64_t>(v));
+}
+inline uint8_t* format_f32(uint8_t* dst, float v) {
+  return number::format_float<number::SingleLayout, number::write_decimal_9>(dst, std::bit_cast<uint32_t>(v));
+}
 
 }  // namespace vellum

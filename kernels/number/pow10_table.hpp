@@ -15,8 +15,9 @@ struct Pow10Significand {
   uint64_t lo;
 };
 
-// Every double needs 10^-k for k in [-324, 292]; singles use a sub-range.
-inline constexpr int Pow10Min = -292;
+// Every double needs 10^-k for k in [-324, 293] (the search scales by one
+// power more than the interval's width needs); singles use a sub-range.
+inline constexpr int Pow10Min = -293;
 inline constexpr int Pow10Max = 324;
 
 extern const std::array<Pow10Significand, Pow10Max - Pow10Min + 1> pow10_significands;

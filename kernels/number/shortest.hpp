@@ -2,16 +2,20 @@
 //
 // For v = c * 2^q the values that round to v form the interval
 // [v - gap_below / 2, v + gap_above / 2] (open when c is odd, since ties go
-// to the even significand). Scaling by 10^-k, with k chosen so that the
-// interval is between 1 and 10 units wide, leaves at most one multiple of
-// 10 inside it (the unique shorter candidate) and otherwise at least one
-// integer, of which floor(v * 10^-k) or the next is the nearest to v.
+// to the even significand). With k = floor(q * log10(2)) the interval is 1 to
+// 10 units of 10^k wide: it holds at most one multiple of 10^(k+1), which is
+// then the shortest candidate, and otherwise the nearest multiple of 10^k to
+// v, which is always inside.
 //
-// The scaled value and bounds are computed with two fractional bits, from a
-// 128-bit significand of 10^-k that is rounded up, and the bits dropped
-// below are folded into the last bit (rounding to odd): an exact result
-// stays a multiple of 4 and an inexact one is odd, which keeps every
-// comparison against a candidate (a multiple of 4) exact.
+// Regular values (a normal significand that is not the first of its binade,
+// where the gaps on both sides are equal) take one product: v is scaled by
+// 10^-(k+1), so that its integer part is the shorter candidate below v and
+// the fraction's high word says both whether a shorter candidate lies inside
+// (the interval's half-width is the power of ten's significand shifted) and
+// which digit comes next. The product is exact to within a few units of
+// 2^-64; a comparison that falls within that distance of its threshold
+// (exact ties among them) goes to the general search, as do subnormals and
+// the first value of each binade.
 #pragma once
 
 #include <bit>
@@ -20,6 +24,8 @@
 #include "kernels/number/pow10_table.hpp"
 
 namespace vellum::number {
+
+__extension__ typedef unsigned __int128 U128;
 
 // value = significand * 10^exponent; significand may end in zeros.
 struct Decimal {
@@ -41,59 +47,72 @@ struct SingleLayout {
   static constexpr int ExponentShift = 150;
 };
 
-// floor(g * cp / 2^128), with the last bit set when the dropped part is not
-// zero. g exceeds the exact scale factor by less than 2^-127 of it and
-// cp < 2^60, so an exact product leaves a zero remainder here.
-inline uint64_t round_to_odd(const Pow10Significand& g, uint64_t cp) {
-  __extension__ typedef unsigned __int128 u128;
-  const u128 low = static_cast<u128>(g.lo) * cp;
-  const u128 mid = static_cast<u128>(g.hi) * cp + static_cast<uint64_t>(low >> 64);
-  return static_cast<uint64_t>(mid >> 64) | (static_cast<uint64_t>(mid) != 0 ? 1 : 0);
+// The general search, for any v = c * 2^q with c > 0; `asymmetric` when c is
+// the smallest normal significand of a binade above the first (the gap below
+// v is half the gap above). Out of line: only irregular values and the rare
+// products too close to a threshold come here.
+Decimal shortest_decimal_general(uint64_t c, int q, bool asymmetric);
+
+// The fast search's verdict from the scaled value's integer part n, its
+// fraction f and the interval's half-width `half` (both in units of 2^-64),
+// each known to within `margin` / 4: n itself or n + 1 when inside (times 10,
+// at the finer scale), else the nearest multiple of the finer unit. Returns
+// false when a comparison is too close to call. Branch-free: which case
+// wins depends on the value's digits.
+template <uint64_t Margin>
+inline bool settle(uint64_t n, uint64_t f, uint64_t half, uint64_t& out) {
+  const U128 tenfold = static_cast<U128>(f) * 10 + (uint64_t{1} << 63);
+  const uint64_t rest = static_cast<uint64_t>(tenfold);
+  const uint64_t rounded = static_cast<uint64_t>(tenfold >> 64);  // the next digit, rounded
+  // Each test is true near its threshold: f against half (n inside?),
+  // f + half against 1 (n + 1 inside?), the tenfold fraction against 1/2.
+  const uint64_t a = f - half + Margin, b = f + half + Margin, c = rest + Margin;
+  const uint64_t nearest_threshold = a < b ? a : b;
+  const bool close = (nearest_threshold < c ? nearest_threshold : c) < 2 * Margin;
+  const bool below = f < half;
+  const bool above = f > ~half;
+  const uint64_t shorter = (n + above) * 10;
+  const uint64_t nearest = n * 10 + rounded;
+  // A mask rather than a conditional, which the compiler would make a
+  // branch that random digits keep mispredicting.
+  const uint64_t take_shorter = 0 - static_cast<uint64_t>(below | above);
+  out = nearest ^ ((shorter ^ nearest) & take_shorter);
+  return !close;
 }
 
-// a when cond, else b, without a branch.
-inline uint64_t select(bool cond, uint64_t a, uint64_t b) { return b ^ ((a ^ b) & (0 - static_cast<uint64_t>(cond))); }
+// Regular double: 2^52 <= c < 2^53, and v is not an integer below 2^53.
+inline Decimal shortest_decimal_regular(uint64_t c, int q, DoubleLayout) {
+  const int k = floor_log10_pow2(q);
+  // c * 2^s * g / 2^138 is v * 10^-(k+1) (below 2^54) with 64 fraction bits.
+  const int s = q + floor_log2_pow10(-k - 1) + 11;  // 7..11
+  const Pow10Significand& g = pow10_significands[-k - 1 - Pow10Min];
+  const uint64_t cs = c << s;
+  const U128 low = static_cast<U128>(g.lo) * cs;
+  const U128 top = static_cast<U128>(g.hi) * cs + static_cast<uint64_t>(low >> 64);
+  const uint64_t n = static_cast<uint64_t>(top >> 74);
+  const uint64_t f = static_cast<uint64_t>(top >> 10);
+  // 2^(q-1) * 10^-(k+1) in the same units.
+  const uint64_t half = g.hi >> (11 - s);
+  uint64_t m;
+  if (!settle<64>(n, f, half, m)) [[unlikely]]
+    return shortest_decimal_general(c, q, false);
+  return {m, k};
+}
 
-// v = c * 2^q with c > 0; `asymmetric` when c is the smallest normal
-// significand of a binade above the first (the gap below v is half the gap
-// above).
-inline Decimal shortest_decimal(uint64_t c, int q, bool asymmetric) {
-  const int k = asymmetric ? floor_log10_three_quarters_pow2(q) : floor_log10_pow2(q);
-  // Shift that lines the product up to two fractional bits: 1 <= h <= 4.
-  const int h = q + floor_log2_pow10(-k) + 1;
-  const Pow10Significand& g = pow10_significands[-k - Pow10Min];
-
-  // Bounds in units of 2^(q-2).
-  const uint64_t cb = c << 2;
-  const uint64_t cbl = cb - (asymmetric ? 1 : 2);
-  const uint64_t cbr = cb + 2;
-  const uint64_t vb = round_to_odd(g, cb << h);
-  // An open interval excludes its bounds: shrink them by one quarter unit,
-  // which never crosses a candidate but turns "<=" into "<".
-  const uint64_t open = c & 1;
-  const uint64_t vbl = round_to_odd(g, cbl << h) + open;
-  const uint64_t vbr = round_to_odd(g, cbr << h) - open;
-
-  // Which candidate wins depends on the value's digits, so it is chosen
-  // with masks rather than branches that random input would mispredict.
-  const uint64_t s = vb >> 2;
-  const uint64_t t = s + 1;
-  // Both inside: the nearer one, the even one on a tie. vb - 4s - 2 compares
-  // v with the midpoint s + 1/2.
-  const int64_t cmp = static_cast<int64_t>(vb - ((s + t) << 1));
-  const bool nearer_s = (cmp < 0) | ((cmp == 0) & ((s & 1) == 0));
-  uint64_t result = select(nearer_s, s, t);
-  const bool s_in = vbl <= s << 2;
-  const bool t_in = t << 2 <= vbr;
-  result = select(s_in != t_in, select(s_in, s, t), result);
-  // A multiple of ten inside is the one shorter candidate. Below 10 the only
-  // one would be 10, no shorter than the digit next to it.
-  const uint64_t down = s / 10 * 10;
-  const uint64_t up = down + 10;
-  const bool down_in = vbl <= down << 2;
-  const bool up_in = up << 2 <= vbr;
-  result = select((s >= 10) & (down_in != up_in), select(down_in, down, up), result);
-  return {result, k};
+// Regular single: one 64x64-bit product with the power's leading word
+// (rounded up), exact to within 2^26 units of 2^-64.
+inline Decimal shortest_decimal_regular(uint64_t c, int q, SingleLayout) {
+  const int k = floor_log10_pow2(q);
+  const int s = q + floor_log2_pow10(-k - 1) + 33;  // 29..33
+  const uint64_t g = pow10_significands[-k - 1 - Pow10Min].hi + 1;
+  const U128 p = static_cast<U128>(g) * (c << s);
+  const uint64_t n = static_cast<uint64_t>(p >> 96);
+  const uint64_t f = static_cast<uint64_t>(p >> 32);
+  const uint64_t half = g >> (33 - s);
+  uint64_t m;
+  if (!settle<uint64_t{1} << 32>(n, f, half, m)) [[unlikely]]
+    return shortest_decimal_general(c, q, false);
+  return {m, k};
 }
 
 // Shortest decimal of a finite non-zero float given as its bits without sign.
@@ -102,14 +121,17 @@ inline Decimal shortest_decimal_of(typename Layout::Bits magnitude) {
   constexpr int M = Layout::SignificandBits;
   const uint64_t fraction = magnitude & ((uint64_t{1} << M) - 1);
   const int biased = static_cast<int>(magnitude >> M);
-  if (biased == 0) return shortest_decimal(fraction, 1 - Layout::ExponentShift, false);
   const uint64_t c = fraction | (uint64_t{1} << M);
   const int q = biased - Layout::ExponentShift;
   // Integers below 2^(M+1): neighbours are at most 1 away, so no shorter
   // text than the integer's own digits reads back to it.
   // (One unsigned comparison for -M <= q <= 0: the sign of q is random.)
   if (static_cast<unsigned>(-q) <= M && (c & ((uint64_t{1} << -q) - 1)) == 0) return {c >> -q, 0};
-  return shortest_decimal(c, q, fraction == 0 && biased > 1);
+  if ((biased == 0) | (fraction == 0)) [[unlikely]] {
+    if (biased == 0) return shortest_decimal_general(fraction, 1 - Layout::ExponentShift, false);
+    return shortest_decimal_general(c, q, biased > 1);
+  }
+  return shortest_decimal_regular(c, q, Layout{});
 }
 
 }  // namespace vellum::number

@@ -156,6 +156,126 @@ TEST(NumberFloat, SingleTextTable) {
   for (const auto& c : cases) EXPECT_EQ(formatted(c.value), c.text) << hex_bits(c.value);
 }
 
+// The text forms on both sides of every switch between fixed and exponent
+// notation, and the exponent texts of one, two and three digits.
+TEST(NumberFloat, FormBoundaries) {
+  const Case doubles[] = {
+      {1e-7, "1e-7"},
+      {1.5e-7, "1.5e-7"},
+      {9.999999999999997e-7, "9.999999999999997e-7"},
+      {1e-6, "1e-6"},
+      {1.2345678901234567e-6, "1.2345678901234567e-6"},
+      {9.99999e-6, "9.99999e-6"},
+      {1e-5, "0.00001"},
+      {1.2345678901234568e-5, "0.000012345678901234568"},
+      {1e-4, "0.0001"},
+      {0.1, "0.1"},
+      {1e14, "100000000000000.0"},
+      {1.5e14, "150000000000000.0"},
+      {123456789012345.6, "123456789012345.6"},
+      {9999999999999998.0, "9999999999999998.0"},
+      {1e15, "1000000000000000.0"},
+      {1000000000000000.2, "1000000000000000.2"},
+      {1e16, "1e+16"},
+      {1.0000000000000002e16, "1.0000000000000002e+16"},
+      {1.2345678901234567e16, "1.2345678901234568e+16"},
+      {1e17, "1e+17"},
+      {1.5e17, "1.5e+17"},
+      {1e-9, "1e-9"},
+      {1e-10, "1e-10"},
+      {1e-99, "1e-99"},
+      {1e-100, "1e-100"},
+      {1e99, "1e+99"},
+      {1e100, "1e+100"},
+      {1e308, "1e+308"},
+      {2.5e-308, "2.5e-308"},
+  };
+  for (const auto& c : doubles) {
+    EXPECT_EQ(formatted(c.value), c.text) << hex_bits(c.value);
+    EXPECT_EQ(formatted(-c.value), std::string("-") + c.text) << hex_bits(c.value);
+  }
+  struct SingleCase {
+    float value;
+    const char* text;
+  };
+  const SingleCase singles[] = {
+      {1e-8f, "1e-8"},
+      {1e-7f, "1e-7"},
+      {1.5e-7f, "1.5e-7"},
+      {9.999999e-7f, "9.999999e-7"},
+      {1e-6f, "0.000001"},
+      {1.2345678e-6f, "0.0000012345678"},
+      {1e-5f, "0.00001"},
+      {1e11f, "100000000000.0"},
+      {1e12f, "1000000000000.0"},
+      {1.5e12f, "1500000000000.0"},
+      {1.2345678e12f, "1234567800000.0"},
+      {1e13f, "1e+13"},
+      {1.2345678e13f, "1.2345678e+13"},
+      {1e14f, "1e+14"},
+      {1e-10f, "1e-10"},
+      {1e38f, "1e+38"},
+      {1e-38f, "1e-38"},
+  };
+  for (const auto& c : singles) {
+    EXPECT_EQ(formatted(c.value), c.text) << hex_bits(c.value);
+    EXPECT_EQ(formatted(-c.value), std::string("-") + c.text) << hex_bits(c.value);
+  }
+}
+
+// One and two digits at every decimal exponent, written from the rules
+// alone: fixed for -5..15 (-6..12 for singles), otherwise d[.d]e+-|E|.
+TEST(NumberFloat, FormAtEveryExponent) {
+  auto expected = [](const std::string& digits, int e, int fixed_min, int fixed_max) {
+    const int k = static_cast<int>(digits.size());
+    if (e >= fixed_min && e <= fixed_max) {
+      if (e < 0) return "0." + std::string(-e - 1, '0') + digits;
+      if (e < k - 1) return digits.substr(0, e + 1) + "." + digits.substr(e + 1);
+      return digits + std::string(e - k + 1, '0') + ".0";
+    }
+    std::string s(1, digits[0]);
+    if (k > 1) {
+      s += '.';
+      s.append(digits, 1);
+    }
+    s += e < 0 ? "e-" : "e+";
+    s += std::to_string(e < 0 ? -e : e);
+    return s;
+  };
+  for (const std::string digits : {"1", "25", "7", "3125"}) {
+    for (int e = -323; e <= 308; ++e) {
+      const std::string text = digits + "e" + std::to_string(e - static_cast<int>(digits.size()) + 1);
+      const double v = std::strtod(text.c_str(), nullptr);
+      if (std::isfinite(v) && v != 0 && std::fabs(v) >= DBL_MIN) {
+        const std::string want = expected(digits, e, -5, 15);
+        EXPECT_EQ(formatted(v), want) << text;
+        EXPECT_EQ(formatted(-v), std::string("-").append(want)) << text;
+      }
+      const float f = std::strtof(text.c_str(), nullptr);
+      if (std::isfinite(f) && f != 0 && std::fabs(f) >= FLT_MIN) {
+        const std::string want = expected(digits, e, -6, 12);
+        EXPECT_EQ(formatted(f), want) << text << "f";
+        EXPECT_EQ(formatted(-f), std::string("-").append(want)) << text << "f";
+      }
+    }
+  }
+}
+
+// Values with few significant bits near 2^0: their scaled products are
+// exact or nearly so, which puts interval bounds and midpoints exactly on a
+// candidate (ties, bounds that are themselves short decimals).
+TEST(NumberFloat, ExactProductsNearOne) {
+  std::mt19937_64 rng(7);
+  for (int i = 0; i < scaled(400000); ++i) {
+    const int zeros = static_cast<int>(rng() % 53);
+    const uint64_t c = ((rng() | 1) << zeros | uint64_t{1} << 52) & ((uint64_t{1} << 53) - 1);
+    const int q = static_cast<int>(rng() % 100) - 60;
+    ASSERT_TRUE(formats_correctly(std::ldexp(static_cast<double>(c), q)));
+    const uint32_t cf = static_cast<uint32_t>(c >> 29) | (1u << 23);
+    ASSERT_TRUE(formats_correctly(std::ldexp(static_cast<float>(cf), q)));
+  }
+}
+
 TEST(NumberFloat, DoubleRandomBits) {
   std::mt19937_64 rng(1);
   const int n = scaled(2000000);

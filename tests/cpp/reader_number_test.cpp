@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cerrno>
 #include <charconv>
@@ -35,9 +36,9 @@ struct Outcome {
   size_t position = 0;
 };
 
-// Reads `token` followed by `after` from an exact-size heap copy ending in the zero
-// tail, so any read past it trips the address sanitizer.
-using Reader = const uint8_t* (*)(const uint8_t*, JsonValue&, const InputCopy&);
+// Reads `token` followed by `after` from an exact-size heap block, so any read
+// past what the reader may read trips the address sanitizer.
+using Reader = const uint8_t* (*)(const uint8_t*, JsonValue&, const ReaderInput&);
 
 // The inline entry, and the general reader it hands the rarer forms to; both must
 // give the same answer for every token.
@@ -45,14 +46,17 @@ const Reader Readers[] = {&read_number, &number_detail::read_number_general};
 
 Outcome read(const std::string& token, const std::string& after = "", Reader reader = &read_number) {
   const size_t n = token.size() + after.size();
-  std::unique_ptr<uint8_t[]> buffer(new uint8_t[n + ZeroTail]);
+  // The text and its zero byte, and no more than the reader's reach from
+  // the token's first byte.
+  const size_t size = std::max(n + 1, NumberReach);
+  std::unique_ptr<uint8_t[]> buffer(new uint8_t[size]);
   std::memcpy(buffer.get(), token.data(), token.size());
   std::memcpy(buffer.get() + token.size(), after.data(), after.size());
-  std::memset(buffer.get() + n, 0, ZeroTail);
+  std::memset(buffer.get() + n, 0, size - n);
   JsonValue value{};
   value.tag = 0xDEAD;
   DecodeError error{};
-  const InputCopy copy{buffer.get(), buffer.get() + n, buffer.get() + n + ZeroTail, &error};
+  const ReaderInput copy{buffer.get(), buffer.get() + n, buffer.get() + size, &error};
   const uint8_t* end = reader(buffer.get(), value, copy);
   Outcome o;
   if (end != nullptr) {

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "reader/document.hpp"
+#include "reader/reader.hpp"
 #include "reader/string.hpp"
 #include "base/cpu_features.hpp"
 #include "tests/cpp/reader_test_support.hpp"
@@ -28,8 +28,11 @@ std::string join(std::initializer_list<std::string_view> parts) {
 
 std::string in_quotes(std::string_view content) { return join({"\"", content, "\""}); }
 
-std::string text_of(const JsonValue& v) {
-  return std::string(reinterpret_cast<const char*>(v.text), v.length());
+// The word the describing builder writes for a string of these bytes.
+std::string word_of(std::string_view bytes) {
+  std::string w = "s'";
+  test::append_escaped(w, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+  return w + "'";
 }
 
 struct ContentCase {
@@ -72,13 +75,11 @@ TEST(ReaderString, Contents) {
     // As the root, as an array element and as an object key.
     const std::string inputs[] = {in_quotes(c.content), join({"[", in_quotes(c.content), "]"}),
                                   join({"{", in_quotes(c.content), ":1}"})};
-    for (const auto& input : inputs) {
-      auto r = read_text(input);
-      ASSERT_TRUE(r.ok()) << input << ": " << r.error.message << " at " << r.error.position;
-      const JsonValue& v = r.document->root[input[0] == '"' ? 0 : 1];
-      EXPECT_EQ(v.type_code(), tag::String);
-      EXPECT_EQ(text_of(v), c.expected);
-      EXPECT_EQ(v.text, r.document->input_copy + (input[0] == '"' ? 1 : 2));
+    const std::string words[] = {word_of(c.expected), "[1 " + word_of(c.expected), "{1 " + word_of(c.expected) + " u1"};
+    for (size_t i = 0; i < 3; ++i) {
+      auto r = read_text(inputs[i]);
+      ASSERT_TRUE(r.ok) << inputs[i] << ": " << r.error.message << " at " << r.error.position;
+      EXPECT_EQ(r.words, words[i]);
     }
   }
 }
@@ -139,7 +140,7 @@ TEST(ReaderString, Failures) {
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << "input: " << testing::PrintToString(c.input));
     auto r = read_text(c.input);
-    ASSERT_FALSE(r.ok());
+    ASSERT_FALSE(r.ok);
     EXPECT_STREQ(r.error.message, c.message);
     EXPECT_EQ(r.error.position, c.position);
     EXPECT_EQ(r.error.code, c.message == End ? ReadErrorCode::TruncatedInput : ReadErrorCode::InvalidString);
@@ -157,19 +158,19 @@ TEST(ReaderString, MalformedUtf8PassesThrough) {
       // Right before the closing quotation mark.
       {
         auto r = read_text(in_quotes(before + lead));
-        ASSERT_TRUE(r.ok()) << r.error.message;
-        EXPECT_EQ(text_of(*r.document->root), before + lead);
+        ASSERT_TRUE(r.ok) << r.error.message;
+        EXPECT_EQ(r.words, word_of(before + lead));
       }
       // Before an escape.
       {
         auto r = read_text(in_quotes(before + lead + "\\n" + lead));
-        ASSERT_TRUE(r.ok()) << r.error.message;
-        EXPECT_EQ(text_of(*r.document->root), before + lead + "\n" + lead);
+        ASSERT_TRUE(r.ok) << r.error.message;
+        EXPECT_EQ(r.words, word_of(before + lead + "\n" + lead));
       }
       // Before a control character.
       {
         auto r = read_text(in_quotes(before + lead + "\t"));
-        ASSERT_FALSE(r.ok());
+        ASSERT_FALSE(r.ok);
         EXPECT_STREQ(r.error.message, "unexpected control character in string");
         EXPECT_EQ(r.error.position, 1 + pad + lead.size());
       }
@@ -177,7 +178,7 @@ TEST(ReaderString, MalformedUtf8PassesThrough) {
       for (const std::string& prefix : {std::string("\""), std::string("\"\\n")}) {
         const std::string text = prefix + before + lead;
         auto r = read_text(text);
-        ASSERT_FALSE(r.ok());
+        ASSERT_FALSE(r.ok);
         EXPECT_STREQ(r.error.message, "unexpected end of data");
         EXPECT_EQ(r.error.position, text.size());
       }
@@ -250,49 +251,56 @@ TEST(ReaderString, RandomEscapesMatchReference) {
     for (const std::string& text : {quoted_content, join({"[", quoted_content, filler, "]"}),
                                     join({"[", quoted_content, ",", quoted_content, "]"})}) {
       auto r = read_text(text);
-      ASSERT_TRUE(r.ok()) << text << ": " << r.error.message;
-      const JsonValue* v = r.document->root;
-      if (v->type_code() == tag::Array) {
-        ++v;
-      }
-      EXPECT_EQ(text_of(*v), expected) << text;
-      if (r.document->value_count == 3) {
-        EXPECT_EQ(text_of(v[1]), expected) << text;
-      }
+      ASSERT_TRUE(r.ok) << text << ": " << r.error.message;
+      const std::string word = word_of(expected);
+      const std::string want =
+          text[0] == '"' ? word : text.find(",\"") == std::string::npos ? "[1 " + word : "[2 " + word + " " + word;
+      EXPECT_EQ(r.words, want) << text;
     }
     // Cut anywhere: always "unexpected end of data" at the end.
     const std::string whole = in_quotes(content);
     const std::string cut = whole.substr(0, 1 + rng() % (whole.size() - 1));
     auto r = read_text(cut);
-    ASSERT_FALSE(r.ok());
+    ASSERT_FALSE(r.ok);
     EXPECT_STREQ(r.error.message, "unexpected end of data") << cut;
     EXPECT_EQ(r.error.position, cut.size());
   }
 }
 
-// The string reader alone, on a zero-tailed copy of the exact size.
+// The string reader alone, on a text of the exact size and its zero byte.
 TEST(ReaderString, ReadStringDirectly) {
-  const std::string text = "\"a\\nb\" rest";
-  std::vector<uint8_t> copy(text.begin(), text.end());
-  copy.resize(text.size() + ZeroTail, 0);
-  JsonValue v{};
+  const std::string text = "\"a\\nb\" \"cd\xC3\xA9\" \"xy\"";
+  std::vector<uint8_t> bytes(text.begin(), text.end());
+  bytes.push_back(0);
   DecodeError error{};
-  uint8_t* next = read_string(copy.data(), v, {copy.data(), copy.data() + text.size(), copy.data() + copy.size(), &error});
+  const ReaderInput input{bytes.data(), bytes.data() + text.size(), bytes.data() + bytes.size(), &error};
+  TextBuffer buffer(test::heap_memory());
+  StringToken s{};
+  const uint8_t* next = read_string(bytes.data(), s, buffer, input);
   ASSERT_NE(next, nullptr);
-  EXPECT_EQ(next - copy.data(), 6);
-  EXPECT_EQ(v.tag, (3u << 8) | tag::String);
-  EXPECT_EQ(text_of(v), "a\nb");
+  EXPECT_EQ(next - bytes.data(), 6);
+  EXPECT_EQ(std::string_view(reinterpret_cast<const char*>(s.text), s.length), "a\nb");
+  EXPECT_EQ(s.text, buffer.data()) << "unescaped text goes to the buffer";
+  EXPECT_FALSE(s.ascii) << "escaped text is not vouched for";
+  next = read_string(bytes.data() + 7, s, buffer, input);
+  ASSERT_NE(next, nullptr);
+  EXPECT_EQ(s.text, bytes.data() + 8) << "text without escapes is handed on in place";
+  EXPECT_EQ(s.length, 4u);
+  EXPECT_FALSE(s.ascii);
+  next = read_string(bytes.data() + 15, s, buffer, input);
+  ASSERT_NE(next, nullptr);
+  EXPECT_EQ(s.text, bytes.data() + 16);
+  EXPECT_TRUE(s.ascii);
 
   const std::string bad = "\"a\\ud800\"";
-  std::vector<uint8_t> copy2(bad.begin(), bad.end());
-  copy2.resize(bad.size() + ZeroTail, 0);
-  EXPECT_EQ(read_string(copy2.data(), v, {copy2.data(), copy2.data() + bad.size(), copy2.data() + copy2.size(), &error}),
-            nullptr);
+  std::vector<uint8_t> bytes2(bad.begin(), bad.end());
+  bytes2.push_back(0);
+  const ReaderInput input2{bytes2.data(), bytes2.data() + bad.size(), bytes2.data() + bytes2.size(), &error};
+  EXPECT_EQ(read_string(bytes2.data(), s, buffer, input2), nullptr);
   EXPECT_EQ(error.code, ReadErrorCode::InvalidString);
   EXPECT_STREQ(error.message, "no low surrogate in string");
   EXPECT_EQ(error.position, 8u);
 }
-
 
 // ------------------------------------------------------------ variants
 
@@ -323,7 +331,7 @@ TEST(ReaderStringVariants, SelectionFollowsFeatures) {
 // One string token read from a zero-tailed copy of exactly its size.
 struct TokenResult {
   ptrdiff_t next = -1;  // offset after the token, -1 on failure
-  uint64_t tag = 0;
+  bool ascii = false;
   std::string text;
   std::string message;
   ptrdiff_t position = -1;
@@ -332,34 +340,37 @@ struct TokenResult {
 };
 
 std::ostream& operator<<(std::ostream& os, const TokenResult& r) {
-  return os << "next " << r.next << " tag " << r.tag << " text " << testing::PrintToString(r.text)
+  return os << "next " << r.next << " ascii " << r.ascii << " text " << testing::PrintToString(r.text)
             << " message '" << r.message << "' at " << r.position;
 }
 
 TokenResult read_token(const StringRoutines& routines, const std::string& input) {
-  std::unique_ptr<uint8_t[]> copy(new uint8_t[input.size() + ZeroTail]);
-  std::memcpy(copy.get(), input.data(), input.size());
-  std::memset(copy.get() + input.size(), 0, ZeroTail);
-  JsonValue v{};
+  std::unique_ptr<uint8_t[]> bytes(new uint8_t[input.size() + 1]);
+  std::memcpy(bytes.get(), input.data(), input.size());
+  bytes[input.size()] = 0;
+  StringToken s{};
   DecodeError error{};
   TokenResult r;
-  const InputCopy bounds{copy.get(), copy.get() + input.size(), copy.get() + input.size() + ZeroTail, &error};
-  uint8_t* next = read_string_using(routines, copy.get(), v, bounds);
+  const ReaderInput bounds{bytes.get(), bytes.get() + input.size(), bytes.get() + input.size() + 1, &error};
+  TextBuffer buffer(test::heap_memory());
+  const uint8_t* next = read_string_using(routines, bytes.get(), s, buffer, bounds);
   if (next == nullptr) {
     EXPECT_EQ(error.code, ReadErrorCode::InvalidString);
     r.message = error.message;
     r.position = static_cast<ptrdiff_t>(error.position);
   } else {
-    r.next = next - copy.get();
-    r.tag = v.tag;
-    EXPECT_EQ(v.text, copy.get() + 1);
-    r.text.assign(reinterpret_cast<const char*>(v.text), v.length());
+    r.next = next - bytes.get();
+    r.ascii = s.ascii;
+    r.text.assign(reinterpret_cast<const char*>(s.text), s.length);
+    if (s.ascii) {
+      for (uint8_t c : r.text) EXPECT_LT(c, 0x80) << "a text claimed as ASCII";
+    }
   }
   return r;
 }
 
-// The scan alone: the first stop at or after every starting point, in
-// buffers of exactly their size ending in the zero tail.
+// The scan alone: the first stop at or after every starting point, and
+// whether a byte above 0x7F lies before it, in buffers of exactly their size.
 TEST(ReaderStringVariants, FindStopMatchesBytewise) {
   std::mt19937_64 rng(17);
   const uint8_t stops[] = {'"', '\\', 0x00, 0x01, 0x1F, '\n'};
@@ -368,19 +379,30 @@ TEST(ReaderStringVariants, FindStopMatchesBytewise) {
   const size_t runs = test::scaled(300);
   for (size_t run = 0; run < runs; ++run) {
     const size_t length = rng() % 400;
-    std::vector<uint8_t> buffer(length + ZeroTail, 0);
-    for (size_t i = 0; i < length; ++i) buffer[i] = others[rng() % std::size(others)];
+    // The text, its zero byte, and up to 70 bytes that may be read but
+    // are not text (read in place, whatever follows the zero byte).
+    const size_t after = rng() % 71;
+    std::unique_ptr<uint8_t[]> buffer(new uint8_t[length + 1 + after]);
+    uint8_t* base = buffer.get();
+    for (size_t i = 0; i < length; ++i) base[i] = others[rng() % std::size(others)];
+    base[length] = 0;
+    for (size_t i = 0; i < after; ++i) base[length + 1 + i] = rng() % 2 ? 0x80 : '"';
     // None, one or a few stops anywhere.
-    for (size_t k = rng() % 4; k > 0 && length > 0; --k) buffer[rng() % length] = stops[rng() % std::size(stops)];
-    uint8_t* base = buffer.data();
-    const uint8_t* tail_end = base + buffer.size();
+    for (size_t k = rng() % 4; k > 0 && length > 0; --k) base[rng() % length] = stops[rng() % std::size(stops)];
+    const uint8_t* limit = base + length + 1 + after;
     for (size_t from = 0; from <= length; ++from) {
       size_t expected = from;
-      while (!has_class(base[expected], char_class::StringStop)) ++expected;
-      ASSERT_EQ(portable::find_stop(base + from, tail_end) - base, static_cast<ptrdiff_t>(expected));
-      for (const auto& variant : variants)
-        ASSERT_EQ(variant.routine.find_stop(base + from, tail_end) - base, static_cast<ptrdiff_t>(expected))
+      bool expected_high = false;
+      for (; !has_class(base[expected], char_class::StringStop); ++expected) expected_high |= base[expected] >= 0x80;
+      bool high = false;
+      ASSERT_EQ(portable::find_stop(base + from, limit, high) - base, static_cast<ptrdiff_t>(expected));
+      ASSERT_EQ(high, expected_high);
+      for (const auto& variant : variants) {
+        high = false;
+        ASSERT_EQ(variant.routine.find_stop(base + from, limit, high) - base, static_cast<ptrdiff_t>(expected))
             << variant.name << " length " << length << " from " << from;
+        ASSERT_EQ(high, expected_high) << variant.name << " length " << length << " from " << from;
+      }
     }
   }
 }

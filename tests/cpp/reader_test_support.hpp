@@ -1,43 +1,20 @@
-// Helpers shared by the reader's tests: reading into owned results, a
-// canonical text form of the records, and allocators that count or fail.
+// Helpers shared by the reader's tests: a builder that writes what it is
+// handed as one canonical line of words, and reading a text into it from
+// memory of exactly the text's size.
 #pragma once
 
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "reader/document.hpp"
+#include "reader/reader.hpp"
 #include "tests/cpp/test_scale.hpp"
 
 namespace vellum::test {
-
-struct DocumentDeleter {
-  void operator()(JsonDocument* d) const { release_document(d); }
-};
-using DocumentPtr = std::unique_ptr<JsonDocument, DocumentDeleter>;
-
-struct ReadResult {
-  DocumentPtr document;
-  DecodeError error{};
-  bool ok() const { return document != nullptr; }
-};
-
-// The input sits in a block of exactly its size, so reading past it shows
-// under the address sanitizer.
-inline ReadResult read_text(std::string_view text, const ReaderAllocator* allocator = nullptr) {
-  std::unique_ptr<uint8_t[]> exact(new uint8_t[text.size() + 1]);
-  std::memcpy(exact.get(), text.data(), text.size());
-  ReadResult r;
-  r.error = {static_cast<ReadErrorCode>(99), "untouched", 12345};
-  r.document.reset(read_document(exact.get(), text.size(), allocator, &r.error));
-  return r;
-}
 
 inline void append_escaped(std::string& out, const uint8_t* p, size_t n) {
   for (size_t i = 0; i < n; ++i) {
@@ -52,90 +29,103 @@ inline void append_escaped(std::string& out, const uint8_t* p, size_t n) {
   }
 }
 
-// One word per record: n f t u<v> i<v> d<v> s'text' [count:payload {count:payload
-// Also checks that the tag word's unused bits are clear.
-inline std::string describe(const JsonDocument* doc) {
-  std::string out;
-  for (size_t i = 0; i < doc->value_count; ++i) {
-    const JsonValue& v = doc->root[i];
-    if (!out.empty()) out += ' ';
-    const uint8_t t = v.type_code();
-    const bool scalar_with_length = t != tag::String && t != tag::Array && t != tag::Object;
-    if ((t & 0xE0) != 0 || (scalar_with_length && v.length() != 0)) out += "!bad-tag!";
-    char buf[64];
-    switch (t) {
-      case tag::Null: out += 'n'; break;
-      case tag::False: out += 'f'; break;
-      case tag::True: out += 't'; break;
-      case tag::Unsigned:
-        std::snprintf(buf, sizeof buf, "u%llu", static_cast<unsigned long long>(v.u64));
-        out += buf;
-        break;
-      case tag::Signed:
-        std::snprintf(buf, sizeof buf, "i%lld", static_cast<long long>(v.i64));
-        out += buf;
-        break;
-      case tag::Real:
-        std::snprintf(buf, sizeof buf, "d%.17g", v.f64);
-        out += buf;
-        break;
-      case tag::String:
-        out += "s'";
-        append_escaped(out, v.text, v.length());
-        out += '\'';
-        break;
-      case tag::Array:
-      case tag::Object:
-        std::snprintf(buf, sizeof buf, "%c%llu:%llu", t == tag::Array ? '[' : '{',
-                      static_cast<unsigned long long>(v.length()),
-                      static_cast<unsigned long long>(v.distance));
-        out += buf;
-        break;
-      default:
-        std::snprintf(buf, sizeof buf, "?%u", t);
-        out += buf;
-    }
+// One word per value, in document order: n f t u<v> i<v> d<v> s'text'
+// [count {count (an object counts its members). A string token that claims
+// to be ASCII while holding a byte above 0x7F shows as !ascii!.
+class DescribeBuilder {
+ public:
+  std::string words;
+
+  bool null_value() { return word("n"); }
+  bool boolean(bool v) { return word(v ? "t" : "f"); }
+  bool unsigned_int(uint64_t v) { return number("u%llu", static_cast<unsigned long long>(v)); }
+  bool signed_int(int64_t v) { return number("i%lld", static_cast<long long>(v)); }
+  bool real(double v) { return number("d%.17g", v); }
+  bool string(const StringToken& s) { return text(s); }
+  bool key(const StringToken& s) { return text(s); }
+  bool open_array() { return open('['); }
+  bool open_object() { return open('{'); }
+  bool close_array() { return close(1); }
+  bool close_object() { return close(2); }
+
+ private:
+  struct Open {
+    size_t at;     // where the container's word starts
+    size_t items;  // values and keys read directly into it
+  };
+  std::vector<Open> open_;
+
+  void counted() {
+    if (!open_.empty()) ++open_.back().items;
   }
-  return out;
-}
-
-// The process heap, with every live block tracked, and optional failures:
-// the allocation numbered `fail_allocation` (1-based) and every reallocate
-// after `reallocations_allowed` return null.
-struct TrackingHeap {
-  std::set<void*> live;
-  std::vector<size_t> requested;  // sizes passed to allocate, in order
-  int allocations = 0;
-  int fail_allocation = 0;
-  int reallocations = 0;
-  int reallocations_allowed = 1 << 30;
-
-  ReaderAllocator allocator() {
-    return {[](void* c, size_t size) -> void* {
-              auto* h = static_cast<TrackingHeap*>(c);
-              h->requested.push_back(size);
-              if (++h->allocations == h->fail_allocation) return nullptr;
-              void* p = std::malloc(size);
-              h->live.insert(p);
-              return p;
-            },
-            [](void* c, void* block, size_t, size_t new_size) -> void* {
-              auto* h = static_cast<TrackingHeap*>(c);
-              if (++h->reallocations > h->reallocations_allowed) return nullptr;
-              void* p = std::realloc(block, new_size);
-              if (p != nullptr) {
-                h->live.erase(block);
-                h->live.insert(p);
-              }
-              return p;
-            },
-            [](void* c, void* block) {
-              auto* h = static_cast<TrackingHeap*>(c);
-              h->live.erase(block);
-              std::free(block);
-            },
-            this};
+  bool word(const char* w) {
+    counted();
+    if (!words.empty()) words += ' ';
+    words += w;
+    return true;
+  }
+  template <class T>
+  bool number(const char* format, T v) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, format, v);
+    return word(buf);
+  }
+  bool text(const StringToken& s) {
+    std::string w = "s'";
+    append_escaped(w, s.text, s.length);
+    w += '\'';
+    if (s.ascii)
+      for (size_t i = 0; i < s.length; ++i)
+        if (s.text[i] >= 0x80) w += "!ascii!";
+    return word(w.c_str());
+  }
+  bool open(char bracket) {
+    const char w[2] = {bracket, 0};
+    word(w);
+    open_.push_back({words.size() - 1, 0});
+    return true;
+  }
+  bool close(size_t per_member) {
+    const Open o = open_.back();
+    open_.pop_back();
+    words.insert(o.at + 1, std::to_string(o.items / per_member));
+    return true;
   }
 };
+
+// What reading one text came to.
+struct ReadResult {
+  bool ok = false;
+  std::string words;  // the values, when ok
+  DecodeError error{};
+};
+
+// Memory for unescaped text from the process heap.
+inline TextBuffer::Memory heap_memory() {
+  return {[](void* block, size_t size) { return std::realloc(block, size); }, [](void* block) { std::free(block); }};
+}
+
+// Reads `text` with `builder`, the text and its zero byte in a block of
+// exactly their size, so that any read past them shows under the address
+// sanitizer.
+template <class Builder>
+bool read_exact(std::string_view text, Builder& builder, DecodeError& error,
+                TextBuffer::Memory memory = heap_memory()) {
+  std::unique_ptr<uint8_t[]> exact(new uint8_t[text.size() + 1]);
+  std::memcpy(exact.get(), text.data(), text.size());
+  exact[text.size()] = 0;
+  const ReaderInput input{exact.get(), exact.get() + text.size(), exact.get() + text.size() + 1, &error};
+  TextBuffer buffer(memory);
+  return read_json(input, builder, buffer);
+}
+
+inline ReadResult read_text(std::string_view text, TextBuffer::Memory memory = heap_memory()) {
+  ReadResult r;
+  r.error = {static_cast<ReadErrorCode>(99), "untouched", 12345};
+  DescribeBuilder builder;
+  r.ok = read_exact(text, builder, r.error, memory);
+  if (r.ok) r.words = std::move(builder.words);
+  return r;
+}
 
 }  // namespace vellum::test

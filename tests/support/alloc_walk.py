@@ -293,6 +293,16 @@ def loads_case(kind):
             return text(i)  # a new str, its UTF-8 form not yet made
         if kind == "large":
             return ('["' + "é" * 40000 + f'", {i}]').encode()
+        if kind == "wide":
+            # A copied input; containers of hundreds of items (the builder's
+            # stack grows), ints of several digits, an escaped text longer
+            # than the reader's inline room, repeated and non-ASCII values,
+            # and a key too long for the key cache.
+            items = ", ".join(f'[{j}, {j * 3**30 + i}, "v{j % 7}", "é{i}{j}"]' for j in range(120))
+            members = ", ".join(f'"m{i}_{j}": {j}' for j in range(80))
+            escaped = "\\n".join(["text"] * 100)
+            return bytearray(f'{{"items": [{items}], "members": {{{members}}}, "escaped": "{escaped}", '
+                             f'"{"k" * 70}{i}": null}}'.encode())
         return (text(i)[:-1] + ",]").encode()  # "invalid": the error has to be built
 
     def prepare(i):
@@ -363,11 +373,13 @@ def walk_operation(prepare, call, also_allowed=()):
             attempt(call, args)
 
     calls_without_refusal(-10, 3)  # warm the interpreter's and the module's caches
-    # Every slot of the key cache taken: from now on a new key replaces an
-    # old one and the cache neither grows nor shrinks.
+    # Every slot of the key and value caches taken: from now on a new key or
+    # value replaces an old one and the caches neither grow nor shrink. One
+    # document per key: a document whose keys all miss stops adding them.
     import vellum
 
-    vellum.loads(json.dumps({f"filler{i}": 0 for i in range(30000)}))
+    for i in range(30000):
+        vellum.loads(f'{{"filler{i}": "value {i}", "é{i}": "é{i}"}}')
     shared = [SHARED_TEXT, SHARED_LIST]
     refs_before = [sys.getrefcount(o) for o in shared]
     _, (attempts, counts, bad) = blocks_grown_by(lambda: walk(0))

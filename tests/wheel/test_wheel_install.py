@@ -1,24 +1,31 @@
 """The wheel and the sdist in VELLUM_DIST (made by `make wheel`), each
 installed into a fresh virtual environment and used from a directory where
-neither the source tree nor a build tree can be imported."""
+neither the source tree nor a build tree can be imported; the sdist also runs
+its own tests."""
 
 import json
 import os
 import pathlib
+import re
+import shutil
 import subprocess
-import sys
 import tarfile
 import textwrap
+import tomllib
 import venv
 import zipfile
 
 import pytest
 
 DIST = pathlib.Path(os.environ["VELLUM_DIST"])
+ROOT = pathlib.Path(__file__).resolve().parents[2]
+PROJECT = tomllib.loads((ROOT / "pyproject.toml").read_text())["project"]
+# The file names of the distribution: its name with `-` as `_`.
+FILE_NAME = PROJECT["name"].replace("-", "_")
 
 USE = textwrap.dedent(
     """
-    import json, pathlib, sys, sysconfig
+    import io, json, pathlib, sys, sysconfig
     from importlib import metadata
     import vellum
     package = pathlib.Path(vellum.__file__).parent
@@ -28,11 +35,21 @@ USE = textwrap.dedent(
     out = vellum.dumps(doc, option=vellum.OPT_SORT_KEYS | vellum.OPT_INDENT_2)
     assert out == json.dumps(doc, sort_keys=True, indent=2, ensure_ascii=False).encode(), out
     assert vellum.loads(out) == doc
-    meta = metadata.metadata("vellum")
+    lines = io.BytesIO()
+    vellum.dump_lines([doc, [1]], lines)
+    assert list(vellum.load_lines(io.BytesIO(lines.getvalue()))) == [doc, [1]]
+    name = sys.argv[1]
+    meta = metadata.metadata(name)
     print(json.dumps({
+        "name": meta["Name"],
+        "version": meta["Version"],
+        "module_version": vellum.__version__,
+        "distributions": sorted(d.metadata["Name"] for d in metadata.distributions()),
         "license": meta["License-Expression"],
         "requires_python": meta["Requires-Python"],
         "urls": meta.get_all("Project-URL"),
+        "description_type": meta["Description-Content-Type"],
+        "description": meta.get_payload(),
     }))
     """
 )
@@ -57,20 +74,34 @@ def run(python, args, cwd):
 
 
 def check_installed(python, cwd):
-    meta = json.loads(run(python, ["-c", USE], cwd))
+    meta = json.loads(run(python, ["-c", USE, PROJECT["name"]], cwd))
+    # Installed by its own name (the index's `vellum` is another project),
+    # imported as vellum, one version throughout.
+    assert meta["name"] == PROJECT["name"] == "vellum-json"
+    assert meta["version"] == meta["module_version"] == PROJECT["version"]
+    assert [d for d in meta["distributions"] if "vellum" in d] == [PROJECT["name"]]
     assert meta["license"] == "MIT"
     assert sorted(meta["requires_python"].split(",")) == ["<3.14", ">=3.13"]
     assert meta["urls"] and all(", https://vellum.invalid/" in u for u in meta["urls"])
+    # The description the package index shows: every link and the chart are
+    # absolute, under the project's source address.
+    source = PROJECT["urls"]["Source"]
+    assert meta["description_type"] == "text/markdown"
+    targets = re.findall(r"\]\(([^)]*)\)", meta["description"])
+    assert any(t.endswith(".png") for t in targets), targets
+    assert all(t.startswith(source) for t in targets), targets
     (cwd / "in.json").write_text('{"b": [1, 2], "a": null}')
     assert run(python, ["-m", "vellum", "--compact", "--sort-keys", "in.json"], cwd) == '{"a":null,"b":[1,2]}\n'
+    assert run(python, ["-m", "vellum", "--version"], cwd) == f"python -m vellum {PROJECT['version']}\n"
 
 
 def test_repaired_wheel_installs_and_works(tmp_path):
-    wheel = only("vellum-*.whl")
+    wheel = only(f"{FILE_NAME}-{PROJECT['version']}-*.whl")
     assert "manylinux" in wheel.name and wheel.name.endswith("_x86_64.whl"), wheel.name
     with zipfile.ZipFile(wheel) as z:
         names = set(z.namelist())
-    assert {"vellum/__init__.py", "vellum/__main__.py", "vellum/__init__.pyi", "vellum/py.typed"} <= names
+    assert {"vellum/__init__.py", "vellum/__main__.py", "vellum/_files.py", "vellum/__init__.pyi",
+            "vellum/py.typed"} <= names
     # Nothing grafted: the module needs only the C library.
     assert not any(".libs/" in n for n in names), names
     python = fresh_venv(tmp_path / "venv")
@@ -78,12 +109,44 @@ def test_repaired_wheel_installs_and_works(tmp_path):
     check_installed(python, tmp_path)
 
 
-def test_sdist_builds_and_installs(tmp_path):
-    sdist = only("vellum-*.tar.gz")
-    with tarfile.open(sdist) as t:
-        names = {n.split("/", 1)[1] for n in t.getnames() if "/" in n}
-    assert {"pyproject.toml", "CMakeLists.txt", "README.md", "vellum/__init__.pyi", "vellum/py.typed"} <= names
-    assert not any(n.startswith(("bench/data/", "build/", ".venv/")) for n in names)
+def sdist_names():
+    with tarfile.open(only(f"{FILE_NAME}-{PROJECT['version']}.tar.gz")) as t:
+        return {n.split("/", 1)[1] for n in t.getnames() if "/" in n}
+
+
+def test_sdist_holds_what_building_and_testing_need():
+    names = sdist_names()
+    assert {"pyproject.toml", "CMakeLists.txt", "Makefile", "README.md", "HACKING.md", "LICENSE",
+            "vellum/__init__.pyi", "vellum/py.typed", "tests/conftest.py", "tests/cpp/CMakeLists.txt",
+            "bench/data/SOURCES.md", "bench/data/twitter.json"} <= names
+    # No CI scripts, images or local trees.
+    assert not any(n.startswith((".ci/", "build/", ".venv/", "dist/", ".git")) or n.endswith(".png")
+                   for n in names), names
+    if shutil.which("git") is None or not (ROOT / ".git").exists():
+        return
+    # Everything the repository tracks but those.
+    tracked = subprocess.run(["git", "ls-files"], cwd=ROOT, capture_output=True, text=True, check=True)
+    wanted = {n for n in tracked.stdout.splitlines()
+              if not (n.startswith((".ci/", ".git")) or n.endswith(".png"))}
+    assert wanted - names == set()
+    assert names - wanted <= {"PKG-INFO"}
+
+
+def test_sdist_builds_installs_and_passes_its_own_tests(tmp_path):
+    sdist = only(f"{FILE_NAME}-{PROJECT['version']}.tar.gz")
     python = fresh_venv(tmp_path / "venv")
     run(python, ["-m", "pip", "install", "-q", str(sdist)], tmp_path)
     check_installed(python, tmp_path)
+    with tarfile.open(sdist) as t:
+        t.extractall(tmp_path / "src", filter="data")
+    (root,) = (tmp_path / "src").iterdir()
+    needs = tomllib.loads((root / "pyproject.toml").read_text())["dependency-groups"]["test"]
+    run(python, ["-m", "pip", "install", "-q", *needs], tmp_path)
+    # The sdist's own suite against the installed package (the multi-GiB
+    # documents ran in `make test` already).
+    env = {k: v for k, v in os.environ.items() if k not in ("VELLUM_DIST", "PYTHONPATH")}
+    out = subprocess.run([str(python), "-m", "pytest", "-m", "not bigmem", "-p", "no:cacheprovider"],
+                         cwd=root / "tests", env=env, capture_output=True, text=True)
+    assert out.returncode == 0, out.stdout[-8000:] + out.stderr[-4000:]
+    assert f"vellum from {tmp_path / 'venv'}" in out.stdout
+    assert re.search(r"\d+ passed", out.stdout.splitlines()[-1]), out.stdout[-2000:]

@@ -1,5 +1,7 @@
-// The number writers of dumps. Floats (double and single, from raw bits or
-// from short decimals, where the shortest text is short): the text is one
+// The number writers of dumps. Floats (double and single, from raw bits, from
+// short decimals, where the shortest text is short, from 16- and 17-digit
+// decimals, at the edges of every binade, subnormals, powers of two, and
+// values of few significant bits whose scaled products are exact): the text is one
 // JSON number with a point or an exponent, within the longest-text bound,
 // reads back to the same value through strtod/strtof, and has exactly the
 // digits of std::to_chars' shortest form (the same count, and the nearest
@@ -139,13 +141,45 @@ std::string short_decimal(const uint8_t* p, size_t n, bool wide) {
   return std::to_string(s % limit) + "e" + std::to_string(e);
 }
 
+// A value at the edge of a binade (its first values, its last values, the
+// middle), or a power of two, from a recipe word: the exponent field from
+// the top bits, the fraction's distance from the edge from the low ones.
+template <class Bits, int FractionBits>
+Bits binade_edge(uint64_t word) {
+  constexpr int ExponentBits = static_cast<int>(sizeof(Bits)) * 8 - 1 - FractionBits;
+  const Bits exponent = static_cast<Bits>((word >> 40) & ((uint64_t{1} << ExponentBits) - 1));
+  const Bits max_fraction = static_cast<Bits>((uint64_t{1} << FractionBits) - 1);
+  const Bits delta = static_cast<Bits>(word & 0xF);
+  Bits fraction;
+  switch ((word >> 4) & 3) {
+    case 0: fraction = delta; break;                                                 // first values, 2^e
+    case 1: fraction = max_fraction - delta; break;                                  // last values
+    case 2: fraction = static_cast<Bits>((Bits{1} << (FractionBits - 1)) + delta - 8); break;  // middle
+    default: fraction = static_cast<Bits>((word >> 8) & max_fraction); break;  // any, subnormal for exponent 0
+  }
+  const Bits sign = static_cast<Bits>((word >> 63) & 1) << (sizeof(Bits) * 8 - 1);
+  return sign | static_cast<Bits>(exponent << FractionBits) | (fraction & max_fraction);
+}
+
+// A decimal of exactly 16 or 17 significant digits (the longest shortest
+// forms) at an exponent from the recipe.
+std::string long_decimal(const uint8_t* p, size_t n) {
+  uint64_t s = 0;
+  std::memcpy(&s, p, n < 8 ? n : 8);
+  const bool seventeen = n > 8 && (p[8] & 1);
+  const uint64_t low = seventeen ? 10000000000000000u : 1000000000000000u;
+  const uint64_t digits = low + s % (9 * low);
+  const int e = (n > 9 ? p[9] | p[n > 10 ? 10 : 9] << 8 : 0) % 660 - 340;
+  return std::to_string(digits) + "e" + std::to_string(e);
+}
+
 }  // namespace
 }  // namespace vellum
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace vellum;
   if (size == 0) return 0;
-  const uint8_t mode = data[0] & 3;
+  const uint8_t mode = data[0] & 7;
   const uint8_t* p = data + 1;
   const size_t n = size - 1;
   uint64_t word = 0;
@@ -163,6 +197,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       break;
     case 3:
       check_float(std::strtof(short_decimal(p, n, false).c_str(), nullptr));
+      break;
+    case 4:
+      check_float(std::bit_cast<double>(binade_edge<uint64_t, 52>(word)));
+      break;
+    case 5:
+      check_float(std::bit_cast<float>(binade_edge<uint32_t, 23>(word)));
+      break;
+    case 6:
+      check_float(std::strtod(long_decimal(p, n).c_str(), nullptr));
+      break;
+    case 7:
+      // Few significant bits near 1: products exact or nearly so, ties.
+      check_float(std::ldexp(static_cast<double>(word >> (word & 63) | 1), static_cast<int>(word >> 58) - 40));
+      check_float(std::ldexp(static_cast<float>(static_cast<uint32_t>(word >> 40) >> (word & 15) | 1),
+                             static_cast<int>(word >> 58) - 40));
       break;
   }
   check_integer(word, "format_u64");

@@ -27,9 +27,9 @@ namespace {
 
 using fuzz::expect;
 
-using ReadFn = const uint8_t* (*)(const uint8_t* start, JsonValue& out, const InputCopy& copy);
+using ReadFn = const uint8_t* (*)(const uint8_t* start, JsonValue& out, const ReaderInput& copy);
 
-const uint8_t* read_inline(const uint8_t* start, JsonValue& out, const InputCopy& copy) {
+const uint8_t* read_inline(const uint8_t* start, JsonValue& out, const ReaderInput& copy) {
   return read_number(start, out, copy);
 }
 
@@ -52,12 +52,14 @@ void check_token(const std::string& text) {
 
   for (const auto& [name, read] : {std::pair<const char*, ReadFn>{"inline", &read_inline},
                                    std::pair<const char*, ReadFn>{"general", &number_detail::read_number_general}}) {
-    // The token in a copy followed by exactly the zero tail.
-    fuzz::ExactBlock copy(size + ZeroTail);
+    // The token and its zero byte in a block of exactly that size, or of the
+    // reader's reach when that is more: what it may read and no more.
+    const size_t block = std::max(size + 1, NumberReach);
+    fuzz::ExactBlock copy(block);
     std::memcpy(copy.data(), data, size);
-    std::memset(copy.data() + size, 0, ZeroTail);
+    std::memset(copy.data() + size, 0, block - size);
     DecodeError error{static_cast<ReadErrorCode>(99), "untouched", 12345};
-    const InputCopy input{copy.data(), copy.data() + size, copy.data() + size + ZeroTail, &error};
+    const ReaderInput input{copy.data(), copy.data() + size, copy.data() + block, &error};
     JsonValue out{0, {0}};
     const uint8_t* next = read(copy.data(), out, input);
     if (!ok) {

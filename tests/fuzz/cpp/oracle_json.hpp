@@ -2,7 +2,7 @@
 // grammar, one byte at a time, numbers converted by strtod and
 // std::from_chars. It predicts what the reader must produce for any bytes:
 // the values with the reader's tags, or the failure with its code, message
-// and position. Nothing of the product's reader is used; only the record
+// and position. Nothing of the product's reader is used; only the value
 // tags and failure codes, which are its interface, are shared.
 #pragma once
 
@@ -148,7 +148,7 @@ class JsonReader {
   Failure failure;
 
  private:
-  // The byte at i, or 0 past the end (as the reader's zero tail reads).
+  // The byte at i, or 0 past the end (the zero byte that ends the reader's text).
   uint8_t at(size_t i) const { return i < n_ ? p_[i] : 0; }
 
   static bool is_digit(uint8_t c) { return c >= '0' && c <= '9'; }
