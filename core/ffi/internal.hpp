@@ -1,10 +1,11 @@
-// Interpreter functions that are exported but declared only in its internal
+// Interpreter functions and objects that are exported but declared only in its internal
 // headers.
 #pragma once
 
 #include "core/python.hpp"
 
 extern "C" {
+PyAPI_DATA(PyTypeObject) _PyNone_Type;  // type(None)
 Py_hash_t _Py_HashBytes(const void* data, Py_ssize_t size);
 int _PyDict_SetItem_KnownHash_LockHeld(PyDictObject* dict, PyObject* key, PyObject* value, Py_hash_t hash);
 }
