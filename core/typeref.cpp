@@ -1,6 +1,6 @@
 #include "core/typeref.hpp"
 
-#include <datetime.h>
+#include "core/ffi/compat_datetime.hpp"
 
 #include "core/pending_error.hpp"
 

@@ -10,7 +10,7 @@
 #include "kernels/number/digits.hpp"
 #include "core/typeref.hpp"
 
-#include <datetime.h>
+#include "core/ffi/compat_datetime.hpp"
 
 namespace vellum {
 namespace {
