@@ -30,6 +30,10 @@ inline int dict_insert_known_hash(PyObject* dict, PyObject* key, PyObject* value
 // A new dict with room for n members without resizing.
 inline PyObject* dict_presized(Py_ssize_t n) { return _PyDict_NewPresized(n); }
 
+#if PY_VERSION_HEX < 0x030C0000
+inline PyObject* version_probe_name = nullptr;
+#endif
+
 // Gives the class a version tag if it has none and one can be had; the tag
 // changes whenever the class or a base changes, and is never reused. 0 means
 // none (the interpreter ran out of tags, or the class cannot have one).
@@ -40,11 +44,12 @@ inline unsigned int assign_version_tag(PyTypeObject* type) {
   if (type->tp_version_tag == 0) {
     // The method cache assigns a tag to the class of any exact str it looks
     // up (a name no class defines costs one walk of the bases), and clears
-    // what that walk may raise.
-    static PyObject* const probe = PyUnicode_InternFromString("__vellum_version_probe__");
-    if (probe != nullptr) {
+    // what that walk may raise. The name is made once, under the interpreter
+    // lock (no guarded static: the module needs no C++ runtime).
+    if (version_probe_name == nullptr) version_probe_name = PyUnicode_InternFromString("__vellum_version_probe__");
+    if (version_probe_name != nullptr) {
       PyObject* pending = PyErr_GetRaisedException();
-      _PyType_Lookup(type, probe);
+      _PyType_Lookup(type, version_probe_name);
       PyErr_SetRaisedException(pending);
     } else {
       PyErr_Clear();

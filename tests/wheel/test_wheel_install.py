@@ -142,6 +142,8 @@ def test_wheel_tag_is_the_oldest_glibc_that_the_readme_names(wheel):
     found = re.search(r'consistent with the\s+following platform tag:\s+"(manylinux_2_(\d+)_x86_64)"', out.stdout)
     assert found, out.stdout
     assert found.group(1) == "manylinux_2_17_x86_64", out.stdout
+    # Only the C library's symbol versions: no C++ runtime.
+    assert "libstdc++" not in out.stdout, out.stdout
     assert found.group(1) in wheel.name
     assert f"glibc 2.{found.group(2)} " in README and found.group(1) in README
 
