@@ -31,7 +31,7 @@ find_python = $(firstword $(foreach p,$(shell command -v python$(1) 2>/dev/null)
 	$(if $(shell $(p) -c 'import sys, sysconfig, os; print(sys.version_info[:2] == ($(subst .,$(comma),$(1))) and os.path.isfile(os.path.join(sysconfig.get_paths()["include"], "Python.h")))' 2>/dev/null | grep True),$(p))))
 PYTHON_EXE ?= $(call find_python,$(PYTHON_VERSION))
 
-.PHONY: test test-versions $(addprefix test-,$(OTHER_VERSIONS)) pytest cpptest build deps sanitize leaks fuzz fuzz-python fuzz-cpp bench bench-full bench-marshal bench-cpp exhaustive wheel wheel-test print-python clean
+.PHONY: test test-versions $(addprefix test-,$(OTHER_VERSIONS)) pytest cpptest build deps sanitize leaks fuzz fuzz-python fuzz-cpp bench bench-full bench-marshal bench-cpp exhaustive wheel wheel-test clean
 
 test: pytest cpptest
 
@@ -72,7 +72,7 @@ $(addprefix test-,$(OTHER_VERSIONS)): test-%:
 	@if [ -z "$(call find_python,$*)" ]; then \
 	  if [ -n "$$CI" ]; then echo "python$* with its headers is missing: CI runs the tests on it"; exit 1; fi; \
 	  echo "python$* with its headers not found (PATH, pyenv, /usr/bin): its tests are skipped"; \
-	else $(MAKE) --no-print-directory pytest PYTHON_VERSION=$*; fi
+	else $(MAKE) --no-print-directory pytest PYTHON_VERSION=$* PYTHON_EXE="$(call find_python,$*)"; fi
 
 build/cpp/Makefile: deps CMakeLists.txt
 	cmake -S . -B build/cpp -DVELLUM_MODULE=OFF -DVELLUM_TESTS=ON -DPython_EXECUTABLE=$(abspath $(PY))
@@ -170,21 +170,19 @@ exhaustive: build/cpp/Makefile
 wheel: deps
 	$(PY) -m pip install -q $(PACKAGING_PACKAGES)
 	rm -rf dist build/wheel-raw
-	@for v in $(ALL_VERSIONS); do \
-	  if [ "$$v" != 3.13 ] && [ -z "$$($(MAKE) -s --no-print-directory print-python PYTHON_VERSION=$$v)" ]; then \
+	@for pair in $(foreach v,$(ALL_VERSIONS),$(v)=$(or $(call find_python,$(v)),none)); do \
+	  v=$${pair%%=*}; py=$${pair#*=}; \
+	  if [ "$$py" = none ]; then \
 	    if [ -n "$$CI" ]; then echo "python$$v with its headers is missing: CI builds its wheel"; exit 1; fi; \
-	    echo "python$$v with its headers not found: no wheel for it"; continue; \
+	    echo "python$$v with its headers not found (PATH, pyenv, /usr/bin): no wheel for it"; continue; \
 	  fi; \
-	  $(MAKE) --no-print-directory deps PYTHON_VERSION=$$v || exit 1; \
+	  $(MAKE) --no-print-directory deps PYTHON_VERSION=$$v PYTHON_EXE=$$py || exit 1; \
 	  venv=.venv; [ "$$v" = 3.13 ] || venv=.venv-$$v; \
 	  cmd="$$venv/bin/python -m pip wheel -q --no-deps --no-build-isolation --config-settings=build-dir=build/wheel-$$v -w build/wheel-raw/$$v ."; \
 	  echo "$$cmd"; $$cmd || exit 1; \
 	done
 	PATH=$(abspath $(VENV))/bin:$$PATH auditwheel repair -w dist build/wheel-raw/*/vellum_json-*.whl
 	$(PY) -m build -q --sdist -o dist .
-
-print-python:
-	@echo $(PYTHON_EXE)
 
 # Each wheel installed into a fresh virtual environment of its interpreter,
 # its manylinux tag checked with auditwheel, and the sdist installed and
