@@ -128,9 +128,9 @@ fuzz-python: build
 	  build/fuzz/python tests/fuzz/seeds
 
 # The libFuzzer targets of the plain C++ layers (tests/fuzz/cpp: the reader,
-# its strings and numbers, escaping, the UTF-8 kernels, the number writers),
-# built with clang and both sanitizers, each variant natively where the host
-# runs it and against SIMDe everywhere.
+# its strings and numbers, escaping, the UTF-8 kernels, the number writers,
+# the half-precision widening), built with clang and both sanitizers, each
+# variant natively where the host runs it and against SIMDe everywhere.
 fuzz-cpp: deps
 	cmake -S . -B build/fuzz-cpp -DCMAKE_CXX_COMPILER=clang++ -DVELLUM_FUZZ=ON -DVELLUM_MODULE=OFF \
 	  -DCMAKE_BUILD_TYPE=RelWithDebInfo

@@ -75,7 +75,7 @@ int main(int argc, char** argv) {
   };
   std::vector<Form> forms;
   for (const auto& level : vellum::bench::host_levels()) {
-    const vellum::EscapeFn routine = vellum::select_escape_routines(level.features).escape_string;
+    const vellum::EscapeFn routine = vellum::simd::pick(vellum::escape_forms, level.features).escape_string;
     if (forms.empty() || forms.back().routine != routine) forms.push_back({level.name, routine});
   }
   const int64_t lengths[] = {8, 16, 64, 1024, 65536};

@@ -110,7 +110,7 @@ int main(int argc, char** argv) {
   for (const auto& set : sets) {
     const std::string* text = set.text;
     for (const auto& level : bench::host_levels()) {
-      const StringRoutines routines = select_string_routines(level.features);
+      const StringRoutines routines = simd::pick(string_forms, level.features);
       benchmark::RegisterBenchmark((std::string("read_string/") + level.name + "/" + set.name).c_str(),
                                    [text, routines](benchmark::State& s) { read_strings(s, *text, routines); });
     }

@@ -80,13 +80,13 @@ int main(int argc, char** argv) {
       for (int64_t n : lengths)
         benchmark::RegisterBenchmark((std::string("shape/") + level.name + "/" + kind).c_str(),
                                      [level, kind](benchmark::State& s) {
-                                       run_shape(s, vellum::select_utf8_routines(level.features).shape, kind);
+                                       run_shape(s, vellum::simd::pick(vellum::utf8_forms, level.features).shape, kind);
                                      })
             ->Arg(n);
   for (const auto& level : levels)
     for (int64_t n : lengths)
       benchmark::RegisterBenchmark((std::string("count/") + level.name + "/bmp").c_str(), [level](benchmark::State& s) {
-        run_count(s, vellum::select_utf8_routines(level.features).count_chars);
+        run_count(s, vellum::simd::pick(vellum::utf8_forms, level.features).count_chars);
       })->Arg(n);
   for (const char* kind : kinds)
     for (int64_t n : lengths)

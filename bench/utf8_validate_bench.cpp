@@ -13,11 +13,11 @@
 #include "bench/levels.hpp"
 #include "kernels/utf8/utf8_routines.hpp"
 #include "tests/cpp/corpus.hpp"
-#include "tests/cpp/utf8_text.hpp"
+#include "tests/oracle/text.hpp"
 
 namespace {
 
-using vellum::test::append_utf8;
+using vellum::oracle::append_utf8;
 
 std::vector<uint8_t> ascii_text(size_t n) {
   std::vector<uint8_t> t(n);
@@ -72,7 +72,7 @@ void register_all() {
   const auto levels = vellum::bench::host_levels();
   for (const Input& in : inputs) {
     for (const auto& level : levels) {
-      const auto validate = vellum::select_utf8_routines(level.features).validate;
+      const auto validate = vellum::simd::pick(vellum::utf8_forms, level.features).validate;
       benchmark::RegisterBenchmark((std::string(level.name) + "/" + in.name).c_str(),
                                    [&in, validate](benchmark::State& s) { run(s, validate, in.text); });
     }

@@ -36,7 +36,7 @@ extern "C" VELLUM_EXPORT PyObject* vellum_fragment_tp_new(PyTypeObject*, PyObjec
   }
   // Null with MemoryError set when the record cannot be had. The instance
   // holds a reference to its type, as every instance of a heap type does.
-  Fragment* self = PyObject_GC_New(Fragment, type_refs.type_fragment);
+  Fragment* self = PyObject_GC_New(Fragment, vellum::as_type(type_refs.type_fragment));
   if (self == nullptr) return nullptr;
   self->content = Py_NewRef(PyTuple_GET_ITEM(args, 0));
   PyObject_GC_Track(self);
@@ -80,6 +80,6 @@ extern "C" VELLUM_EXPORT PyObject* vellum_fragmenttype_new() {
 }
 
 bool vellum::create_fragment_type() {
-  type_refs.type_fragment = reinterpret_cast<PyTypeObject*>(vellum_fragmenttype_new());
+  type_refs.type_fragment = vellum_fragmenttype_new();
   return type_refs.type_fragment != nullptr;
 }

@@ -22,6 +22,9 @@ inline constexpr Options OPT_PASSTHROUGH_DATACLASS = 2048;
 inline constexpr Options OPT_SERIALIZE_DATACLASS = 0;
 inline constexpr Options OPT_SERIALIZE_UUID = 0;
 inline constexpr Options MaxOptions = 4095;
+// Never one of the caller's: set by dumps in the options a dict key is
+// formatted under, so that a failure names the key.
+inline constexpr Options FormattingKey = MaxOptions + 1;
 
 // Published on the module, in this order.
 struct OptionConstant {

@@ -1,7 +1,7 @@
 #include "core/typeref.hpp"
 
 #include "core/ffi/compat_datetime.hpp"
-
+#include "core/ffi/internal.hpp"
 #include "core/pending_error.hpp"
 
 namespace vellum {
@@ -10,118 +10,115 @@ TypeRefs type_refs{};
 
 namespace {
 
-PyTypeObject* as_type(PyObject* obj) { return reinterpret_cast<PyTypeObject*>(obj); }
-
-struct Name {
-  PyObject* TypeRefs::*field;
-  const char* text;
+// One row per field of the table: where its reference comes from. Filling
+// and releasing both walk this list.
+struct Row {
+  PyObject* TypeRefs::* field;
+  // A new reference; null with an exception pending on failure, or without
+  // one for a field that may stay empty.
+  PyObject* (*make)(const Row& row);
+  const char* module;  // or the text to intern
+  const char* attribute;
+  PyTypeObject* builtin;
 };
-constexpr Name names[] = {
-    {&TypeRefs::name_int, "int"},
-    {&TypeRefs::name_utcoffset, "utcoffset"},
-    {&TypeRefs::name_normalize, "normalize"},
-    {&TypeRefs::name_convert, "convert"},
-    {&TypeRefs::name_dst, "dst"},
-    {&TypeRefs::name_dict, "__dict__"},
-    {&TypeRefs::name_dataclass_fields, "__dataclass_fields__"},
-    {&TypeRefs::name_slots, "__slots__"},
-    {&TypeRefs::name_field_type, "_field_type"},
-    {&TypeRefs::name_array_struct, "__array_struct__"},
-    {&TypeRefs::name_dtype, "dtype"},
-    {&TypeRefs::name_descr, "descr"},
-    {&TypeRefs::name_value, "value"},
-    {&TypeRefs::name_default, "default"},
-    {&TypeRefs::name_option, "option"},
-    {&TypeRefs::name_enum_value, "_value_"},
-    {&TypeRefs::name_read, "read"},
+
+PyObject* imported(const Row& row) { return import_type_attribute(row.module, row.attribute); }
+PyObject* interned(const Row& row) { return PyUnicode_InternFromString(row.module); }
+PyObject* builtin(const Row& row) { return Py_NewRef(reinterpret_cast<PyObject*>(row.builtin)); }
+
+constexpr Row import_row(PyObject* TypeRefs::* field, const char* module, const char* attribute) {
+  return {field, &imported, module, attribute, nullptr};
+}
+constexpr Row name_row(PyObject* TypeRefs::* field, const char* text) { return {field, &interned, text, nullptr, nullptr}; }
+constexpr Row builtin_row(PyObject* TypeRefs::* field, PyTypeObject* type) {
+  return {field, &builtin, nullptr, nullptr, type};
+}
+constexpr Row made_row(PyObject* TypeRefs::* field, PyObject* (*make)(const Row&)) {
+  return {field, make, nullptr, nullptr, nullptr};
+}
+
+// The descriptor found in enum.Enum's own namespace, or null (no exception)
+// when it has none: members then always go through "value".
+PyObject* enum_value_descriptor(const Row&) {
+  PyObject* enum_type = import_type_attribute("enum", "Enum");
+  if (enum_type == nullptr) return nullptr;
+  PyObject* dict = PyType_GetDict(reinterpret_cast<PyTypeObject*>(enum_type));
+  Py_DECREF(enum_type);
+  if (dict == nullptr) return nullptr;
+  PyObject* descriptor = PyDict_GetItemWithError(dict, type_refs.name_value);
+  Py_XINCREF(descriptor);
+  Py_DECREF(dict);
+  return descriptor;
+}
+
+PyObject* encode_error_type(const Row&) { return Py_NewRef(PyExc_TypeError); }
+
+PyObject* decode_error_type(const Row&) {
+  PyObject* base = import_type_attribute("json", "JSONDecodeError");
+  if (base == nullptr) return nullptr;
+  PyObject* type = PyErr_NewException("vellum.JSONDecodeError", base, nullptr);
+  Py_DECREF(base);
+  return type;
+}
+
+PyObject* empty_str(const Row&) { return PyUnicode_New(0, 255); }
+
+// The date-time types come from the C module, whose objects' fields dumps
+// reads directly (the pure-Python fallback's would not do).
+constexpr Row Rows[] = {
+    builtin_row(&TypeRefs::type_int, &PyLong_Type),
+    builtin_row(&TypeRefs::type_bool, &PyBool_Type),
+    builtin_row(&TypeRefs::type_none, &_PyNone_Type),
+    builtin_row(&TypeRefs::type_float, &PyFloat_Type),
+    import_row(&TypeRefs::type_date, "_datetime", "date"),
+    import_row(&TypeRefs::type_datetime, "_datetime", "datetime"),
+    import_row(&TypeRefs::type_time, "_datetime", "time"),
+    import_row(&TypeRefs::type_tzinfo, "_datetime", "tzinfo"),
+    import_row(&TypeRefs::type_timedelta, "_datetime", "timedelta"),
+    import_row(&TypeRefs::timezone_utc, "_datetime", "UTC"),
+    import_row(&TypeRefs::type_uuid, "uuid", "UUID"),
+    import_row(&TypeRefs::type_enum_meta, "enum", "EnumMeta"),
+    import_row(&TypeRefs::dataclass_field_marker, "dataclasses", "_FIELD"),
+    made_row(&TypeRefs::exc_encode, &encode_error_type),
+    made_row(&TypeRefs::exc_decode, &decode_error_type),
+    made_row(&TypeRefs::empty_str, &empty_str),
+    made_row(&TypeRefs::type_fragment, nullptr),  // made by the Fragment type, released here
+    name_row(&TypeRefs::name_int, "int"),
+    name_row(&TypeRefs::name_utcoffset, "utcoffset"),
+    name_row(&TypeRefs::name_normalize, "normalize"),
+    name_row(&TypeRefs::name_convert, "convert"),
+    name_row(&TypeRefs::name_dst, "dst"),
+    name_row(&TypeRefs::name_dict, "__dict__"),
+    name_row(&TypeRefs::name_dataclass_fields, "__dataclass_fields__"),
+    name_row(&TypeRefs::name_slots, "__slots__"),
+    name_row(&TypeRefs::name_field_type, "_field_type"),
+    name_row(&TypeRefs::name_array_struct, "__array_struct__"),
+    name_row(&TypeRefs::name_dtype, "dtype"),
+    name_row(&TypeRefs::name_descr, "descr"),
+    name_row(&TypeRefs::name_value, "value"),
+    name_row(&TypeRefs::name_default, "default"),
+    name_row(&TypeRefs::name_option, "option"),
+    name_row(&TypeRefs::name_enum_value, "_value_"),
+    name_row(&TypeRefs::name_read, "read"),
+    made_row(&TypeRefs::enum_value_descriptor, &enum_value_descriptor),  // after name_value
 };
 
 }  // namespace
 
 void release_type_refs() {
-  TypeRefs& t = type_refs;
-  Py_CLEAR(t.empty_str);
-  Py_CLEAR(t.type_uuid);
-  Py_CLEAR(t.type_enum_meta);
-  Py_CLEAR(t.dataclass_field_marker);
-  Py_CLEAR(t.enum_value_descriptor);
-  Py_CLEAR(t.type_fragment);
-  Py_CLEAR(t.exc_encode);
-  Py_CLEAR(t.exc_decode);
-  for (const Name& name : names) Py_CLEAR(t.*name.field);
+  for (const Row& row : Rows) Py_CLEAR(type_refs.*row.field);
 }
-
-namespace {
-
-bool fill_fields() {
-  TypeRefs& t = type_refs;
-  t.obj_none = Py_None;
-  t.obj_true = Py_True;
-  t.obj_false = Py_False;
-
-  t.empty_str = PyUnicode_New(0, 255);
-  if (t.empty_str == nullptr) return false;
-
-  t.type_str = &PyUnicode_Type;
-  t.type_bytes = &PyBytes_Type;
-  t.type_dict = &PyDict_Type;
-  t.type_list = &PyList_Type;
-  t.type_tuple = &PyTuple_Type;
-  t.type_none = Py_TYPE(Py_None);
-  t.type_bool = &PyBool_Type;
-  t.type_int = &PyLong_Type;
-  t.type_float = &PyFloat_Type;
-
-  // The capsule is fetched by hand: PyCapsule_Import would turn a
-  // MemoryError into an ImportError.
-  PyObject* capsule = import_type_attribute("datetime", "datetime_CAPI");
-  if (capsule == nullptr) return false;
-  auto* capi = static_cast<PyDateTime_CAPI*>(PyCapsule_GetPointer(capsule, PyDateTime_CAPSULE_NAME));
-  Py_DECREF(capsule);  // the datetime module keeps it, and the types, alive
-  if (capi == nullptr) return false;
-  t.type_date = capi->DateType;
-  t.type_datetime = capi->DateTimeType;
-  t.type_time = capi->TimeType;
-  t.type_tzinfo = capi->TZInfoType;
-  t.type_timedelta = capi->DeltaType;
-  t.timezone_utc = capi->TimeZone_UTC;
-
-  PyObject* uuid = import_type_attribute("uuid", "UUID");
-  if (uuid == nullptr) return false;
-  t.type_uuid = as_type(uuid);
-  PyObject* enum_meta = import_type_attribute("enum", "EnumMeta");
-  if (enum_meta == nullptr) return false;
-  t.type_enum_meta = as_type(enum_meta);
-  t.dataclass_field_marker = import_type_attribute("dataclasses", "_FIELD");
-  if (t.dataclass_field_marker == nullptr) return false;
-  PyObject* enum_type = import_type_attribute("enum", "Enum");
-  if (enum_type == nullptr) return false;
-  // Missing, it stays null and members always go through "value".
-  PyObject* enum_dict = PyType_GetDict(as_type(enum_type));
-  t.enum_value_descriptor = enum_dict ? Py_XNewRef(PyDict_GetItemString(enum_dict, "value")) : nullptr;
-  Py_XDECREF(enum_dict);
-  Py_DECREF(enum_type);
-
-  for (const Name& name : names) {
-    t.*name.field = PyUnicode_InternFromString(name.text);
-    if (t.*name.field == nullptr) return false;
-  }
-
-  t.exc_encode = Py_NewRef(PyExc_TypeError);
-
-  PyObject* json_decode_error = import_type_attribute("json", "JSONDecodeError");
-  if (json_decode_error == nullptr) return false;
-  t.exc_decode = PyErr_NewException("vellum.JSONDecodeError", json_decode_error, nullptr);
-  Py_DECREF(json_decode_error);
-  return t.exc_decode != nullptr;
-}
-
-}  // namespace
 
 bool fill_type_refs() {
-  if (fill_fields()) return true;
-  release_type_refs();
-  return false;
+  for (const Row& row : Rows) {
+    if (row.make == nullptr) continue;
+    type_refs.*row.field = row.make(row);
+    if (type_refs.*row.field == nullptr && PyErr_Occurred()) {
+      release_type_refs();
+      return false;
+    }
+  }
+  return true;
 }
 
 PyObject* import_type_attribute(const char* module_name, const char* attribute) {

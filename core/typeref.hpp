@@ -1,5 +1,5 @@
 // Process-wide table of the objects the module recognises by identity,
-// filled once by the first module exec and never released.
+// filled once by the first module exec and kept until the process ends.
 #pragma once
 
 #include <atomic>
@@ -32,39 +32,33 @@ struct NumpyCell {
   NumpyTypes* types;
 };
 
+// Every field is a reference the table owns, filled from its row in
+// typeref.cpp (where it comes from) and released by the same row; a type is
+// held as the object it is (as_type() to use it as a type).
 struct TypeRefs {
-  PyObject* obj_none;
-  PyObject* obj_true;
-  PyObject* obj_false;
-  PyObject* empty_str;
-
-  PyTypeObject* type_str;
-  PyTypeObject* type_bytes;
-  PyTypeObject* type_int;
-  PyTypeObject* type_bool;
-  PyTypeObject* type_none;
-  PyTypeObject* type_float;
-  PyTypeObject* type_list;
-  PyTypeObject* type_dict;
-  PyTypeObject* type_tuple;
-
-  PyTypeObject* type_date;
-  PyTypeObject* type_datetime;
-  PyTypeObject* type_time;
-  PyTypeObject* type_tzinfo;
-  PyTypeObject* type_timedelta;
+  // The types dumps writes as scalars, and those it checks against.
+  PyObject* type_int;
+  PyObject* type_bool;
+  PyObject* type_none;
+  PyObject* type_float;
+  PyObject* type_date;
+  PyObject* type_datetime;
+  PyObject* type_time;
+  PyObject* type_tzinfo;
+  PyObject* type_timedelta;
   PyObject* timezone_utc;
-
-  PyTypeObject* type_uuid;
-  PyTypeObject* type_enum_meta;
-  PyObject* dataclass_field_marker;
+  PyObject* type_uuid;
+  PyObject* type_enum_meta;
   // enum.Enum's own "value" descriptor, whose getter returns the member's
   // "_value_": members whose class finds this very object read that directly.
+  // Null when enum.Enum has none.
   PyObject* enum_value_descriptor;
+  PyObject* dataclass_field_marker;
 
-  PyTypeObject* type_fragment;  // made by the Fragment type itself
+  PyObject* type_fragment;  // made by the Fragment type itself
   PyObject* exc_encode;
   PyObject* exc_decode;
+  PyObject* empty_str;
 
   PyObject* name_int;
   PyObject* name_utcoffset;
@@ -88,6 +82,9 @@ struct TypeRefs {
 };
 
 extern TypeRefs type_refs;
+
+inline PyTypeObject* as_type(PyObject* type) { return reinterpret_cast<PyTypeObject*>(type); }
+inline PyObject* as_object(PyTypeObject* type) { return reinterpret_cast<PyObject*>(type); }
 
 // Fills the table; part of the one-time set-up that module exec runs. False
 // with a Python exception pending when an import it needs failed or memory

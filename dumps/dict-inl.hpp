@@ -11,15 +11,16 @@
 #include "dumps/scratch.hpp"
 #include "dumps/serializer.hpp"
 #include "dumps/string.hpp"
+#include "dumps/text.hpp"
 
 namespace vellum {
 
 // A key's UTF-8 text, or the failure for a key that has none.
 inline EncodeStatus dict_key_utf8(PyObject* key, Utf8View& text) {
   if (Py_TYPE(key) != &PyUnicode_Type) [[unlikely]]
-    return EncodeStatus::fail(EncodeErrorKind::NonStrKey);
+    return encode_failure(EncodeErrorKind::NonStrKey);
   if (!string_utf8(key, text)) [[unlikely]]
-    return EncodeStatus::fail(EncodeErrorKind::StrNotUtf8);
+    return encode_failure(EncodeErrorKind::StrNotUtf8);
   return EncodeStatus::ok();
 }
 
@@ -102,13 +103,6 @@ struct SortedEntry {
   }
 };
 
-// Code-point order: byte order of the UTF-8 text, a prefix first.
-inline bool key_before(const SortedEntry& a, const SortedEntry& b) {
-  const size_t common = std::min(a.key.size, b.key.size);
-  const int order = std::memcmp(a.key.data, b.key.data, common);
-  return order != 0 ? order < 0 : a.key.size < b.key.size;
-}
-
 // Every key is checked before anything of the dict is written.
 template <class Layout>
 EncodeStatus write_dict_sorted(PyObject* dict, SerializeContext ctx, Layout& layout) {
@@ -123,7 +117,8 @@ EncodeStatus write_dict_sorted(PyObject* dict, SerializeContext ctx, Layout& lay
     VELLUM_TRY(dict_key_utf8(key, text));
     entries.append({text, Py_NewRef(key), Py_NewRef(value)});
   }
-  std::sort(entries.begin(), entries.end(), key_before);
+  std::sort(entries.begin(), entries.end(),
+            [](const SortedEntry& a, const SortedEntry& b) { return code_point_less(a.key, b.key); });
 
   if (!layout.open_object()) return python_error();
   bool first = true;
@@ -132,23 +127,6 @@ EncodeStatus write_dict_sorted(PyObject* dict, SerializeContext ctx, Layout& lay
     first = false;
   }
   return layout.close_object() ? EncodeStatus::ok() : python_error();
-}
-
-// A key text that needs no escaping, quoted. Texts are followed by
-// KeyTexts::TailRoom readable bytes, so a short one is one fixed-size move.
-[[nodiscard]] inline bool write_plain_key(OutputBuffer& out, Utf8View text) {
-  constexpr size_t Short = KeyTexts::TailRoom;
-  if (!out.reserve(std::max(text.size, Short) + 2)) return false;
-  uint8_t* p = out.cursor();
-  p[0] = '"';
-  if (text.size <= Short) {
-    std::memcpy(p + 1, text.data, Short);
-  } else {
-    std::memcpy(p + 1, text.data, text.size);
-  }
-  p[text.size + 1] = '"';
-  out.advance(text.size + 2);
-  return true;
 }
 
 // A converted key (its text in the dict's KeyTexts) and its value.
@@ -178,13 +156,14 @@ EncodeStatus write_dict_converted(PyObject* dict, SerializeContext ctx, Layout& 
   PyObject* value;
   for (Py_ssize_t remaining = count; remaining > 0 && PyDict_Next(dict, &pos, &key, &value); --remaining) {
     ConvertedEntry& entry = entries.append({texts.size(), 0, Py_NewRef(value), KeyText::Escaped});
+    // The two commonest key types inline; the rest through classify.
     if (Py_TYPE(key) == &PyUnicode_Type) {
       Utf8View text;
       VELLUM_TRY(dict_key_utf8(key, text));
       if (!texts.append(text.data, text.size)) return python_error();
     } else if (Py_TYPE(key) == &PyLong_Type) {
       entry.kind = KeyText::Plain;
-      VELLUM_TRY(int_key_text(key, texts));
+      VELLUM_TRY(texts.format(key, options, &format_int));
     } else {
       const PyRef hold = PyRef::borrow(key);
       VELLUM_TRY(key_to_text(key, options, texts, entry.kind));
@@ -194,9 +173,7 @@ EncodeStatus write_dict_converted(PyObject* dict, SerializeContext ctx, Layout& 
   const uint8_t* base = texts.data();
   if (state::options(ctx.state) & OPT_SORT_KEYS) {
     std::sort(entries.begin(), entries.end(), [base](const ConvertedEntry& a, const ConvertedEntry& b) {
-      const size_t common = std::min(a.size, b.size);
-      const int order = common ? std::memcmp(base + a.offset, base + b.offset, common) : 0;
-      return order != 0 ? order < 0 : a.size < b.size;
+      return code_point_less({base + a.offset, a.size}, {base + b.offset, b.size});
     });
   }
 
@@ -205,8 +182,10 @@ EncodeStatus write_dict_converted(PyObject* dict, SerializeContext ctx, Layout& 
   for (const ConvertedEntry& entry : entries) {
     const Utf8View text{base + entry.offset, entry.size};
     if (entry.kind == KeyText::Plain) {
-      if (!layout.before_key(first) || !write_plain_key(layout.out(), text) || !layout.before_value())
-        [[unlikely]]
+      if (!layout.before_key(first)) [[unlikely]]
+        return python_error();
+      VELLUM_TRY(write_text(layout.out(), TextStyle::Quoted, copy_of(text)));
+      if (!layout.before_value()) [[unlikely]]
         return python_error();
       VELLUM_TRY(serialize_item({entry.value, ctx.default_, ctx.state}, layout));
       layout.after_value();
@@ -223,7 +202,7 @@ EncodeStatus write_dict_converted(PyObject* dict, SerializeContext ctx, Layout& 
 template <class Layout>
 [[gnu::noinline]] EncodeStatus serialize_dict(PyObject* dict, SerializeContext ctx, Layout& layout) {
   uint32_t s = ctx.state;
-  if (!enter_container(s)) return EncodeStatus::fail(EncodeErrorKind::TooDeep);
+  if (!enter_container(s)) return encode_failure(EncodeErrorKind::TooDeep);
   if (PyDict_GET_SIZE(dict) == 0) return layout.empty_object() ? EncodeStatus::ok() : python_error();
   const PyRef hold = PyRef::borrow(dict);
   const SerializeContext members{dict, ctx.default_, s};

@@ -85,32 +85,6 @@ bool decode_options(PyObject* option, Options& options) {
   return false;
 }
 
-// One JSONEncodeError, with a pending exception (from default, the str
-// encoder, an attribute lookup) as its cause.
-void raise_encode_error(EncodeStatus status) {
-  if (status.kind == EncodeErrorKind::PythonError) return;  // MemoryError is pending
-  // Memory ran out under a step that can fail for other reasons too (the
-  // str encoder, default), or Python code was interrupted (Ctrl-C,
-  // sys.exit()): that exception is raised as it is.
-  if (pending_error_passes_through()) {
-    Py_XDECREF(status.payload);
-    return;
-  }
-  PyObject* cause = PyErr_GetRaisedException();
-  PyObject* message = encode_error_message(status);
-  if (message == nullptr) {
-    Py_XDECREF(cause);
-    return;
-  }
-  PyErr_SetObject(type_refs.exc_encode, message);
-  Py_DECREF(message);
-  if (cause != nullptr) {
-    PyObject* error = PyErr_GetRaisedException();
-    PyException_SetCause(error, cause);
-    PyErr_SetRaisedException(error);
-  }
-}
-
 template <class Layout>
 EncodeStatus serialize_root(PyObject* obj, PyObject* default_, Options options, OutputBuffer& out) {
   Layout layout(out);
@@ -128,7 +102,7 @@ extern "C" VELLUM_EXPORT PyObject* dumps(PyObject*, PyObject* const* args, Py_ss
     return nullptr;
 
   if (!stack_has_room()) {
-    raise_encode_error(EncodeStatus::fail(EncodeErrorKind::TooDeep));
+    raise_encode_failure(EncodeErrorKind::TooDeep);
     return nullptr;
   }
 
@@ -137,7 +111,6 @@ extern "C" VELLUM_EXPORT PyObject* dumps(PyObject*, PyObject* const* args, Py_ss
   const EncodeStatus status =
       (options & OPT_INDENT_2) ? serialize_root<IndentLayout>(arguments.obj, arguments.default_, options, out)
                                : serialize_root<CompactLayout>(arguments.obj, arguments.default_, options, out);
-  if (!status.failed()) return out.finish(options & OPT_APPEND_NEWLINE);
-  raise_encode_error(status);
-  return nullptr;
+  // A failure was raised where it was found.
+  return status.failed() ? nullptr : out.finish(options & OPT_APPEND_NEWLINE);
 }

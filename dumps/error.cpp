@@ -1,7 +1,8 @@
 #include "dumps/error.hpp"
 
-#include <cstring>
+#include <cstdio>
 
+#include "core/pyref.hpp"
 #include "core/str/utf8_to_str.hpp"
 #include "core/typeref.hpp"
 
@@ -40,50 +41,84 @@ const char* encode_error_text(EncodeErrorKind kind) {
       return "numpy array is not native-endianness";
     case EncodeErrorKind::ArrayDtypeUnsupported:
       return "unsupported datatype in numpy array";
-    case EncodeErrorKind::Ok:
-    case EncodeErrorKind::Datetime64Message:
-    case EncodeErrorKind::NotSerializable:
-    case EncodeErrorKind::TzOffsetOutOfRange:
-    case EncodeErrorKind::TzOffsetNotDelta:
-    case EncodeErrorKind::PythonError:
-      break;
   }
-  return nullptr;
+  return "";
 }
 
 void raise_stack_exhausted() {
   PyErr_SetString(PyExc_RecursionError, "maximum recursion depth exceeded: the thread's stack is nearly used up");
 }
 
-PyObject* encode_error_message(EncodeStatus status) {
-  switch (status.kind) {
-    case EncodeErrorKind::NotSerializable: {
-      // tp_name is read as UTF-8, invalid sequences replaced.
-      auto* type = reinterpret_cast<PyTypeObject*>(status.payload);
-      PyObject* msg = PyUnicode_FromFormat("Type is not JSON serializable: %s", type->tp_name);
-      Py_DECREF(status.payload);
-      return msg;
-    }
-    case EncodeErrorKind::Datetime64Message:
-      return status.payload;
-    case EncodeErrorKind::TzOffsetOutOfRange: {
-      PyObject* msg = PyUnicode_FromFormat("datetime's UTC offset must be strictly within 24 hours, got %U",
-                                           status.payload);
-      Py_DECREF(status.payload);
-      return msg;
-    }
-    case EncodeErrorKind::TzOffsetNotDelta: {
-      auto* type = reinterpret_cast<PyTypeObject*>(status.payload);
-      PyObject* msg =
-          PyUnicode_FromFormat("datetime's tzinfo.utcoffset() must return a timedelta or None, not %s", type->tp_name);
-      Py_DECREF(status.payload);
-      return msg;
-    }
-    default: {
-      const char* text = encode_error_text(status.kind);
-      return utf8_to_str(reinterpret_cast<const uint8_t*>(text), std::strlen(text));
+namespace {
+
+// Raises JSONEncodeError with the message make() returns (a new str, or
+// null with MemoryError pending) and the pending exception, if any, as its
+// cause. MemoryError and the exceptions that pass through stay as they are.
+template <class Make>
+void raise_encode_error(Make make) {
+  if (pending_error_passes_through()) return;
+  PyRef cause = PyRef::steal(PyErr_GetRaisedException());
+  const PyRef message = PyRef::steal(make());
+  if (!message) return;
+  PyErr_SetObject(type_refs.exc_encode, message.get());
+  if (cause) {
+    PyObject* error = PyErr_GetRaisedException();
+    // Making the error itself may have run out of memory.
+    if (PyErr_GivenExceptionMatches(error, type_refs.exc_encode)) PyException_SetCause(error, cause.release());
+    PyErr_SetRaisedException(error);
+  }
+}
+
+PyObject* str_of(std::string_view text) {
+  return utf8_to_str(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+}
+
+}  // namespace
+
+void raise_encode_failure(EncodeErrorKind kind) {
+  raise_encode_error([kind] { return str_of(encode_error_text(kind)); });
+}
+
+void raise_not_serializable(PyObject* obj) {
+  // tp_name is read as UTF-8, invalid sequences replaced.
+  raise_encode_error(
+      [obj] { return PyUnicode_FromFormat("Type is not JSON serializable: %s", Py_TYPE(obj)->tp_name); });
+}
+
+void raise_offset_out_of_range(int64_t days, int64_t seconds, int64_t microseconds) {
+  // "+30:00:00", "-24:00:00", "+24:00:00.000001": the whole offset.
+  int64_t total = days * 86400 + seconds;
+  char sign = '+';
+  if (total < 0) {
+    sign = '-';
+    total = -total;
+    if (microseconds != 0) {
+      total -= 1;
+      microseconds = 1000000 - microseconds;
     }
   }
+  char text[64];
+  const int n = std::snprintf(text, sizeof text, "%c%lld:%02lld:%02lld", sign, static_cast<long long>(total / 3600),
+                              static_cast<long long>(total / 60 % 60), static_cast<long long>(total % 60));
+  if (microseconds != 0)
+    std::snprintf(text + n, sizeof text - static_cast<size_t>(n), ".%06lld", static_cast<long long>(microseconds));
+  raise_encode_error(
+      [&text] { return PyUnicode_FromFormat("datetime's UTC offset must be strictly within 24 hours, got %s", text); });
+}
+
+void raise_offset_not_delta(PyObject* result) {
+  raise_encode_error([result] {
+    return PyUnicode_FromFormat("datetime's tzinfo.utcoffset() must return a timedelta or None, not %s",
+                                Py_TYPE(result)->tp_name);
+  });
+}
+
+void raise_failure_text(std::string_view prefix, std::string_view text) {
+  raise_encode_error([prefix, text]() -> PyObject* {
+    const PyRef head = PyRef::steal(str_of(prefix));
+    const PyRef tail = PyRef::steal(head ? str_of(text) : nullptr);
+    return tail ? PyUnicode_Concat(head.get(), tail.get()) : nullptr;
+  });
 }
 
 }  // namespace vellum

@@ -1,15 +1,18 @@
-// Every way dumps can fail, carried up the recursion as a value.
+// Every way dumps can fail. A failure is raised where it is found, as the
+// call's one exception, and the step returns the status that says so; the
+// recursion passes that up and dumps returns null.
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 #include "core/pending_error.hpp"
 #include "core/python.hpp"
 
 namespace vellum {
 
+// The failures whose message is fixed.
 enum class EncodeErrorKind : uint8_t {
-  Ok = 0,
   TzUnreadable,
   DefaultTooDeep,
   IntOver53Bits,
@@ -25,44 +28,24 @@ enum class EncodeErrorKind : uint8_t {
   ArrayNotContiguous,
   ArrayNotNativeEndian,
   ArrayDtypeUnsupported,
-  Datetime64Message,
-  NotSerializable,
-  // A tzinfo's utcoffset() gave an offset of a day or more, or something
-  // that is neither a timedelta nor None.
-  TzOffsetOutOfRange,
-  TzOffsetNotDelta,
-  // The interpreter's own exception (MemoryError from a buffer growth) is
-  // pending and is raised as it is.
-  PythonError,
 };
 
-// The outcome of a serializer step. Trivially copyable so that it travels in
-// registers; the payload is owned by whoever holds a failed status, and the
-// single consumer (dumps) releases it.
-//  - NotSerializable: a new reference to the type that is named;
-//  - Datetime64Message: a new reference to the str holding the text;
-//  - TzOffsetOutOfRange: a new reference to a str naming the offset;
-//  - TzOffsetNotDelta: a new reference to the type of what utcoffset() gave.
-struct [[nodiscard]] EncodeStatus {
-  EncodeErrorKind kind;
-  PyObject* payload;
+// The outcome of a serializer step: done, or failed with the call's
+// exception pending. A byte, so that it travels in a register; what a
+// failure has to say (the type it names, an offset's text) is in the
+// exception, owned by the interpreter from the moment the failure is found.
+class [[nodiscard]] EncodeStatus {
+ public:
+  static constexpr EncodeStatus ok() { return EncodeStatus(false); }
+  // The exception that ends the call is pending: raised by one of the
+  // functions below, or MemoryError (a buffer growth) as it is.
+  static constexpr EncodeStatus raised() { return EncodeStatus(true); }
 
-  static constexpr EncodeStatus ok() { return {EncodeErrorKind::Ok, nullptr}; }
-  static constexpr EncodeStatus fail(EncodeErrorKind kind) { return {kind, nullptr}; }
-  static EncodeStatus not_serializable(PyObject* obj) {
-    return {EncodeErrorKind::NotSerializable, Py_NewRef(reinterpret_cast<PyObject*>(Py_TYPE(obj)))};
-  }
-  static EncodeStatus datetime64_message(PyObject* owned_text) {
-    return {EncodeErrorKind::Datetime64Message, owned_text};
-  }
-  static EncodeStatus offset_out_of_range(PyObject* owned_text) {
-    return {EncodeErrorKind::TzOffsetOutOfRange, owned_text};
-  }
-  static EncodeStatus offset_not_delta(PyObject* result) {
-    return {EncodeErrorKind::TzOffsetNotDelta, Py_NewRef(reinterpret_cast<PyObject*>(Py_TYPE(result)))};
-  }
+  constexpr bool failed() const { return failed_; }
 
-  constexpr bool failed() const { return kind != EncodeErrorKind::Ok; }
+ private:
+  constexpr explicit EncodeStatus(bool failed) : failed_(failed) {}
+  bool failed_;
 };
 
 #define VELLUM_TRY(expr)                                   \
@@ -72,15 +55,51 @@ struct [[nodiscard]] EncodeStatus {
     }                                                      \
   } while (0)
 
+// The failure itself, raised as JSONEncodeError with the exception that is
+// pending (from default, the str encoder, an attribute lookup) as its
+// cause; MemoryError and the exceptions that pass through are left as they
+// are. Out of line and cold; the inline wrappers below tell the compiler
+// that the status they return has failed.
+[[gnu::cold]] void raise_encode_failure(EncodeErrorKind kind);
+[[gnu::cold]] void raise_not_serializable(PyObject* obj);
+[[gnu::cold]] void raise_offset_out_of_range(int64_t days, int64_t seconds, int64_t microseconds);
+[[gnu::cold]] void raise_offset_not_delta(PyObject* result);
+[[gnu::cold]] void raise_failure_text(std::string_view prefix, std::string_view text);
+
+// The kind's own message.
+inline EncodeStatus encode_failure(EncodeErrorKind kind) {
+  raise_encode_failure(kind);
+  return EncodeStatus::raised();
+}
+// "Type is not JSON serializable: " and the name of obj's type.
+inline EncodeStatus not_serializable(PyObject* obj) {
+  raise_not_serializable(obj);
+  return EncodeStatus::raised();
+}
+// A UTC offset of a day or more: its whole text ("+30:00:00").
+inline EncodeStatus offset_out_of_range(int64_t days, int64_t seconds, int64_t microseconds) {
+  raise_offset_out_of_range(days, seconds, microseconds);
+  return EncodeStatus::raised();
+}
+// What utcoffset() gave, when it is neither a timedelta nor None.
+inline EncodeStatus offset_not_delta(PyObject* result) {
+  raise_offset_not_delta(result);
+  return EncodeStatus::raised();
+}
+// A message of a prefix and a text (numpy's datetime64 failures).
+inline EncodeStatus encode_failure_text(std::string_view prefix, std::string_view text) {
+  raise_failure_text(prefix, text);
+  return EncodeStatus::raised();
+}
+
+// MemoryError (or an exception that passes through) is pending already.
+inline EncodeStatus python_error() { return EncodeStatus::raised(); }
+
 // Sets RecursionError for a thread whose stack is nearly used up; the caller
 // fails with TooDeep, whose cause it becomes.
 [[gnu::cold]] void raise_stack_exhausted();
 
-// The fixed message of a kind, or null for the kinds that compose theirs.
+// The fixed message of a kind.
 const char* encode_error_text(EncodeErrorKind kind);
-
-// The message as a new str (null with an exception pending if even that
-// fails). Releases the status's payload.
-PyObject* encode_error_message(EncodeStatus status);
 
 }  // namespace vellum

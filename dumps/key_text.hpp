@@ -9,7 +9,9 @@
 #include "core/options.hpp"
 #include "core/python.hpp"
 #include "dumps/error.hpp"
+#include "dumps/kinds.hpp"
 #include "dumps/scratch.hpp"
+#include "dumps/text.hpp"
 
 namespace vellum {
 
@@ -24,31 +26,28 @@ class KeyTexts {
     if (data_ != nullptr) scratch_give_back(ScratchKind::KeyTexts, {data_, capacity_});
   }
 
-  // Every text is followed by at least this many readable bytes, so that a
-  // short text is copied out with one fixed-size move.
-  static constexpr size_t TailRoom = 32;
-
-  // Room for n more bytes; false with MemoryError pending.
+  // Room for n more bytes, and TextTailRoom readable ones after them (so
+  // that write_text moves a short text as one fixed-size copy); false with
+  // MemoryError pending.
   [[nodiscard]] bool reserve(size_t n) {
-    if (size_ + n + TailRoom > capacity_) [[unlikely]]
-      return grow(size_ + n + TailRoom);
+    if (size_ + n + TextTailRoom > capacity_) [[unlikely]]
+      return grow(size_ + n + TextTailRoom);
     return true;
   }
-  uint8_t* cursor() { return data_ + size_; }
-  void advance(size_t n) { size_ += n; }
   [[nodiscard]] bool append(const void* text, size_t n) {
     if (!reserve(n)) return false;
-    if (n != 0) std::memcpy(cursor(), text, n);
+    if (n != 0) std::memcpy(data_ + size_, text, n);
     size_ += n;
     return true;
   }
-  // A text kept in an array of N bytes, moved as all N.
-  template <size_t N>
-  [[nodiscard]] bool append_fixed(const uint8_t (&text)[N], size_t n) {
-    if (!reserve(N)) return false;
-    std::memcpy(cursor(), text, N);
-    size_ += n;
-    return true;
+  // A scalar key's text, formatted in place.
+  [[gnu::always_inline]] EncodeStatus format(PyObject* key, Options options, Formatter format) {
+    if (!reserve(MaxScalarText)) [[unlikely]]
+      return python_error();
+    ScalarText text{data_ + size_};
+    VELLUM_TRY(format(key, options, text));
+    size_ = static_cast<size_t>(text.end - data_);
+    return EncodeStatus::ok();
   }
   const uint8_t* data() const { return data_; }
   size_t size() const { return size_; }
@@ -62,21 +61,22 @@ class KeyTexts {
 };
 
 // The options under which keys are converted: subclasses, date-time values
-// and dataclasses are always recognised as what they are.
+// and dataclasses are always recognised as what they are, no option narrows
+// an int, and a failure names the key.
 constexpr Options key_options(Options options) {
-  return options & ~(OPT_PASSTHROUGH_SUBCLASS | OPT_PASSTHROUGH_DATETIME | OPT_PASSTHROUGH_DATACLASS);
+  return (options & ~(OPT_PASSTHROUGH_SUBCLASS | OPT_PASSTHROUGH_DATETIME | OPT_PASSTHROUGH_DATACLASS |
+                      OPT_STRICT_INTEGER)) |
+         FormattingKey;
 }
 
 // How a key's text is written: through the string escaper, or as it is
-// (numbers, literals, date-times and UUIDs need no escaping).
+// (the scalars' texts need no escaping).
 enum class KeyText : uint8_t { Escaped, Plain };
 
-// Appends the text of one key (str, int, bool, None, float, date-time,
-// UUID, enum member or str subclass) to texts, or fails. May run Python code
-// (a tzinfo, an enum's value); the caller holds the key.
+// Appends the text of one key to texts, or fails: str and str subclasses
+// (escaped later), the scalar kinds (their formatter), enum members (their
+// value's text). May run Python code (a tzinfo, an enum's value); the caller
+// holds the key. `options` are key_options().
 EncodeStatus key_to_text(PyObject* key, Options options, KeyTexts& texts, KeyText& kind);
-
-// An exact int key: its decimal text.
-EncodeStatus int_key_text(PyObject* key, KeyTexts& texts);
 
 }  // namespace vellum

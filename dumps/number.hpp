@@ -1,4 +1,4 @@
-// Python ints and floats as JSON numbers.
+// Python ints and floats as JSON numbers, and numpy's fixed-width numbers.
 #pragma once
 
 #include <cmath>
@@ -11,45 +11,42 @@
 #include "core/python.hpp"
 #include "dumps/error.hpp"
 #include "dumps/layout.hpp"
-#include "kernels/number/format.hpp"
 #include "dumps/output_buffer.hpp"
+#include "dumps/text.hpp"
+#include "kernels/number/format.hpp"
 
 namespace vellum {
 
 inline constexpr uint64_t MaxStrictInteger = (uint64_t{1} << 53) - 1;
 
-// The int's value is read from its own representation (sign, count of
-// 30-bit digits), never through __int__ or __index__.
-inline EncodeStatus write_int(OutputBuffer& out, PyObject* obj, Options options) {
+[[gnu::cold]] inline EncodeStatus int_out_of_range(Options options) {
+  return encode_failure((options & FormattingKey) ? EncodeErrorKind::KeyIntOver64Bits : EncodeErrorKind::IntOver64Bits);
+}
+
+// An int or int subclass, -2^63 to 2^64 - 1 (under OPT_STRICT_INTEGER
+// -(2^53 - 1) to 2^53 - 1). Its value is read from its own representation
+// (sign, count of 30-bit digits), never through __int__ or __index__.
+[[gnu::always_inline]] inline EncodeStatus format_int(PyObject* obj, Options options, ScalarText& text) {
   const PyLongObject* v = ffi::as_long(obj);
   const bool negative = ffi::long_sign(v) == ffi::LongSign::Negative;
   const size_t digits = ffi::long_digit_count(v);
   const digit* d = ffi::long_digits(v);
+  uint8_t* p = text.data;
+  *p = '-';
+  p += negative;
   if (digits <= 1) [[likely]] {
-    if (!out.reserve(ScalarReserve)) [[unlikely]]
-      return EncodeStatus::fail(EncodeErrorKind::PythonError);
-    uint8_t* p = out.cursor();
-    *p = '-';
-    p += negative;
-    out.advance(static_cast<size_t>(p - out.cursor()) + format_u32(d[0], p));
+    text.end = p + format_u32(d[0], p);
     return EncodeStatus::ok();
   }
-
   // At least two digits; a normalized int's top digit is non-zero, so four
   // or more digits (2^90 and up) never fit.
   uint64_t magnitude = uint64_t{d[0]} | uint64_t{d[1]} << PyLong_SHIFT;
-  if (digits > 3 || (digits == 3 && d[2] >= 16)) return EncodeStatus::fail(EncodeErrorKind::IntOver64Bits);
+  if (digits > 3 || (digits == 3 && d[2] >= 16)) return int_out_of_range(options);
   if (digits == 3) magnitude |= uint64_t{d[2]} << (2 * PyLong_SHIFT);
-  if (negative && magnitude > (uint64_t{1} << 63)) return EncodeStatus::fail(EncodeErrorKind::IntOver64Bits);
-  if ((options & OPT_STRICT_INTEGER) && magnitude > MaxStrictInteger)
-    return EncodeStatus::fail(EncodeErrorKind::IntOver53Bits);
-
-  if (!out.reserve(ScalarReserve)) [[unlikely]]
-    return EncodeStatus::fail(EncodeErrorKind::PythonError);
-  uint8_t* p = out.cursor();
-  *p = '-';
-  p += negative;
-  out.advance(static_cast<size_t>(p - out.cursor()) + format_u64(magnitude, p));
+  if (negative && magnitude > (uint64_t{1} << 63)) return int_out_of_range(options);
+  if ((options & OPT_STRICT_INTEGER) && magnitude > MaxStrictInteger) [[unlikely]]
+    return encode_failure(EncodeErrorKind::IntOver53Bits);
+  text.end = p + format_u64(magnitude, p);
   return EncodeStatus::ok();
 }
 
@@ -57,14 +54,18 @@ inline EncodeStatus write_int(OutputBuffer& out, PyObject* obj, Options options)
 // store up to FloatOverhang bytes beyond it.
 template <typename Float>
 inline uint8_t* put_float(uint8_t* p, Float value) {
-  if (!std::isfinite(value)) [[unlikely]] {
-    std::memcpy(p, "null\0\0\0\0", 8);
-    return p + 4;
-  }
+  if (!std::isfinite(value)) [[unlikely]]
+    return put_literal(p, LiteralNull, LiteralNullSize);
   if constexpr (sizeof(Float) == 8)
     return format_f64(p, value);
   else
     return format_f32(p, value);
+}
+
+// A float (exact type only: subclasses go to default).
+[[gnu::always_inline]] inline EncodeStatus format_float(PyObject* obj, Options, ScalarText& text) {
+  text.end = put_float(text.data, PyFloat_AS_DOUBLE(obj));
+  return EncodeStatus::ok();
 }
 
 template <typename Float>

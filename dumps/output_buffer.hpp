@@ -32,7 +32,7 @@ class OutputBuffer {
 
   // Afterwards at least n + 1 bytes are free. False with MemoryError pending
   // (the storage is gone: nothing more may be written).
-  [[nodiscard]] bool reserve(size_t n) {
+  [[nodiscard, gnu::always_inline]] bool reserve(size_t n) {
     if (length_ + n >= capacity_) [[unlikely]]
       return grow(length_ + n);
     return true;
@@ -48,12 +48,6 @@ class OutputBuffer {
     std::memcpy(data_ + length_, src, n);
     length_ += n;
   }
-  // Stores all eight bytes of `word` and keeps the first `keep`.
-  void write_word(const char (&word)[9], size_t keep) {
-    std::memcpy(data_ + length_, word, 8);
-    length_ += keep;
-  }
-
   // Pre-serialized content, copied as is.
   [[nodiscard]] bool write_raw(const uint8_t* src, size_t n) {
     if (!reserve(n + 32)) return false;

@@ -1,7 +1,7 @@
-// The recursive value serializer's declarations: the state it carries, the
-// kinds of objects, and the steps of the recursion. The steps are written
-// once over the layout operations in serializer-inl.hpp, which only dumps.cpp
-// includes, so the whole recursion lives in one unit.
+// The recursive value serializer's declarations: the state it carries and
+// the steps of the recursion. The steps are written once over the layout
+// operations in serializer-inl.hpp (and the -inl.hpp files it includes),
+// which only dumps.cpp includes, so the whole recursion lives in one unit.
 #pragma once
 
 #include <bit>
@@ -31,36 +31,6 @@ struct SerializeContext {
   PyObject* default_;  // borrowed; null when absent
   uint32_t state;
 };
-
-enum class ObjectKind : uint8_t {
-  KindStr,
-  KindInt,
-  KindBool,
-  KindNone,
-  KindFloat,
-  KindList,
-  KindDict,
-  KindDatetime,
-  KindDate,
-  KindTime,
-  KindTuple,
-  KindUuid,
-  KindDataclass,
-  KindNumpyScalar,
-  KindNumpyArray,
-  KindEnum,
-  KindStrSubclass,
-  KindFragment,
-  KindOther,
-  // Classifying raised (numpy's import was interrupted): the exception is
-  // pending.
-  KindFailed,
-};
-
-// The kind of an object that missed the fast chain of exact types.
-ObjectKind classify_slow(PyTypeObject* type, Options options);
-
-inline EncodeStatus python_error() { return EncodeStatus::fail(EncodeErrorKind::PythonError); }
 
 // Whether the thread's stack still has room for a step that recurses or
 // calls Python code; if not, a RecursionError is left pending, which becomes

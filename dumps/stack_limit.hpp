@@ -11,14 +11,14 @@ namespace vellum {
 
 // What the recursion spends between two checks, measured with
 // tests/support/stack_costs.py (bytes per level of nesting, optimised build;
-// under AddressSanitizer in brackets): lists 80 (300, tuples 2060), dicts
-// 256-288 (1060, sorted 2160, converted keys 2420), dataclasses 288, through
-// their declared fields 464 (2700), enum members 336 (1950), enum keys 128
-// (860), default calls 176 (2220), numpy dimensions 96 (220). A leaf writer
-// with a call into a time-zone library or a `default` of a few frames takes
-// up to 2 KiB (9 KiB). The budgets leave a margin over the largest level,
-// for other compilers; a 32 KiB thread has about 27 KiB left when its Python
-// code calls dumps.
+// under AddressSanitizer in brackets): lists 96 (820, tuples 3040), dicts
+// 240-256 (1680, sorted 1920, converted keys 2910), dataclasses 272,
+// through their declared fields 464 (3790), enum members 368 (2980), enum
+// keys 96 (450), default calls 208 (3250), numpy dimensions 96 (220). A
+// leaf writer with a call into a time-zone library or a `default` of a few
+// frames takes up to 2 KiB (9.5 KiB). The budgets leave a margin over the
+// largest level; a 32 KiB thread has about 27 KiB left when its Python code
+// calls dumps.
 #if defined(__SANITIZE_ADDRESS__)
 #define VELLUM_STACK_SANITIZED 1
 #elif defined(__has_feature)

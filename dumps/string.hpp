@@ -76,9 +76,9 @@ template <typename Word>
 inline EncodeStatus write_str(OutputBuffer& out, PyObject* str) {
   Utf8View text;
   if (!string_utf8(str, text)) [[unlikely]]
-    return EncodeStatus::fail(EncodeErrorKind::StrNotUtf8);
+    return encode_failure(EncodeErrorKind::StrNotUtf8);
   if (!write_string(out, text)) [[unlikely]]
-    return EncodeStatus::fail(EncodeErrorKind::PythonError);
+    return python_error();
   return EncodeStatus::ok();
 }
 

@@ -71,7 +71,7 @@ bool add_attributes(PyObject* module) {
   }
   Py_DECREF(module_name);
 
-  if (!add(module, "Fragment", Py_NewRef(reinterpret_cast<PyObject*>(type_refs.type_fragment)))) return false;
+  if (!add(module, "Fragment", Py_NewRef(type_refs.type_fragment))) return false;
   for (const OptionConstant& c : OptionConstants)
     if (PyModule_AddIntConstant(module, c.name, c.value) != 0) return false;
   return add(module, "JSONDecodeError", Py_NewRef(type_refs.exc_decode)) &&

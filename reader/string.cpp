@@ -1,5 +1,5 @@
 // The portable string routines (16-byte SSE2 blocks), the pieces every form
-// shares, and the choice of forms.
+// shares, and the list of forms.
 #include "reader/string.hpp"
 
 #include <algorithm>
@@ -151,15 +151,21 @@ const uint8_t* read_escaped_string(const uint8_t* start, const uint8_t* p, Strin
   return unescape_in_chunks<Block16, 1>(start, p, out, buffer, input);
 }
 
-}  // namespace portable
-
-StringRoutines select_string_routines(uint64_t features) {
-  if (!(features & cpu::Avx2)) return {&portable::find_stop, &portable::read_escaped_string};
-  // The AVX-512 scan pairs with the AVX2 unescaping.
-  if (features & cpu::Avx512Vl) return {&avx512::find_stop, &avx2::read_escaped_string};
-  return {&avx2::find_stop, &avx2::read_escaped_string};
+template <>
+const StringRoutines& routines<StringRoutines>() {
+  static constexpr StringRoutines Table{&find_stop, &read_escaped_string};
+  return Table;
 }
 
-const StringRoutines string_routines = select_string_routines(cpu::selected_features());
+}  // namespace portable
+
+constexpr simd::Form<StringRoutines> StringForms[] = {
+    simd::form<StringRoutines, simd::Isa::Avx512>(),
+    simd::form<StringRoutines, simd::Isa::Avx2>(),
+    simd::form<StringRoutines, simd::Isa::Portable>(),
+};
+const std::span<const simd::Form<StringRoutines>> string_forms = StringForms;
+
+const StringRoutines string_routines = simd::pick(string_forms, cpu::selected_features());
 
 }  // namespace vellum

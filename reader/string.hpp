@@ -19,7 +19,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <span>
 
+#include "base/simd/forms.hpp"
 #include "base/simd/portable.hpp"
 #include "reader/char_class.hpp"
 #include "reader/value.hpp"
@@ -84,37 +86,19 @@ struct StringRoutines {
   UnescapeFn unescape;
 };
 
-// 16-byte SSE2 blocks: runs on any x86-64 processor.
+// Every form, widest first: string_avx512.cpp (the scan in 64-byte blocks
+// with mask registers, the AVX2 form's unescaping), string_avx2.cpp (32-byte
+// blocks), string.cpp (16-byte SSE2 blocks, any x86-64 processor).
+extern const std::span<const simd::Form<StringRoutines>> string_forms;
+
+// Chosen once, when the library is loaded: simd::pick(string_forms,
+// cpu::selected_features()).
+extern const StringRoutines string_routines;
+
+// The portable scan, which the wider ones finish with.
 namespace portable {
 const uint8_t* find_stop(const uint8_t* p, const uint8_t* limit, bool& high);
-const uint8_t* read_escaped_string(const uint8_t* start, const uint8_t* p, StringToken& out, TextBuffer& buffer,
-                                   const ReaderInput& input);
-}  // namespace portable
-// 32-byte blocks; needs AVX2.
-namespace avx2 {
-const uint8_t* find_stop(const uint8_t* p, const uint8_t* limit, bool& high);
-const uint8_t* read_escaped_string(const uint8_t* start, const uint8_t* p, StringToken& out, TextBuffer& buffer,
-                                   const ReaderInput& input);
-}  // namespace avx2
-// The scan in 64-byte blocks with mask registers; needs AVX-512BW.
-namespace avx512 {
-const uint8_t* find_stop(const uint8_t* p, const uint8_t* limit, bool& high);
 }
-// The same code over portable intrinsics (test build only).
-namespace avx2_simde {
-const uint8_t* find_stop(const uint8_t* p, const uint8_t* limit, bool& high);
-const uint8_t* read_escaped_string(const uint8_t* start, const uint8_t* p, StringToken& out, TextBuffer& buffer,
-                                   const ReaderInput& input);
-}  // namespace avx2_simde
-namespace avx512_simde {
-const uint8_t* find_stop(const uint8_t* p, const uint8_t* limit, bool& high);
-}
-
-// The fastest forms a processor with `features` runs.
-StringRoutines select_string_routines(uint64_t features);
-
-// Chosen once, when the library is loaded, by cpu::selected_features().
-extern const StringRoutines string_routines;
 
 // Pieces the routines of every width share.
 namespace string_detail {

@@ -20,5 +20,11 @@ const uint8_t* read_escaped_string(const uint8_t* start, const uint8_t* p, Strin
   return unescape_in_chunks<Block32, 2>(start, p, out, buffer, input);
 }
 
+template <>
+const StringRoutines& routines<StringRoutines>() {
+  static constexpr StringRoutines Table{&find_stop, &read_escaped_string};
+  return Table;
+}
+
 }  // namespace vellum::VELLUM_VARIANT(avx2)
 VELLUM_TARGET_END

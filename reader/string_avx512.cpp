@@ -5,6 +5,12 @@
 // free.
 #include "reader/string.hpp"
 
+// The AVX2 form's unescaping goes with it.
+namespace vellum::VELLUM_VARIANT(avx2) {
+const uint8_t* read_escaped_string(const uint8_t* start, const uint8_t* p, StringToken& out, TextBuffer& buffer,
+                                   const ReaderInput& input);
+}
+
 VELLUM_TARGET_AVX512_BEGIN
 namespace vellum::VELLUM_VARIANT(avx512) {
 #include "base/simd/block64.hpp"
@@ -19,6 +25,12 @@ const uint8_t* find_stop(const uint8_t* p, const uint8_t* limit, bool& high) {
   const unsigned offset = static_cast<unsigned>(__builtin_ctzll(string_specials(block).bits()));
   high |= (block.top_bits() & ((uint64_t{1} << offset) - 1)) != 0;
   return p + offset;
+}
+
+template <>
+const StringRoutines& routines<StringRoutines>() {
+  static constexpr StringRoutines Table{&find_stop, &VELLUM_VARIANT(avx2)::read_escaped_string};
+  return Table;
 }
 
 }  // namespace vellum::VELLUM_VARIANT(avx512)

@@ -12,13 +12,9 @@ import pytest
 import vellum
 from vellum import JSONEncodeError
 
+from support import encode_error
+
 INDENT = vellum.OPT_INDENT_2
-
-
-def encode_error(obj, **kwargs):
-    with pytest.raises(JSONEncodeError) as info:
-        vellum.dumps(obj, **kwargs)
-    return info.value
 
 
 @dataclasses.dataclass

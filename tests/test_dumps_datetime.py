@@ -16,6 +16,8 @@ import pytz
 import vellum
 from vellum import JSONEncodeError
 
+from support import encode_error
+
 NAIVE_UTC = vellum.OPT_NAIVE_UTC
 UTC_Z = vellum.OPT_UTC_Z
 OMIT = vellum.OPT_OMIT_MICROSECONDS
@@ -84,12 +86,6 @@ def key_text(obj, option=0):
     out = vellum.dumps({obj: 0}, option=option | KEYS)
     assert out.startswith(b'{"') and out.endswith(b'":0}')
     return out[2:-4].decode()
-
-
-def encode_error(obj, option=0):
-    with pytest.raises(JSONEncodeError) as info:
-        vellum.dumps(obj, option=option)
-    return info.value
 
 
 def tz(**delta):
@@ -188,7 +184,7 @@ def test_offset_of_a_day_or_more_fails(offset, shown):
     message = f"datetime's UTC offset must be strictly within 24 hours, got {shown}"
     d = D.replace(tzinfo=Fixed(offset))
     for obj, option in [(d, 0), ([1, d], vellum.OPT_INDENT_2), (keyed(d), KEYS), (keyed(d), KEYS | vellum.OPT_SORT_KEYS)]:
-        err = encode_error(obj, option)
+        err = encode_error(obj, option=option)
         assert str(err) == message
         assert err.__cause__ is None
 
@@ -208,7 +204,7 @@ def test_offset_of_a_day_or_more_fails_alike_as_key_and_value(route):
     d = D.replace(tzinfo=Zone(dt.timedelta(hours=30)))
     outcomes = []
     for obj, option in [(d, 0), (keyed(d), KEYS), (keyed(d), KEYS | vellum.OPT_SORT_KEYS)]:
-        err = encode_error(obj, option)
+        err = encode_error(obj, option=option)
         outcomes.append((str(err), type(err.__cause__)))
     expected = (
         ("datetime's UTC offset must be strictly within 24 hours, got +30:00:00", type(None))
@@ -222,7 +218,7 @@ def test_offset_of_a_day_or_more_fails_alike_as_key_and_value(route):
 def test_offset_of_another_type_fails(result, name):
     d = D.replace(tzinfo=Fixed(result))
     for obj, option in [(d, 0), (keyed(d), KEYS)]:
-        err = encode_error(obj, option)
+        err = encode_error(obj, option=option)
         assert str(err) == f"datetime's tzinfo.utcoffset() must return a timedelta or None, not {name}"
 
 
@@ -253,7 +249,7 @@ def test_unreadable_time_zone(tzinfo, cause):
     if type(tzinfo) is not dt.tzinfo:  # the base class cannot even be hashed
         cases.append((keyed(d), KEYS))
     for obj, option in cases:
-        err = encode_error(obj, option)
+        err = encode_error(obj, option=option)
         assert str(err) == TZ_MESSAGE
         assert (type(err.__cause__) if err.__cause__ else None) is cause
 
@@ -328,7 +324,7 @@ def test_route_probe_that_raises(route):
         for failure in (ValueError("probe"), KeyError("probe")):
             zone.failure = failure
             for obj, option in [(value, 0), (keyed_value, KEYS)]:
-                err = encode_error(obj, option)
+                err = encode_error(obj, option=option)
                 assert str(err) == TZ_MESSAGE and err.__cause__ is failure
         zone.failure = MemoryError()
         for obj, option in [(value, 0), (keyed_value, KEYS)]:
@@ -343,7 +339,7 @@ def test_route_probe_that_raises(route):
 def test_time_with_tzinfo_fails():
     for t in [dt.time(1, tzinfo=dt.timezone.utc), dt.time(1, tzinfo=Fixed(None)), dt.time(1, tzinfo=Hidden())]:
         for obj, option in [(t, 0), ([t], vellum.OPT_INDENT_2), ({t: 1}, KEYS), ({t: 1}, KEYS | vellum.OPT_SORT_KEYS)]:
-            err = encode_error(obj, option)
+            err = encode_error(obj, option=option)
             assert str(err) == "datetime.time must not have tzinfo set"
             assert err.__cause__ is None
 
@@ -352,7 +348,7 @@ def test_time_with_tzinfo_fails():
 def test_passthrough_datetime(obj):
     option = vellum.OPT_PASSTHROUGH_DATETIME
     assert vellum.dumps(obj, lambda o: type(o).__name__, option=option) == f'"{type(obj).__name__}"'.encode()
-    err = encode_error(obj, option)
+    err = encode_error(obj, option=option)
     assert str(err) == f"Type is not JSON serializable: datetime.{type(obj).__name__}"
     # Keys are converted all the same.
     assert key_text(obj, option) == obj.isoformat()
@@ -373,7 +369,7 @@ class MyTime(dt.time):
 @pytest.mark.parametrize("obj", [MyDatetime(2020, 1, 1), MyDate(2020, 1, 1), MyTime(1), pendulum.datetime(2020, 1, 1)])
 def test_subclasses_go_to_default(obj):
     assert vellum.dumps(obj, lambda o: "d") == b'"d"'
-    assert str(encode_error({obj: 1}, KEYS)) == "Dict key must a type serializable with OPT_NON_STR_KEYS"
+    assert str(encode_error({obj: 1}, option=KEYS)) == "Dict key must a type serializable with OPT_NON_STR_KEYS"
 
 
 # --- the time-zone libraries ------------------------------------------------

@@ -12,6 +12,8 @@ import pytest
 import vellum
 from vellum import JSONEncodeError
 
+from support import encode_error
+
 KEYS = vellum.OPT_NON_STR_KEYS
 SORT = vellum.OPT_SORT_KEYS
 UNSUPPORTED = "Dict key must a type serializable with OPT_NON_STR_KEYS"
@@ -36,12 +38,6 @@ class Level(enum.IntEnum):
 class Kind(enum.Enum):
     A = "a"
     N = 2
-
-
-def encode_error(obj, option=KEYS):
-    with pytest.raises(JSONEncodeError) as info:
-        vellum.dumps(obj, option=option)
-    return info.value
 
 
 @pytest.mark.parametrize(
@@ -204,7 +200,7 @@ def test_key_failures(key, message, option):
         pass
 
     # The first failing key ends the dict before any value is written.
-    err = encode_error({"a": Unsupported(), key: 1}, option)
+    err = encode_error({"a": Unsupported(), key: 1}, option=option)
     assert str(err) == message
     with pytest.raises(JSONEncodeError, match="^" + message.replace("(", r"\(") + "$"):
         vellum.dumps({"a": Unsupported(), key: 1}, default, option=option)

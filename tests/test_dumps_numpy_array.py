@@ -13,8 +13,10 @@ np = pytest.importorskip("numpy")
 import vellum  # noqa: E402
 from vellum import JSONEncodeError  # noqa: E402
 
-from numpy_calls import NUMPY, dumps, encode_error, fails  # noqa: E402
-from numpy_oracle import CALENDAR_UNITS, datetime64_text, single_text  # noqa: E402
+from support import CALENDAR_UNITS, NUMPY, datetime64_text, single_text  # noqa: E402
+from support import numpy_dumps as dumps  # noqa: E402
+from support import numpy_encode_error as encode_error  # noqa: E402
+from support import numpy_fails as fails  # noqa: E402
 
 INDENT = vellum.OPT_INDENT_2
 

@@ -11,17 +11,10 @@ np = pytest.importorskip("numpy")
 import vellum  # noqa: E402
 from vellum import JSONEncodeError  # noqa: E402
 
-from numpy_calls import dumps, encode_error, fails  # noqa: E402
-from numpy_oracle import (  # noqa: E402
-    CALENDAR_UNITS,
-    NAIVE_UTC,
-    OMIT_MICROSECONDS,
-    UTC_Z,
-    datetime64_text,
-    single_text,
-    unrepresentable,
-    unsupported,
-)
+from support import CALENDAR_UNITS, datetime64_text, single_text, unrepresentable, unsupported  # noqa: E402
+from support import numpy_dumps as dumps  # noqa: E402
+from support import numpy_encode_error as encode_error  # noqa: E402
+from support import numpy_fails as fails  # noqa: E402
 
 I64_MIN, I64_MAX = -(2**63), 2**63 - 1
 
@@ -120,14 +113,14 @@ def test_other_numpy_scalar_types_go_to_default():
     "count, unit, option, text",
     [
         (0, "s", 0, "1970-01-01T00:00:00"),
-        (0, "s", NAIVE_UTC, "1970-01-01T00:00:00+00:00"),
-        (0, "s", NAIVE_UTC | UTC_Z, "1970-01-01T00:00:00Z"),
-        (0, "s", UTC_Z, "1970-01-01T00:00:00"),
+        (0, "s", vellum.OPT_NAIVE_UTC, "1970-01-01T00:00:00+00:00"),
+        (0, "s", vellum.OPT_NAIVE_UTC | vellum.OPT_UTC_Z, "1970-01-01T00:00:00Z"),
+        (0, "s", vellum.OPT_UTC_Z, "1970-01-01T00:00:00"),
         (1500, "ns", 0, "1970-01-01T00:00:00.000001"),
         (999, "ns", 0, "1970-01-01T00:00:00"),
         (1, "ms", 0, "1970-01-01T00:00:00.001000"),
-        (1, "ms", OMIT_MICROSECONDS, "1970-01-01T00:00:00"),
-        (1, "ms", OMIT_MICROSECONDS | NAIVE_UTC | UTC_Z, "1970-01-01T00:00:00Z"),
+        (1, "ms", vellum.OPT_OMIT_MICROSECONDS, "1970-01-01T00:00:00"),
+        (1, "ms", vellum.OPT_OMIT_MICROSECONDS | vellum.OPT_NAIVE_UTC | vellum.OPT_UTC_Z, "1970-01-01T00:00:00Z"),
         (-1, "M", 0, "1969-12-01T00:00:00"),
         (-1, "D", 0, "1969-12-31T00:00:00"),
         (-1, "ms", 0, "1969-12-31T23:59:59.999000"),
@@ -246,7 +239,7 @@ def test_datetime64_failure_in_a_two_dimensional_array():
 
 
 @pytest.mark.parametrize("unit", CALENDAR_UNITS)
-@pytest.mark.parametrize("option", [0, NAIVE_UTC, NAIVE_UTC | UTC_Z, OMIT_MICROSECONDS])
+@pytest.mark.parametrize("option", [0, vellum.OPT_NAIVE_UTC, vellum.OPT_NAIVE_UTC | vellum.OPT_UTC_Z, vellum.OPT_OMIT_MICROSECONDS])
 def test_random_datetime64_values(unit, option):
     rng = np.random.default_rng(sum(map(ord, unit)) + option)
     low, high = BOUNDARIES.get(unit, (I64_MIN + 1, I64_MAX))

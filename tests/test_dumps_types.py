@@ -8,13 +8,8 @@ import uuid
 import pytest
 
 import vellum
-from vellum import JSONEncodeError
 
-
-def encode_error(obj, **kwargs):
-    with pytest.raises(JSONEncodeError) as info:
-        vellum.dumps(obj, **kwargs)
-    return info.value
+from support import encode_error
 
 
 class MyStr(str):

@@ -12,13 +12,9 @@ import pytest
 import vellum
 from vellum import JSONEncodeError
 
+from support import encode_error
+
 KEYS = vellum.OPT_NON_STR_KEYS
-
-
-def encode_error(obj, **kwargs):
-    with pytest.raises(JSONEncodeError) as info:
-        vellum.dumps(obj, **kwargs)
-    return info.value
 
 
 @pytest.mark.parametrize(

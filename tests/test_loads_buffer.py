@@ -5,6 +5,8 @@ import pytest
 
 import vellum
 
+from support import decode_error
+
 SIZES = [1, 2, 5, 10, 50, 100, 200, 300, 500, 700, 938, 939, 1000, 1023, 1024, 1025, 1500, 2000, 3000, 5000,
          8000, 20000, 100000]
 
@@ -36,16 +38,14 @@ def test_example_of_overshooting_growth():
 
 @pytest.mark.parametrize("depth", [1, 2, 100, 500, 1000, 1023, 1024, 1025, 1100, 2000])
 def test_runs_of_open_brackets(depth):
-    with pytest.raises(vellum.JSONDecodeError) as info:
-        vellum.loads("[" * depth)
+    err = decode_error("[" * depth)
     expected = "unexpected end of data" if depth <= 1025 else "array and object recursion depth exceeded"
-    assert info.value.msg == expected
-    assert info.value.pos == (depth if depth <= 1025 else 1025)
+    assert err.msg == expected
+    assert err.pos == (depth if depth <= 1025 else 1025)
 
 
 @pytest.mark.parametrize("depth", [1000, 1024])
 def test_open_brackets_then_dense(depth):
     text = "[" * (depth - 1) + "[" + ",".join("0" * 3000)
-    with pytest.raises(vellum.JSONDecodeError) as info:
-        vellum.loads(text)
-    assert (info.value.msg, info.value.pos) == ("unexpected end of data", len(text))
+    err = decode_error(text)
+    assert (err.msg, err.pos) == ("unexpected end of data", len(text))

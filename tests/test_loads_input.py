@@ -6,15 +6,11 @@ import pytest
 import vellum
 from vellum import JSONDecodeError
 
+from support import decode_error
+
 TYPE_MESSAGE = "Input must be bytes, bytearray, memoryview, or str"
 UTF8_MESSAGE = "str is not valid UTF-8: surrogates not allowed"
 EMPTY_MESSAGE = "Input is a zero-length, empty document"
-
-
-def decode_error(obj):
-    with pytest.raises(JSONDecodeError) as info:
-        vellum.loads(obj)
-    return info.value
 
 
 @pytest.mark.parametrize(

@@ -29,4 +29,20 @@ struct Block16 {
   Lanes operator==(Block16 o) const { return {_mm_cmpeq_epi8(v, o.v)}; }
   // Unsigned; SSE2 compares are signed, so through the minimum.
   Lanes at_most(Block16 o) const { return {_mm_cmpeq_epi8(_mm_min_epu8(v, o.v), v)}; }
+
+  // Bytes as counters: lanes that wrap, a signed comparison that gives 0xFF
+  // (minus one) where it holds, and the total of every lane.
+  static Block16 zero() { return {_mm_setzero_si128()}; }
+  Block16 operator&(Block16 o) const { return {_mm_and_si128(v, o.v)}; }
+  Block16 operator-(Block16 o) const { return {_mm_sub_epi8(v, o.v)}; }
+  Block16 greater(Block16 o) const { return {_mm_cmpgt_epi8(v, o.v)}; }
+  uint64_t byte_total() const { return sum64(_mm_sad_epu8(v, _mm_setzero_si128())); }
+  static uint64_t byte_total(Block16 a, Block16 b) {
+    return sum64(_mm_add_epi64(_mm_sad_epu8(a.v, _mm_setzero_si128()), _mm_sad_epu8(b.v, _mm_setzero_si128())));
+  }
+
+ private:
+  static uint64_t sum64(__m128i s) {
+    return static_cast<uint64_t>(_mm_cvtsi128_si64(s) + _mm_cvtsi128_si64(_mm_unpackhi_epi64(s, s)));
+  }
 };

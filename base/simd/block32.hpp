@@ -29,4 +29,22 @@ struct Block32 {
   Lanes operator==(Block32 o) const { return {_mm256_cmpeq_epi8(v, o.v)}; }
   // Unsigned; AVX2 compares are signed, so through the minimum.
   Lanes at_most(Block32 o) const { return {_mm256_cmpeq_epi8(_mm256_min_epu8(v, o.v), v)}; }
+
+  // Bytes as counters: lanes that wrap, a signed comparison that gives 0xFF
+  // (minus one) where it holds, and the total of every lane.
+  static Block32 zero() { return {_mm256_setzero_si256()}; }
+  Block32 operator&(Block32 o) const { return {_mm256_and_si256(v, o.v)}; }
+  Block32 operator-(Block32 o) const { return {_mm256_sub_epi8(v, o.v)}; }
+  Block32 greater(Block32 o) const { return {_mm256_cmpgt_epi8(v, o.v)}; }
+  uint64_t byte_total() const { return sum64(_mm256_sad_epu8(v, _mm256_setzero_si256())); }
+  static uint64_t byte_total(Block32 a, Block32 b) {
+    return sum64(
+        _mm256_add_epi64(_mm256_sad_epu8(a.v, _mm256_setzero_si256()), _mm256_sad_epu8(b.v, _mm256_setzero_si256())));
+  }
+
+ private:
+  static uint64_t sum64(__m256i s) {
+    const __m128i h = _mm_add_epi64(_mm256_castsi256_si128(s), _mm256_extracti128_si256(s, 1));
+    return static_cast<uint64_t>(_mm_cvtsi128_si64(h) + _mm_cvtsi128_si64(_mm_unpackhi_epi64(h, h)));
+  }
 };

@@ -1,6 +1,7 @@
 // Dict and type internals: inserting with a known hash, the hash of a byte
-// run, and assigning a class its version tag. 3.13 moved the first two to its
-// internal headers (still exported, under a new name for the insertion) and
+// run, type(None), and assigning a class its version tag. 3.13 moved the
+// first three to its internal headers (still exported, under a new name for
+// the insertion) and
 // made the version tag assignable through an unstable call, which 3.12 has
 // too; 3.11 assigns a tag when its method cache looks a name up.
 #pragma once
@@ -9,6 +10,7 @@
 
 #if PY_VERSION_HEX >= 0x030D0000
 extern "C" {
+PyAPI_DATA(PyTypeObject) _PyNone_Type;  // type(None)
 Py_hash_t _Py_HashBytes(const void* data, Py_ssize_t size);
 int _PyDict_SetItem_KnownHash_LockHeld(PyDictObject* dict, PyObject* key, PyObject* value, Py_hash_t hash);
 }

@@ -16,6 +16,7 @@
 #include "dumps/numpy/array_view.hpp"
 #include "dumps/per_type/datetime64.hpp"
 #include "dumps/serializer.hpp"
+#include "dumps/text.hpp"
 
 namespace vellum {
 namespace numpy_rows {
@@ -89,8 +90,10 @@ template <class Layout>
 EncodeStatus bool_row(const NumpyArrayView&, const uint8_t* row, size_t n, Layout& layout) {
   // The word is chosen with a mask rather than a branch, which random
   // values would keep mispredicting.
-  constexpr uint64_t True = 0x65757274, False = 0x65736c6166;  // "true", "false"
-  return write_row<8>(n, layout, [row](uint8_t* p, size_t i) {
+  uint64_t True, False;
+  std::memcpy(&True, LiteralTrue, 8);
+  std::memcpy(&False, LiteralFalse, 8);
+  return write_row<8>(n, layout, [row, True, False](uint8_t* p, size_t i) {
     const uint64_t set = row[i] == 1;
     const uint64_t word = False ^ ((True ^ False) & (0 - set));
     std::memcpy(p, &word, 8);
@@ -113,7 +116,7 @@ EncodeStatus half_row(const NumpyArrayView&, const uint8_t* row, size_t n, Layou
 template <class Layout>
 EncodeStatus datetime64_row(const NumpyArrayView& view, const uint8_t* row, size_t n, Layout& layout) {
   ffi::numpy::Datetime64Failure failure = ffi::numpy::Datetime64Failure::None;
-  return write_row<MaxDatetime64Text>(
+  return write_row<MaxDatetime64Text + 2>(
       n, layout,
       [&](uint8_t* p, size_t i) -> uint8_t* {
         const ffi::numpy::Datetime64Conversion c =
@@ -122,7 +125,9 @@ EncodeStatus datetime64_row(const NumpyArrayView& view, const uint8_t* row, size
           failure = c.failure;
           return nullptr;
         }
-        return put_datetime64(p, c.value);
+        return put_text(p, TextStyle::Quoted, [&c](ScalarText& text) __attribute__((always_inline)) {
+          text.end = put_datetime64(text.data, c.value);
+        });
       },
       [&](size_t i) { return datetime64_failure(failure, view.unit, load<int64_t>(row + 8 * i)); });
 }
@@ -159,7 +164,7 @@ EncodeStatus write_dimension(const NumpyArrayView& view, RowWriter<Layout> row, 
   if (n == 0) return layout.empty_array() ? EncodeStatus::ok() : python_error();
   if (d == r.nd - 1) return row(view, base, static_cast<size_t>(n), layout);
   // Up to 64 dimensions, each a frame: checked like container levels.
-  if (!stack_has_room()) return EncodeStatus::fail(EncodeErrorKind::TooDeep);
+  if (!stack_has_room()) return encode_failure(EncodeErrorKind::TooDeep);
   if (!layout.open_array()) [[unlikely]]
     return python_error();
   for (Py_intptr_t i = 0; i < n; ++i) {
@@ -182,11 +187,10 @@ EncodeStatus write_numpy_array(SerializeContext ctx, Layout& layout) {
   const PyRef hold = PyRef::borrow(ctx.object);
   PyRef capsule;
   NumpyArrayView view;
-  const EncodeStatus opened = open_numpy_array(ctx.object, state::options(ctx.state), capsule, view);
-  if (opened.failed()) {
-    if (ctx.default_ == nullptr || !default_takes_array(opened, view)) return opened;
-    Py_XDECREF(opened.payload);
-    return serialize_with_default(ctx, layout);
+  const ArrayCheck check = open_numpy_array(ctx.object, state::options(ctx.state), capsule, view);
+  if (check != ArrayCheck::Writable) {
+    if (ctx.default_ != nullptr && default_takes_array(check)) return serialize_with_default(ctx, layout);
+    return refuse_array(check, view);
   }
   const numpy_rows::RowWriter<Layout> row = numpy_rows::row_writer<Layout>(view.element);
   return numpy_rows::write_dimension(view, row, 0, static_cast<const uint8_t*>(view.record->data), layout);

@@ -10,12 +10,11 @@ using ffi::numpy::ElementType;
 
 namespace {
 
-EncodeStatus fail(EncodeErrorKind kind) { return EncodeStatus::fail(kind); }
-
-// An exception from the capsule's lookup becomes the cause of "malformed";
-// out of memory or an interruption is raised as it is.
-EncodeStatus lookup_failed() {
-  return fail(pending_error_passes_through() ? EncodeErrorKind::PythonError : EncodeErrorKind::ArrayMalformed);
+// The capsule's lookup raised: its exception becomes the cause of
+// "malformed"; out of memory or an interruption is raised as it is.
+ArrayCheck lookup_failed() {
+  raise_encode_failure(EncodeErrorKind::ArrayMalformed);
+  return ArrayCheck::Raised;
 }
 
 // The record's own fields agree with each other: a dimension count numpy
@@ -49,29 +48,51 @@ bool strides_in_c_order(const ArrayInterface& r) {
 
 }  // namespace
 
-EncodeStatus open_numpy_array(PyObject* array, Options options, PyRef& capsule, NumpyArrayView& view) {
+ArrayCheck open_numpy_array(PyObject* array, Options options, PyRef& capsule, NumpyArrayView& view) {
   PyRef found = PyRef::steal(PyObject_GetAttr(array, type_refs.name_array_struct));
   if (!found) return lookup_failed();
-  if (!PyCapsule_CheckExact(found.get())) return fail(EncodeErrorKind::ArrayMalformed);
+  if (!PyCapsule_CheckExact(found.get())) return ArrayCheck::Malformed;
   const auto* record = static_cast<const ArrayInterface*>(PyCapsule_GetPointer(found.get(), nullptr));
   if (record == nullptr) return lookup_failed();
 
-  if (!well_formed(*record)) return fail(EncodeErrorKind::ArrayMalformed);
+  if (!well_formed(*record)) return ArrayCheck::Malformed;
   // numpy clears every flag of a structured (record) array's interface, so
   // its element type is what tells first.
-  if (record->typekind == 'V') return fail(EncodeErrorKind::ArrayDtypeUnsupported);
-  if (!(record->flags & ffi::numpy::CContiguous)) return fail(EncodeErrorKind::ArrayNotContiguous);
-  if (!(record->flags & ffi::numpy::NotSwapped)) return fail(EncodeErrorKind::ArrayNotNativeEndian);
+  if (record->typekind == 'V') return ArrayCheck::DtypeUnsupported;
+  if (!(record->flags & ffi::numpy::CContiguous)) return ArrayCheck::NotContiguous;
+  if (!(record->flags & ffi::numpy::NotSwapped)) return ArrayCheck::NotNativeEndian;
   const ElementType element = ffi::numpy::element_type(record->typekind, record->itemsize);
-  if (record->nd == 0 || element == ElementType::Unsupported) return fail(EncodeErrorKind::ArrayDtypeUnsupported);
-  if (!strides_in_c_order(*record)) return fail(EncodeErrorKind::ArrayMalformed);
+  if (record->nd == 0 || element == ElementType::Unsupported) return ArrayCheck::DtypeUnsupported;
+  if (!strides_in_c_order(*record)) return ArrayCheck::Malformed;
 
   view.record = record;
   view.element = element;
   view.options = options;
-  if (element == ElementType::Datetime64) VELLUM_TRY(read_datetime_unit(array, view.unit));
+  if (element == ElementType::Datetime64) {
+    if (read_datetime_unit(array, view.unit, view.typestr).failed()) return ArrayCheck::Raised;
+    if (view.typestr) return ArrayCheck::UnitUnlisted;
+  }
   capsule = std::move(found);
-  return EncodeStatus::ok();
+  return ArrayCheck::Writable;
+}
+
+EncodeStatus refuse_array(ArrayCheck check, const NumpyArrayView& view) {
+  switch (check) {
+    case ArrayCheck::NotContiguous:
+      return encode_failure(EncodeErrorKind::ArrayNotContiguous);
+    case ArrayCheck::DtypeUnsupported:
+      return encode_failure(EncodeErrorKind::ArrayDtypeUnsupported);
+    case ArrayCheck::UnitUnlisted:
+      return unlisted_unit(view.typestr.get());
+    case ArrayCheck::Malformed:
+      return encode_failure(EncodeErrorKind::ArrayMalformed);
+    case ArrayCheck::NotNativeEndian:
+      return encode_failure(EncodeErrorKind::ArrayNotNativeEndian);
+    case ArrayCheck::Writable:
+    case ArrayCheck::Raised:
+      break;
+  }
+  return EncodeStatus::raised();
 }
 
 }  // namespace vellum

@@ -2,6 +2,8 @@
 // checked, and what its elements are.
 #pragma once
 
+#include <cstdint>
+
 #include "core/ffi/numpy/array_interface.hpp"
 #include "core/ffi/numpy/datetime.hpp"
 #include "core/options.hpp"
@@ -17,24 +19,38 @@ struct NumpyArrayView {
   const ffi::numpy::ArrayInterface* record = nullptr;
   ffi::numpy::ElementType element = ffi::numpy::ElementType::Unsupported;
   ffi::numpy::DatetimeUnit unit = ffi::numpy::DatetimeUnit::NaT;  // datetime64 only
+  PyRef typestr;  // a datetime64 unit outside the table: its type string
   Options options = 0;
 };
 
-// Takes the record from the capsule of the array's __array_struct__ and
-// checks, in this order: a record that is not one ("numpy array is
-// malformed"), a structured element type (whose flags numpy clears),
-// C-contiguity, native byte order, then zero dimensions or an element type
-// outside the thirteen. For datetime64 it reads the unit,
-// which fails for a unit text outside the table. On success `capsule` owns
-// the record.
-EncodeStatus open_numpy_array(PyObject* array, Options options, PyRef& capsule, NumpyArrayView& view);
+// What open_numpy_array found.
+enum class ArrayCheck : uint8_t {
+  Writable,
+  // Refused, but `default` may take the array instead.
+  NotContiguous,
+  DtypeUnsupported,
+  UnitUnlisted,
+  // Refused.
+  Malformed,
+  NotNativeEndian,
+  // The failure is raised already (the capsule's lookup raised).
+  Raised,
+};
 
-// Whether `default` may take the array in place of this failure of
-// open_numpy_array: not contiguous, an unsupported element type, or a
-// datetime64 unit outside the table.
-inline bool default_takes_array(const EncodeStatus& status, const NumpyArrayView& view) {
-  return status.kind == EncodeErrorKind::ArrayNotContiguous || status.kind == EncodeErrorKind::ArrayDtypeUnsupported ||
-         (status.kind == EncodeErrorKind::Datetime64Message && view.unit == ffi::numpy::DatetimeUnit::Unlisted);
+// Takes the record from the capsule of the array's __array_struct__ and
+// checks, in this order: a record that is not one (Malformed), a structured
+// element type (whose flags numpy clears), C-contiguity, native byte order,
+// then zero dimensions or an element type outside the thirteen. For
+// datetime64 it reads the unit, which may be outside the unit table. When
+// Writable, `capsule` owns the record.
+ArrayCheck open_numpy_array(PyObject* array, Options options, PyRef& capsule, NumpyArrayView& view);
+
+inline bool default_takes_array(ArrayCheck check) {
+  return check == ArrayCheck::NotContiguous || check == ArrayCheck::DtypeUnsupported ||
+         check == ArrayCheck::UnitUnlisted;
 }
+
+// The failure of a refused array, raised.
+[[gnu::cold]] EncodeStatus refuse_array(ArrayCheck check, const NumpyArrayView& view);
 
 }  // namespace vellum

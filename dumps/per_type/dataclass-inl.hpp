@@ -27,7 +27,7 @@ EncodeStatus write_dataclass_dict(PyObject* dict, SerializeContext ctx, Layout& 
 template <class Layout>
 EncodeStatus write_dataclass_fields(PyObject* obj, SerializeContext ctx, Layout& layout) {
   const PyRef fields = dataclass_fields(obj);
-  if (!fields) return EncodeStatus::not_serializable(obj);
+  if (!fields) return not_serializable(obj);
   if (PyDict_GET_SIZE(fields.get()) == 0) return layout.empty_object() ? EncodeStatus::ok() : python_error();
   if (!layout.open_object()) return python_error();
   Py_ssize_t pos = 0;
@@ -39,13 +39,13 @@ EncodeStatus write_dataclass_fields(PyObject* obj, SerializeContext ctx, Layout&
     const PyRef name_ref = PyRef::borrow(name);
     const PyRef field_ref = PyRef::borrow(field);
     const int regular = is_regular_field(field);
-    if (regular < 0) return EncodeStatus::not_serializable(obj);
+    if (regular < 0) return not_serializable(obj);
     if (regular == 0) continue;
     Utf8View text;
     VELLUM_TRY(dict_key_utf8(name, text));
     if (is_private_name(text)) continue;
     const PyRef value = PyRef::steal(PyObject_GetAttr(obj, name));
-    if (!value) return EncodeStatus::not_serializable(obj);
+    if (!value) return not_serializable(obj);
     VELLUM_TRY(write_member(text, value.get(), first, ctx, layout));
     first = false;
   }
@@ -57,7 +57,7 @@ EncodeStatus write_dataclass_fields(PyObject* obj, SerializeContext ctx, Layout&
 template <class Layout>
 EncodeStatus write_dataclass(PyObject* obj, SerializeContext ctx, Layout& layout) {
   uint32_t s = ctx.state;
-  if (!enter_dataclass(s)) return EncodeStatus::fail(EncodeErrorKind::TooDeep);
+  if (!enter_dataclass(s)) return encode_failure(EncodeErrorKind::TooDeep);
   const PyRef hold = PyRef::borrow(obj);
   const SerializeContext members{obj, ctx.default_, s};
   // An instance without __dict__ (slots) answers without an exception made

@@ -87,7 +87,7 @@ EncodeStatus dict_holds_members(PyObject* obj, PyObject* dict, bool& holds) {
   } else {
     if (defines_own_slots(type)) return EncodeStatus::ok();
     fields = dataclass_fields(obj);
-    if (!fields) return EncodeStatus::not_serializable(obj);
+    if (!fields) return not_serializable(obj);
   }
   // __init__ sets the fields in declaration order, so the dict's keys are
   // as a rule the very field names, in step: compared by identity, a name
@@ -107,13 +107,13 @@ EncodeStatus dict_holds_members(PyObject* obj, PyObject* dict, bool& holds) {
     const PyRef name_ref = PyRef::borrow(name);
     const PyRef field_ref = PyRef::borrow(field);
     const int present = PyDict_Contains(dict, name);
-    if (present < 0) return EncodeStatus::not_serializable(obj);
+    if (present < 0) return not_serializable(obj);
     // A field missing from the dict and from every slot was deleted, or its
     // default lives on the class: the dict still holds the members.
     if (present == 1 || !held_in_slot(Py_TYPE(obj), name)) continue;
     // Class variables and init-only pseudo-fields are never in the dict.
     const int regular = is_regular_field(field);
-    if (regular < 0) return EncodeStatus::not_serializable(obj);
+    if (regular < 0) return not_serializable(obj);
     if (regular == 1) return EncodeStatus::ok();
   }
   holds = true;

@@ -1,14 +1,12 @@
 #include "dumps/per_type/datetime.hpp"
 
-#include <cstdio>
 #include <cstring>
 #include <utility>
 
 #include "core/ffi/type_version.hpp"
 #include "core/pyref.hpp"
-#include "dumps/layout.hpp"
-#include "kernels/number/digits.hpp"
 #include "core/typeref.hpp"
+#include "kernels/number/digits.hpp"
 
 #include "core/ffi/compat_datetime.hpp"
 
@@ -28,7 +26,7 @@ struct Offset {
   uint32_t minutes = 0;
 };
 
-uint8_t* put_date(uint8_t* p, PyObject* date) {
+[[gnu::always_inline]] inline uint8_t* put_date(uint8_t* p, PyObject* date) {
   const uint32_t year = static_cast<uint32_t>(PyDateTime_GET_YEAR(date));
   copy_two_digits(p, year / 100);
   copy_two_digits(p + 2, year % 100);
@@ -39,7 +37,7 @@ uint8_t* put_date(uint8_t* p, PyObject* date) {
   return p + 10;
 }
 
-uint8_t* put_clock(uint8_t* p, uint32_t hour, uint32_t minute, uint32_t second, uint32_t microsecond,
+[[gnu::always_inline]] inline uint8_t* put_clock(uint8_t* p, uint32_t hour, uint32_t minute, uint32_t second, uint32_t microsecond,
                    Options options) {
   copy_two_digits(p, hour);
   p[2] = ':';
@@ -57,12 +55,12 @@ uint8_t* put_clock(uint8_t* p, uint32_t hour, uint32_t minute, uint32_t second, 
   return p;
 }
 
-uint8_t* put_time(uint8_t* p, PyObject* time, Options options) {
+[[gnu::always_inline]] inline uint8_t* put_time(uint8_t* p, PyObject* time, Options options) {
   return put_clock(p, PyDateTime_TIME_GET_HOUR(time), PyDateTime_TIME_GET_MINUTE(time),
                    PyDateTime_TIME_GET_SECOND(time), PyDateTime_TIME_GET_MICROSECOND(time), options);
 }
 
-uint8_t* put_datetime(uint8_t* p, PyObject* dt, const Offset& offset, Options options) {
+[[gnu::always_inline]] inline uint8_t* put_datetime(uint8_t* p, PyObject* dt, const Offset& offset, Options options) {
   p = put_date(p, dt);
   *p++ = 'T';
   p = put_clock(p, PyDateTime_DATE_GET_HOUR(dt), PyDateTime_DATE_GET_MINUTE(dt), PyDateTime_DATE_GET_SECOND(dt),
@@ -89,27 +87,6 @@ uint8_t* put_datetime(uint8_t* p, PyObject* dt, const Offset& offset, Options op
   return p;
 }
 
-// "+30:00:00", "-24:00:00", "+24:00:00.000001": the whole offset, for the
-// message of one that is out of range.
-PyObject* offset_text(int64_t days, int64_t seconds, int64_t microseconds) {
-  int64_t total = days * SecondsPerDay + seconds;
-  char sign = '+';
-  if (total < 0) {
-    sign = '-';
-    total = -total;
-    if (microseconds != 0) {
-      total -= 1;
-      microseconds = 1000000 - microseconds;
-    }
-  }
-  char text[64];
-  int n = std::snprintf(text, sizeof text, "%c%lld:%02lld:%02lld", sign, static_cast<long long>(total / 3600),
-                        static_cast<long long>(total / 60 % 60), static_cast<long long>(total % 60));
-  if (microseconds != 0)
-    std::snprintf(text + n, sizeof text - static_cast<size_t>(n), ".%06lld", static_cast<long long>(microseconds));
-  return PyUnicode_FromString(text);
-}
-
 // What utcoffset() gave: None (the datetime is then naive, as isoformat()
 // has it), or a timedelta strictly within a day. Anything else fails; the
 // text is never built from it.
@@ -118,15 +95,13 @@ EncodeStatus read_offset(PyObject* delta, Offset& offset) {
     offset.kind = Offset::Kind::None;
     return EncodeStatus::ok();
   }
-  if (!PyObject_TypeCheck(delta, type_refs.type_timedelta)) return EncodeStatus::offset_not_delta(delta);
+  if (!PyObject_TypeCheck(delta, as_type(type_refs.type_timedelta))) return offset_not_delta(delta);
   const int32_t days = PyDateTime_DELTA_GET_DAYS(delta);
   const int32_t seconds = PyDateTime_DELTA_GET_SECONDS(delta);
   const int32_t microseconds = PyDateTime_DELTA_GET_MICROSECONDS(delta);
   // Within (-24 h, +24 h): days is 0, or -1 with something left over.
-  if (days != 0 && !(days == -1 && (seconds != 0 || microseconds != 0))) {
-    PyObject* text = offset_text(days, seconds, microseconds);
-    return text ? EncodeStatus::offset_out_of_range(text) : EncodeStatus::fail(EncodeErrorKind::PythonError);
-  }
+  if (days != 0 && !(days == -1 && (seconds != 0 || microseconds != 0)))
+    return offset_out_of_range(days, seconds, microseconds);
   // Microseconds are not written; seconds round to the nearest minute.
   if (days == 0 && seconds == 0) {
     offset.kind = Offset::Kind::Zero;
@@ -215,13 +190,13 @@ EncodeStatus aware_offset(PyObject* dt, Offset& offset) {
   PyObject* tz = PyDateTime_DATE_GET_TZINFO(dt);
   PyRef delta;
   // An instance of the base class itself is asked as a "dst" zone is.
-  switch (Py_TYPE(tz) == refs.type_tzinfo ? Route::Dst : route_of(tz)) {
+  switch (Py_TYPE(tz) == as_type(refs.type_tzinfo) ? Route::Dst : route_of(tz)) {
     case Route::Convert:
       delta = call_method(refs.name_utcoffset, dt);
       break;
     case Route::Normalize: {
       const PyRef normalized = call_method(refs.name_normalize, tz, dt);
-      if (!normalized) return EncodeStatus::fail(EncodeErrorKind::TzUnreadable);
+      if (!normalized) return encode_failure(EncodeErrorKind::TzUnreadable);
       delta = call_method(refs.name_utcoffset, normalized.get());
       break;
     }
@@ -230,9 +205,9 @@ EncodeStatus aware_offset(PyObject* dt, Offset& offset) {
       break;
     case Route::Unsupported:
     case Route::Failed:  // the probe's exception is the cause
-      return EncodeStatus::fail(EncodeErrorKind::TzUnreadable);
+      return encode_failure(EncodeErrorKind::TzUnreadable);
   }
-  if (!delta) return EncodeStatus::fail(EncodeErrorKind::TzUnreadable);
+  if (!delta) return encode_failure(EncodeErrorKind::TzUnreadable);
   return read_offset(delta.get(), offset);
 }
 
@@ -242,34 +217,23 @@ Offset naive_offset(Options options) {
   return offset;
 }
 
-EncodeStatus quoted(OutputBuffer& out, const uint8_t* text, size_t size) {
-  if (!out.reserve(ScalarReserve)) [[unlikely]]
-    return EncodeStatus::fail(EncodeErrorKind::PythonError);
-  uint8_t* p = out.cursor();
-  p[0] = '"';
-  std::memcpy(p + 1, text, size);
-  p[size + 1] = '"';
-  out.advance(size + 2);
-  return EncodeStatus::ok();
-}
-
 }  // namespace
 
-EncodeStatus format_date(PyObject* date, DateTimeText& text) {
-  text.size = static_cast<size_t>(put_date(text.data, date) - text.data);
+EncodeStatus format_date(PyObject* date, Options, ScalarText& text) {
+  text.end = put_date(text.data, date);
   return EncodeStatus::ok();
 }
 
-EncodeStatus format_time(PyObject* time, Options options, DateTimeText& text) {
-  if (_PyDateTime_HAS_TZINFO(time)) return EncodeStatus::fail(EncodeErrorKind::TimeWithTzinfo);
-  text.size = static_cast<size_t>(put_time(text.data, time, options) - text.data);
+EncodeStatus format_time(PyObject* time, Options options, ScalarText& text) {
+  if (_PyDateTime_HAS_TZINFO(time)) return encode_failure(EncodeErrorKind::TimeWithTzinfo);
+  text.end = put_time(text.data, time, options);
   return EncodeStatus::ok();
 }
 
 // The offset to write for dt: the naive one, or its tzinfo's. The tzinfo's
 // methods run Python code that may drop the last other reference to dt,
 // whose fields are read afterwards, so `hold` keeps it for the caller.
-static EncodeStatus datetime_offset(PyObject* dt, Options options, Offset& offset, PyRef& hold) {
+[[gnu::always_inline]] inline EncodeStatus datetime_offset(PyObject* dt, Options options, Offset& offset, PyRef& hold) {
   offset = naive_offset(options);
   if (!_PyDateTime_HAS_TZINFO(dt)) [[likely]]
     return EncodeStatus::ok();
@@ -284,40 +248,32 @@ static EncodeStatus datetime_offset(PyObject* dt, Options options, Offset& offse
   return EncodeStatus::ok();
 }
 
-EncodeStatus format_datetime(PyObject* dt, Options options, DateTimeText& text) {
+// Every failure (and all Python code) comes before the text is formatted.
+EncodeStatus format_datetime(PyObject* dt, Options options, ScalarText& text) {
   Offset offset;
   PyRef hold;
   VELLUM_TRY(datetime_offset(dt, options, offset, hold));
-  text.size = static_cast<size_t>(put_datetime(text.data, dt, offset, options) - text.data);
+  text.end = put_datetime(text.data, dt, offset, options);
   return EncodeStatus::ok();
 }
 
-EncodeStatus write_date(OutputBuffer& out, PyObject* date) {
-  DateTimeText text;
-  VELLUM_TRY(format_date(date, text));
-  return quoted(out, text.data, text.size);
+EncodeStatus write_date(OutputBuffer& out, PyObject* date, Options options) {
+  return write_formatted<&format_date, TextStyle::Quoted>(out, date, options);
 }
 
 EncodeStatus write_time(OutputBuffer& out, PyObject* time, Options options) {
-  DateTimeText text;
-  VELLUM_TRY(format_time(time, options, text));
-  return quoted(out, text.data, text.size);
+  return write_formatted<&format_time, TextStyle::Quoted>(out, time, options);
 }
 
-// Formatted in place: every failure (and all Python code) comes before
-// anything is written.
+// As format_datetime, with the offset asked (and any Python code run)
+// before the output is touched.
 EncodeStatus write_datetime(OutputBuffer& out, PyObject* dt, Options options) {
   Offset offset;
   PyRef hold;
   VELLUM_TRY(datetime_offset(dt, options, offset, hold));
-  if (!out.reserve(ScalarReserve)) [[unlikely]]
-    return EncodeStatus::fail(EncodeErrorKind::PythonError);
-  uint8_t* start = out.cursor();
-  start[0] = '"';
-  uint8_t* end = put_datetime(start + 1, dt, offset, options);
-  end[0] = '"';
-  out.advance(static_cast<size_t>(end + 1 - start));
-  return EncodeStatus::ok();
+  return write_text(out, TextStyle::Quoted, [&](ScalarText& text) __attribute__((always_inline)) {
+    text.end = put_datetime(text.data, dt, offset, options);
+    return EncodeStatus::ok();
+  });
 }
-
 }  // namespace vellum

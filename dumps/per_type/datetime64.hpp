@@ -1,5 +1,5 @@
 // numpy datetime64 values: the unit read from an array or scalar, the text
-// of a converted value, and the two messages of a value that has none.
+// of a converted value, and the two failures of a value that has none.
 #pragma once
 
 #include <cstdint>
@@ -7,31 +7,35 @@
 
 #include "core/ffi/numpy/datetime.hpp"
 #include "core/options.hpp"
+#include "core/pyref.hpp"
 #include "core/python.hpp"
 #include "dumps/error.hpp"
-#include "dumps/layout.hpp"
 #include "kernels/number/digits.hpp"
 #include "kernels/number/format.hpp"
-#include "dumps/output_buffer.hpp"
 
 namespace vellum {
 
 // The unit of a datetime64 array or scalar, from its dtype.descr type
-// string. A unit text outside the unit table fails here (unit is then
-// Unlisted) with "unsupported numpy.datetime64 unit: " and the text.
-EncodeStatus read_datetime_unit(PyObject* obj, ffi::numpy::DatetimeUnit& unit);
+// string. A lookup that raises leaves the unit unreadable (NaT), which
+// fails when a value is converted, unless it must reach the caller (that
+// fails here). A unit text outside the unit table gives Unlisted, with the
+// type string in `typestr`.
+EncodeStatus read_datetime_unit(PyObject* obj, ffi::numpy::DatetimeUnit& unit, PyRef& typestr);
 
-// The failure of a count that datetime64_to_civil could not convert, as a
-// Datetime64Message.
-EncodeStatus datetime64_failure(ffi::numpy::Datetime64Failure failure, ffi::numpy::DatetimeUnit unit, int64_t count);
+// "unsupported numpy.datetime64 unit: " and the unit text of a type string
+// that read_datetime_unit found Unlisted.
+[[gnu::cold]] EncodeStatus unlisted_unit(PyObject* typestr);
 
-// The longest text: "YYYY-MM-DDTHH:MM:SS.ffffff+00:00" and the quotes.
-inline constexpr size_t MaxDatetime64Text = 34;
+// The failure of a count that datetime64_to_civil could not convert.
+[[gnu::cold]] EncodeStatus datetime64_failure(ffi::numpy::Datetime64Failure failure, ffi::numpy::DatetimeUnit unit,
+                                              int64_t count);
+
+// The longest text: "YYYY-MM-DDTHH:MM:SS.ffffff+00:00".
+inline constexpr size_t MaxDatetime64Text = 32;
 
 // "YYYY-MM-DDTHH:MM:SS", the microseconds unless omitted or below one, and
-// the UTC suffix under OPT_NAIVE_UTC, quoted, at p; returns the end.
+// the UTC suffix under OPT_NAIVE_UTC, at p; returns the end.
 inline uint8_t* put_datetime64(uint8_t* p, const ffi::numpy::CivilDateTime& v) {
-  *p++ = '"';
   number::write_4(static_cast<uint32_t>(v.year), p);
   p[4] = '-';
   number::copy_two_digits(p + 5, v.month);
@@ -60,15 +64,7 @@ inline uint8_t* put_datetime64(uint8_t* p, const ffi::numpy::CivilDateTime& v) {
       p += 6;
     }
   }
-  *p++ = '"';
   return p;
-}
-
-[[nodiscard]] inline bool write_datetime64(OutputBuffer& out, const ffi::numpy::CivilDateTime& v) {
-  if (!out.reserve(ScalarReserve)) [[unlikely]]
-    return false;
-  out.advance(static_cast<size_t>(put_datetime64(out.cursor(), v) - out.cursor()));
-  return true;
 }
 
 }  // namespace vellum

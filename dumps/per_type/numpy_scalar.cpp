@@ -7,8 +7,9 @@
 #include "dumps/number.hpp"
 #include "kernels/number/half.hpp"
 #include "dumps/per_type/datetime64.hpp"
-#include "dumps/serializer.hpp"
 #include "core/typeref.hpp"
+#include "dumps/serializer.hpp"
+#include "dumps/text.hpp"
 
 namespace vellum {
 namespace {
@@ -29,11 +30,16 @@ EncodeStatus write_datetime64_scalar(PyObject* obj, Options options, OutputBuffe
   // value has been read.
   const PyRef hold = PyRef::borrow(obj);
   ffi::numpy::DatetimeUnit unit;
-  VELLUM_TRY(read_datetime_unit(obj, unit));
+  PyRef typestr;
+  VELLUM_TRY(read_datetime_unit(obj, unit, typestr));
+  if (typestr) return unlisted_unit(typestr.get());
   const auto count = scalar_value<int64_t>(obj);
   const ffi::numpy::Datetime64Conversion c = ffi::numpy::datetime64_to_civil(unit, count, options);
   if (c.failure != ffi::numpy::Datetime64Failure::None) return datetime64_failure(c.failure, unit, count);
-  return written(write_datetime64(out, c.value));
+  return write_text(out, TextStyle::Quoted, [&c](ScalarText& text) __attribute__((always_inline)) {
+    text.end = put_datetime64(text.data, c.value);
+    return EncodeStatus::ok();
+  });
 }
 
 }  // namespace
@@ -47,9 +53,11 @@ EncodeStatus write_numpy_scalar(PyObject* obj, uint32_t state, OutputBuffer& out
   if (type == np.int32) return written(write_fixed_int(out, scalar_value<int32_t>(obj)));
   if (type == np.bool_) {
     const bool set = (scalar_value<uint8_t>(obj) & 1) != 0;
-    if (!out.reserve(ScalarReserve)) return python_error();
-    out.write_word(set ? "true\0\0\0\0" : "false\0\0\0", set ? 4 : 5);
-    return EncodeStatus::ok();
+    return write_text(out, TextStyle::Plain, [set](ScalarText& text) __attribute__((always_inline)) {
+      text.end = set ? put_literal(text.data, LiteralTrue, LiteralTrueSize)
+                     : put_literal(text.data, LiteralFalse, LiteralFalseSize);
+      return EncodeStatus::ok();
+    });
   }
   if (type == np.uint8) return written(write_fixed_int(out, scalar_value<uint8_t>(obj)));
   if (type == np.int8) return written(write_fixed_int(out, scalar_value<int8_t>(obj)));
@@ -63,7 +71,7 @@ EncodeStatus write_numpy_scalar(PyObject* obj, uint32_t state, OutputBuffer& out
     return written(write_f32(out, value));
   }
   if (type == np.datetime64) return write_datetime64_scalar(obj, state::options(state), out);
-  return EncodeStatus::not_serializable(obj);  // classified as a scalar: never reached
+  return not_serializable(obj);  // classified as a scalar: never reached
 }
 
 }  // namespace vellum

@@ -5,7 +5,6 @@
 
 #include "core/ffi/long.hpp"
 #include "core/pyref.hpp"
-#include "dumps/layout.hpp"
 #include "core/typeref.hpp"
 
 namespace vellum {
@@ -27,20 +26,20 @@ constexpr uint8_t GroupBytes[] = {4, 2, 2, 2, 6};
 
 }  // namespace
 
-EncodeStatus format_uuid(PyObject* uuid, UuidText& text) {
+EncodeStatus format_uuid(PyObject* uuid, Options, ScalarText& text) {
   // The lookup may run Python code (a patched class) that drops the last
   // other reference to uuid, which names the type of a failure.
   const PyRef hold = PyRef::borrow(uuid);
   const PyRef value = PyRef::steal(PyObject_GetAttr(uuid, type_refs.name_int));
-  if (!value) return EncodeStatus::not_serializable(uuid);
+  if (!value) return not_serializable(uuid);
   uint8_t bytes[16];
   if (!PyLong_Check(value.get())) {
     PyErr_Format(PyExc_TypeError, "UUID.int must be an int, not %s", Py_TYPE(value.get())->tp_name);
-    return EncodeStatus::not_serializable(uuid);
+    return not_serializable(uuid);
   }
   if (!ffi::long_to_big_endian(value.get(), bytes, sizeof bytes)) {
     PyErr_SetString(PyExc_ValueError, "UUID.int must be within 0 to 2**128 - 1");
-    return EncodeStatus::not_serializable(uuid);
+    return not_serializable(uuid);
   }
   uint8_t* p = text.data;
   const uint8_t* b = bytes;
@@ -48,21 +47,12 @@ EncodeStatus format_uuid(PyObject* uuid, UuidText& text) {
     if (p != text.data) *p++ = '-';
     for (uint8_t i = 0; i < group; ++i, ++b, p += 2) std::memcpy(p, &HexPairs[2 * *b], 2);
   }
-  text.size = UuidTextSize;
+  text.end = p;
   return EncodeStatus::ok();
 }
 
-EncodeStatus write_uuid(OutputBuffer& out, PyObject* uuid) {
-  UuidText text;
-  VELLUM_TRY(format_uuid(uuid, text));
-  if (!out.reserve(ScalarReserve)) [[unlikely]]
-    return EncodeStatus::fail(EncodeErrorKind::PythonError);
-  uint8_t* p = out.cursor();
-  p[0] = '"';
-  std::memcpy(p + 1, text.data, UuidTextSize);
-  p[UuidTextSize + 1] = '"';
-  out.advance(UuidTextSize + 2);
-  return EncodeStatus::ok();
+EncodeStatus write_uuid(OutputBuffer& out, PyObject* uuid, Options options) {
+  return write_formatted<&format_uuid, TextStyle::Quoted>(out, uuid, options);
 }
 
 }  // namespace vellum

@@ -1,27 +1,20 @@
 // uuid.UUID as its canonical 36-character text.
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
-
+#include "core/options.hpp"
 #include "core/python.hpp"
 #include "dumps/error.hpp"
 #include "dumps/output_buffer.hpp"
+#include "dumps/text.hpp"
 
 namespace vellum {
 
-inline constexpr size_t UuidTextSize = 36;
+// 8-4-4-4-12 lowercase hex digits from the UUID's "int", or a failure naming
+// the UUID's type, with the interpreter's error as its cause, when that
+// cannot be read as 128 bits.
+EncodeStatus format_uuid(PyObject* uuid, Options options, ScalarText& text);
 
-struct UuidText {
-  uint8_t data[UuidTextSize];
-  size_t size = 0;
-};
-
-// 8-4-4-4-12 lowercase hex digits from the UUID's "int", or a failure with
-// the interpreter's error pending when that cannot be read as 128 bits.
-EncodeStatus format_uuid(PyObject* uuid, UuidText& text);
-
-// The quoted text on the output.
-EncodeStatus write_uuid(OutputBuffer& out, PyObject* uuid);
+// The same as a value: the text, quoted, on the output.
+EncodeStatus write_uuid(OutputBuffer& out, PyObject* uuid, Options options);
 
 }  // namespace vellum

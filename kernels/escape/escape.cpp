@@ -1,5 +1,5 @@
 // The portable escaper, 16-byte SSE2 blocks (SSE2 is part of x86-64), and
-// the choice of form.
+// the list of forms.
 #include "kernels/escape/escape.hpp"
 
 #include <cstring>
@@ -100,15 +100,22 @@ size_t escape_string(uint8_t* dst, const uint8_t* src, size_t n) {
   return static_cast<size_t>(out - dst);
 }
 
+template <>
+const EscapeRoutines& routines<EscapeRoutines>() {
+  static constexpr EscapeRoutines Table{&escape_string};
+  return Table;
+}
+
 }  // namespace vellum::portable
 
 namespace vellum {
 
-EscapeRoutines select_escape_routines(uint64_t features) {
-  if (features & cpu::Avx512Vl) return {&avx512::escape_string};
-  return {&portable::escape_string};
-}
+constexpr simd::Form<EscapeRoutines> EscapeForms[] = {
+    simd::form<EscapeRoutines, simd::Isa::Avx512>(),
+    simd::form<EscapeRoutines, simd::Isa::Portable>(),
+};
+const std::span<const simd::Form<EscapeRoutines>> escape_forms = EscapeForms;
 
-const EscapeRoutines escape_routines = select_escape_routines(cpu::selected_features());
+const EscapeRoutines escape_routines = simd::pick(escape_forms, cpu::selected_features());
 
 }  // namespace vellum

@@ -58,5 +58,11 @@ size_t escape_string(uint8_t* dst, const uint8_t* src, size_t n) {
   return static_cast<size_t>(out - dst);
 }
 
+template <>
+const EscapeRoutines& routines<EscapeRoutines>() {
+  static constexpr EscapeRoutines Table{&escape_string};
+  return Table;
+}
+
 }  // namespace vellum::VELLUM_VARIANT(avx512)
 VELLUM_TARGET_END

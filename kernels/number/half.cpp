@@ -1,4 +1,4 @@
-// The portable half-precision widening and the choice of form.
+// The portable half-precision widening and the list of forms.
 #include "kernels/number/half.hpp"
 
 #include <cstring>
@@ -16,13 +16,20 @@ void half_to_float(const uint8_t* src, size_t n, float* dst) {
   }
 }
 
-}  // namespace portable
-
-HalfRoutines select_half_routines(uint64_t features) {
-  if (features & cpu::F16c) return {&f16c::half_to_float};
-  return {&portable::half_to_float};
+template <>
+const HalfRoutines& routines<HalfRoutines>() {
+  static constexpr HalfRoutines Table{&half_to_float};
+  return Table;
 }
 
-const HalfRoutines half_routines = select_half_routines(cpu::selected_features());
+}  // namespace portable
+
+constexpr simd::Form<HalfRoutines> HalfForms[] = {
+    simd::form<HalfRoutines, simd::Isa::F16c>(),
+    simd::form<HalfRoutines, simd::Isa::Portable>(),
+};
+const std::span<const simd::Form<HalfRoutines>> half_forms = HalfForms;
+
+const HalfRoutines half_routines = simd::pick(half_forms, cpu::selected_features());
 
 }  // namespace vellum

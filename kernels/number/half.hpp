@@ -6,6 +6,9 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <span>
+
+#include "base/simd/forms.hpp"
 
 namespace vellum {
 
@@ -25,27 +28,17 @@ constexpr uint32_t half_bits_to_float_bits(uint16_t half) {
   return sign | static_cast<uint32_t>(top + 127 - 24) << 23 | (fraction << (23 - top) & 0x7fffffu);
 }
 
-// Integer operations: runs on any x86-64 processor.
-namespace portable {
-void half_to_float(const uint8_t* src, size_t n, float* dst);
-}
-// The conversion instruction, eight values at a time; needs F16C (and AVX).
-namespace f16c {
-void half_to_float(const uint8_t* src, size_t n, float* dst);
-}
-// The same code over portable intrinsics (test build only).
-namespace f16c_simde {
-void half_to_float(const uint8_t* src, size_t n, float* dst);
-}
-
 struct HalfRoutines {
   HalfToFloatFn half_to_float;
 };
 
-// The fastest forms a processor with `features` runs.
-HalfRoutines select_half_routines(uint64_t features);
+// Every form, widest first: half_f16c.cpp (the conversion instruction,
+// eight values at a time), half.cpp (integer operations, any x86-64
+// processor).
+extern const std::span<const simd::Form<HalfRoutines>> half_forms;
 
-// Chosen once, when the library is loaded, by cpu::selected_features().
+// Chosen once, when the library is loaded: simd::pick(half_forms,
+// cpu::selected_features()).
 extern const HalfRoutines half_routines;
 
 }  // namespace vellum

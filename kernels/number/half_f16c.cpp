@@ -23,5 +23,11 @@ void half_to_float(const uint8_t* src, size_t n, float* dst) {
   }
 }
 
+template <>
+const HalfRoutines& routines<HalfRoutines>() {
+  static constexpr HalfRoutines Table{&half_to_float};
+  return Table;
+}
+
 }  // namespace vellum::VELLUM_VARIANT(f16c)
 VELLUM_TARGET_END

@@ -1,12 +1,13 @@
 #include "kernels/utf8/utf8_count.hpp"
 
-#include <emmintrin.h>
-
-#include <algorithm>
+#include <array>
 #include <cstring>
 
+#include "base/simd/portable.hpp"
 
 namespace vellum::portable {
+#include "kernels/utf8/utf8_count_generic.hpp"
+
 namespace {
 
 // As signed bytes, continuation bytes are exactly those below -64.
@@ -39,54 +40,12 @@ size_t count_words(const uint8_t* p, size_t n) {
   return n - (count_high_bits(a) + count_high_bits(b) - count_high_bits(shared));
 }
 
-// Lane j of the 16 bytes at TailLanes + r is 0xFF exactly when j >= 16 - r:
-// the last r lanes of a block that ends at the end of the input.
-alignas(32) constexpr uint8_t TailLanes[32] = {
-    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,    0,
-    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
-
-inline __m128i load(const uint8_t* p) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p)); }
-
-// Total of the two 64-bit halves of a sum of absolute differences.
-inline size_t lane_sum(__m128i sums) {
-  return static_cast<size_t>(_mm_cvtsi128_si64(sums) + _mm_cvtsi128_si64(_mm_unpackhi_epi64(sums, sums)));
-}
-
-// At least 16 bytes. Each lane counter gains one per character start and is
-// flushed before it can wrap; two counters hide the latency of the adds.
-size_t count_vectors(const uint8_t* p, size_t n) {
-  const __m128i floor = _mm_set1_epi8(-65);
-  size_t total = 0, i = 0;
-  while (n - i >= 16) {
-    const size_t steps = std::min<size_t>((n - i) / 16, 2 * 255);
-    __m128i even = _mm_setzero_si128(), odd = _mm_setzero_si128();
-    size_t k = 0;
-    for (; k + 2 <= steps; k += 2, i += 32) {
-      even = _mm_sub_epi8(even, _mm_cmpgt_epi8(load(p + i), floor));
-      odd = _mm_sub_epi8(odd, _mm_cmpgt_epi8(load(p + i + 16), floor));
-    }
-    if (k < steps) {
-      even = _mm_sub_epi8(even, _mm_cmpgt_epi8(load(p + i), floor));
-      i += 16;
-    }
-    total += lane_sum(_mm_add_epi64(_mm_sad_epu8(even, _mm_setzero_si128()),
-                                    _mm_sad_epu8(odd, _mm_setzero_si128())));
-  }
-  if (i < n) {
-    // The last 16 bytes, keeping only the lanes not counted yet.
-    const size_t r = n - i;
-    const __m128i starts = _mm_and_si128(_mm_cmpgt_epi8(load(p + n - 16), floor), load(TailLanes + r));
-    total += lane_sum(_mm_sad_epu8(_mm_sub_epi8(_mm_setzero_si128(), starts), _mm_setzero_si128()));
-  }
-  return total;
-}
-
 }  // namespace
 
 size_t count_utf8_chars(const uint8_t* p, size_t n) {
   if (n < 8) return count_bytes(p, n);
   if (n < 16) return count_words(p, n);
-  return count_vectors(p, n);
+  return count_starts_in_blocks<Block16>(p, n);
 }
 
 }  // namespace vellum::portable

@@ -5,19 +5,10 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace vellum {
+namespace vellum::portable {
 
-// 16-byte SSE2 vectors: runs on any x86-64 processor.
-namespace portable {
+// Bytes, words and 16-byte SSE2 blocks: runs on any x86-64 processor. The
+// wider forms hand it what is shorter than their block.
 size_t count_utf8_chars(const uint8_t* p, size_t n);
-}
-// 32-byte vectors; needs AVX2.
-namespace avx2 {
-size_t count_utf8_chars(const uint8_t* p, size_t n);
-}
-// The same code over portable intrinsics (test build only).
-namespace avx2_simde {
-size_t count_utf8_chars(const uint8_t* p, size_t n);
-}
 
-}  // namespace vellum
+}  // namespace vellum::portable

@@ -4,13 +4,19 @@
 
 namespace vellum {
 
-Utf8Routines select_utf8_routines(uint64_t features) {
-  Utf8Routines r{&portable::validate_utf8, &portable::count_utf8_chars, &portable::utf8_shape};
-  if (features & cpu::Avx2) r = {&avx2::validate_utf8, &avx2::count_utf8_chars, &avx2::utf8_shape};
-  if (features & cpu::Avx512Vl) r.shape = &avx512::utf8_shape;
-  return r;
+template <>
+const Utf8Routines& portable::routines<Utf8Routines>() {
+  static constexpr Utf8Routines Table{&validate_utf8, &count_utf8_chars, &utf8_shape};
+  return Table;
 }
 
-const Utf8Routines utf8_routines = select_utf8_routines(cpu::selected_features());
+constexpr simd::Form<Utf8Routines> Utf8Forms[] = {
+    simd::form<Utf8Routines, simd::Isa::Avx512>(),
+    simd::form<Utf8Routines, simd::Isa::Avx2>(),
+    simd::form<Utf8Routines, simd::Isa::Portable>(),
+};
+const std::span<const simd::Form<Utf8Routines>> utf8_forms = Utf8Forms;
+
+const Utf8Routines utf8_routines = simd::pick(utf8_forms, cpu::selected_features());
 
 }  // namespace vellum

@@ -3,7 +3,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
+#include "base/simd/forms.hpp"
 #include "kernels/utf8/utf8_count.hpp"
 #include "kernels/utf8/utf8_shape.hpp"
 #include "kernels/utf8/validate.hpp"
@@ -16,10 +18,14 @@ struct Utf8Routines {
   Utf8Shape (*shape)(const uint8_t* p, size_t n);
 };
 
-// The fastest forms a processor with `features` runs.
-Utf8Routines select_utf8_routines(uint64_t features);
+// Every form, widest first: utf8_avx512.cpp (the shape in 64-byte vectors,
+// the rest from the AVX2 form), utf8_avx2.cpp (the validator's nibble
+// lookups and the count in 32-byte vectors), utf8_routines.cpp (the portable
+// routines of validate.cpp, utf8_count.cpp and utf8_shape.cpp).
+extern const std::span<const simd::Form<Utf8Routines>> utf8_forms;
 
-// Chosen once, when the library is loaded, by cpu::selected_features().
+// Chosen once, when the library is loaded: simd::pick(utf8_forms,
+// cpu::selected_features()).
 extern const Utf8Routines utf8_routines;
 
 }  // namespace vellum

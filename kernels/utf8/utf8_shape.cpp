@@ -17,9 +17,11 @@ inline uint8_t lane_max(__m128i v) {
   return static_cast<uint8_t>(_mm_cvtsi128_si32(v));
 }
 
-// Largest byte of n >= 1 bytes. The maximum does not mind bytes seen twice,
-// so the pieces after the whole blocks may overlap.
-uint8_t max_byte(const uint8_t* p, size_t n) {
+}  // namespace
+
+// The maximum does not mind bytes seen twice, so the pieces after the whole
+// blocks may overlap.
+uint8_t largest_byte(const uint8_t* p, size_t n) {
   if (n < 8) {
     uint8_t m = 0;
     for (size_t i = 0; i < n; ++i) m = p[i] > m ? p[i] : m;
@@ -38,21 +40,8 @@ uint8_t max_byte(const uint8_t* p, size_t n) {
   return lane_max(m);
 }
 
-}  // namespace
-
-Utf8Shape utf8_shape_of_count(const uint8_t* p, size_t n, size_t chars) {
-  if (chars == n) return {n, 0x7F};
-  // A leading four-byte character settles the width without a scan.
-  if (p[0] >= 0xF0) return {chars, 0x10FFFF};
-  return {chars, width_bound(max_byte(p, n))};
-}
-
 Utf8Shape portable::utf8_shape(const uint8_t* p, size_t n) {
   return utf8_shape_of_count(p, n, portable::count_utf8_chars(p, n));
-}
-
-Utf8Shape avx2::utf8_shape(const uint8_t* p, size_t n) {
-  return utf8_shape_of_count(p, n, avx2::count_utf8_chars(p, n));
 }
 
 }  // namespace vellum

@@ -18,23 +18,19 @@ constexpr uint32_t width_bound(uint8_t max_byte) {
   return max_byte >= 0xF0 ? 0x10FFFF : max_byte >= 0xC4 ? 0xFFFF : 0xFF;
 }
 
-// The shape of n >= 1 bytes holding `chars` characters: SSE2 finds the
-// width. The forms below differ only in how they count.
-Utf8Shape utf8_shape_of_count(const uint8_t* p, size_t n, size_t chars);
+// The largest of n >= 1 bytes, with SSE2.
+uint8_t largest_byte(const uint8_t* p, size_t n);
+
+// The shape of n bytes holding `chars` characters. The portable and AVX2
+// forms differ only in how they count.
+inline Utf8Shape utf8_shape_of_count(const uint8_t* p, size_t n, size_t chars) {
+  if (chars == n) return {n, 0x7F};
+  // A leading four-byte character settles the width without a scan.
+  if (p[0] >= 0xF0) return {chars, 0x10FFFF};
+  return {chars, width_bound(largest_byte(p, n))};
+}
 
 namespace portable {
-Utf8Shape utf8_shape(const uint8_t* p, size_t n);
-}
-// Counting with AVX2.
-namespace avx2 {
-Utf8Shape utf8_shape(const uint8_t* p, size_t n);
-}
-// 64-byte vectors for both passes; needs AVX-512BW.
-namespace avx512 {
-Utf8Shape utf8_shape(const uint8_t* p, size_t n);
-}
-// The same code over portable intrinsics (test build only).
-namespace avx512_simde {
 Utf8Shape utf8_shape(const uint8_t* p, size_t n);
 }
 

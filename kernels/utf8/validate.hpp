@@ -16,14 +16,5 @@ size_t valid_utf8_prefix(const uint8_t* p, size_t n);
 namespace portable {
 bool validate_utf8(const uint8_t* p, size_t n);
 }
-// 64-byte block validator with nibble lookups; needs AVX2.
-namespace avx2 {
-bool validate_utf8(const uint8_t* p, size_t n);
-}
-
-// The same logic on portable intrinsics; exists in the test build only.
-namespace avx2_simde {
-bool validate_utf8(const uint8_t* p, size_t n);
-}
 
 }  // namespace vellum

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -14,7 +13,8 @@
 
 #include "tests/cpp/guard_pages.hpp"
 #include "tests/cpp/test_scale.hpp"
-#include "tests/cpp/variants.hpp"
+#include "tests/cpp/forms.hpp"
+#include "tests/oracle/text.hpp"
 
 namespace {
 
@@ -24,36 +24,9 @@ using Form = vellum::test::Form<EscapeFn>;
 
 using vellum::test::test_scale;
 
-std::vector<Form> forms() {
-  return vellum::test::forms<EscapeFn>(&vellum::portable::escape_string,
-                                          {{"avx512", vellum::cpu::Avx512Vl, &vellum::avx512::escape_string,
-                                            &vellum::avx512_simde::escape_string}});
-}
+std::vector<Form> forms() { return vellum::test::forms(vellum::escape_forms, &vellum::EscapeRoutines::escape_string); }
 
-// Written from the JSON grammar, independently of the tables.
-std::string reference(const Bytes& in) {
-  std::string out = "\"";
-  for (uint8_t b : in) {
-    switch (b) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\b': out += "\\b"; break;
-      case '\t': out += "\\t"; break;
-      case '\n': out += "\\n"; break;
-      case '\f': out += "\\f"; break;
-      case '\r': out += "\\r"; break;
-      default:
-        if (b < 0x20) {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\u%04x", b);
-          out += buf;
-        } else {
-          out += static_cast<char>(b);
-        }
-    }
-  }
-  return out + "\"";
-}
+std::string reference(const Bytes& in) { return vellum::oracle::escape_json(in.data(), in.size()); }
 
 constexpr uint8_t Untouched = 0xEE;
 
@@ -121,12 +94,8 @@ TEST(EscapeTable, NeedsEscapeMarksControlQuoteBackslash) {
     EXPECT_EQ(vellum::NeedsEscapeTable[b] != 0, b < 0x20 || b == 0x22 || b == 0x5C) << b;
 }
 
-TEST(Escape, SelectionFollowsFeatures) {
-  using namespace vellum;
-  EXPECT_EQ(select_escape_routines(0).escape_string, &portable::escape_string);
-  EXPECT_EQ(select_escape_routines(cpu::Avx2 | cpu::F16c).escape_string, &portable::escape_string);
-  EXPECT_EQ(select_escape_routines(cpu::Avx2 | cpu::Avx512Vl).escape_string, &avx512::escape_string);
-  EXPECT_EQ(escape_routines.escape_string, select_escape_routines(cpu::selected_features()).escape_string);
+TEST(Escape, FormsAndTheChoice) {
+  EXPECT_EQ(vellum::test::list_problems(vellum::escape_forms, vellum::escape_routines), "");
 }
 
 TEST(Escape, EdgeCases) {

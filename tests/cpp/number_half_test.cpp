@@ -3,40 +3,23 @@
 #include <gtest/gtest.h>
 
 #include <bit>
-#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <vector>
 
 #include "base/cpu_features.hpp"
 #include "tests/cpp/guard_pages.hpp"
-#include "tests/cpp/variants.hpp"
+#include "tests/cpp/forms.hpp"
+#include "tests/oracle/half.hpp"
 
 namespace {
 
 using vellum::HalfToFloatFn;
 using Form = vellum::test::Form<HalfToFloatFn>;
 
-std::vector<Form> forms() {
-  return vellum::test::forms<HalfToFloatFn>(&vellum::portable::half_to_float,
-                                            {{"f16c", vellum::cpu::F16c, &vellum::f16c::half_to_float,
-                                              &vellum::f16c_simde::half_to_float}});
-}
+std::vector<Form> forms() { return vellum::test::forms(vellum::half_forms, &vellum::HalfRoutines::half_to_float); }
 
-// The value of a half from its fields, computed in double arithmetic;
-// independent of the bit manipulation under test.
-uint32_t expected_bits(uint16_t h) {
-  const bool negative = (h & 0x8000) != 0;
-  const int exponent = (h >> 10) & 0x1f;
-  const int fraction = h & 0x3ff;
-  if (exponent == 0x1f) {
-    if (fraction == 0) return std::bit_cast<uint32_t>(negative ? -INFINITY : INFINITY);
-    // Payload in the top fraction bits, quiet bit set.
-    return (negative ? 0x80000000u : 0) | 0x7fc00000u | static_cast<uint32_t>(fraction) << 13;
-  }
-  const double magnitude = exponent == 0 ? std::ldexp(fraction, -24) : std::ldexp(1024 + fraction, exponent - 25);
-  return std::bit_cast<uint32_t>(static_cast<float>(negative ? -magnitude : magnitude));
-}
+uint32_t expected_bits(uint16_t h) { return vellum::oracle::half_to_float_bits(h); }
 
 std::vector<uint16_t> all_halves() {
   std::vector<uint16_t> v(65536);
@@ -103,11 +86,6 @@ TEST(Half, StaysInsideItsBuffers) {
   }
 }
 
-TEST(Half, SelectionFollowsTheFeatureWord) {
-  EXPECT_EQ(vellum::select_half_routines(0).half_to_float, &vellum::portable::half_to_float);
-  EXPECT_EQ(vellum::select_half_routines(vellum::cpu::F16c).half_to_float, &vellum::f16c::half_to_float);
-  EXPECT_EQ(vellum::select_half_routines(vellum::cpu::Avx2 | vellum::cpu::Avx512Vl).half_to_float,
-            &vellum::portable::half_to_float);
-}
+TEST(Half, FormsAndTheChoice) { EXPECT_EQ(vellum::test::list_problems(vellum::half_forms, vellum::half_routines), ""); }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "reader/reader.hpp"
 #include "tests/cpp/corpus.hpp"
 #include "tests/cpp/reader_test_support.hpp"
+#include "tests/oracle/text.hpp"
 
 namespace vellum {
 namespace {
@@ -104,57 +105,11 @@ class Oracle {
     return records;
   }
 
-  static void put_utf8(std::string& out, unsigned cp) {
-    if (cp < 0x80) {
-      out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-      out += static_cast<char>(0xC0 | (cp >> 6));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-      out += static_cast<char>(0xE0 | (cp >> 12));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (cp >> 18));
-      out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-  }
-
   std::string string_word() {
-    ++i_;
-    std::string text;
-    while (s_[i_] != '"') {
-      if (s_[i_] != '\\') {
-        text += s_[i_++];
-        continue;
-      }
-      const char e = s_[i_ + 1];
-      i_ += 2;
-      switch (e) {
-        case 'b': text += '\b'; break;
-        case 'f': text += '\f'; break;
-        case 'n': text += '\n'; break;
-        case 'r': text += '\r'; break;
-        case 't': text += '\t'; break;
-        case 'u': {
-          unsigned cp = static_cast<unsigned>(std::stoul(s_.substr(i_, 4), nullptr, 16));
-          i_ += 4;
-          if (cp >= 0xD800 && cp < 0xDC00) {
-            const unsigned low = static_cast<unsigned>(std::stoul(s_.substr(i_ + 2, 4), nullptr, 16));
-            i_ += 6;
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
-          }
-          put_utf8(text, cp);
-          break;
-        }
-        default: text += e;
-      }
-    }
-    ++i_;
+    const oracle::Unescaped token = oracle::unescape_json(std::string_view(s_).substr(i_));
+    i_ += token.end;
     std::string w = "s'";
-    test::append_escaped(w, reinterpret_cast<const uint8_t*>(text.data()), text.size());
+    test::append_escaped(w, reinterpret_cast<const uint8_t*>(token.text.data()), token.text.size());
     w += '\'';
     return w;
   }

@@ -12,7 +12,8 @@
 #include "reader/string.hpp"
 #include "base/cpu_features.hpp"
 #include "tests/cpp/reader_test_support.hpp"
-#include "tests/cpp/variants.hpp"
+#include "tests/cpp/forms.hpp"
+#include "tests/oracle/text.hpp"
 
 namespace vellum {
 namespace {
@@ -84,69 +85,6 @@ TEST(ReaderString, Contents) {
   }
 }
 
-struct FailureCase {
-  std::string input;  // the whole input; the string starts at 0
-  const char* message;
-  size_t position;
-};
-
-TEST(ReaderString, Failures) {
-  const char* const Control = "unexpected control character in string";
-  const char* const Character = "invalid escaped character in string";
-  const char* const Sequence = "invalid escaped sequence in string";
-  const char* const High = "invalid high surrogate in string";
-  const char* const NoLow = "no low surrogate in string";
-  const char* const Low = "invalid low surrogate in string";
-  const char* const End = "unexpected end of data";
-  const FailureCase cases[] = {
-      {in_quotes(R"(\ud83d)"), NoLow, 7},
-      {in_quotes(R"(\ud83dx)"), NoLow, 7},
-      {in_quotes(R"(\ud83d\n)"), NoLow, 7},
-      {in_quotes(R"(\ude00)"), High, 1},
-      {in_quotes(R"(ab\udfff)"), High, 3},
-      {in_quotes(R"(\ud83d\u0041)"), Low, 7},
-      {in_quotes(R"(\ud83d\ud83d)"), Low, 7},
-      {in_quotes(R"(\ud83d\u12G4)"), Sequence, 7},
-      {in_quotes(R"(\x)"), Character, 2},
-      {in_quotes(R"(\U0041)"), Character, 2},
-      {in_quotes(R"(\')"), Character, 2},
-      {in_quotes(R"(\u12G4)"), Sequence, 1},
-      {in_quotes(R"(\u12)"), Sequence, 1},
-      {in_quotes(R"(\u)"), Sequence, 1},
-      {in_quotes(R"(ab\n\u-123)"), Sequence, 5},
-      {in_quotes("a\tb"), Control, 2},
-      {in_quotes("a\nb"), Control, 2},
-      {in_quotes(std::string(1, '\x1F')), Control, 1},
-      {in_quotes(std::string(1, '\0')), Control, 1},
-      {in_quotes("0123456789abcdefghij\x01"), Control, 21},
-      {in_quotes(R"(\n0123456789abcdefghij)" "\x01"), Control, 23},
-      {in_quotes(R"(\n)" "\t"), Control, 3},
-      {"\"abc", End, 4},
-      {"\"", End, 1},
-      {"\"0123456789abcdef0123456789", End, 27},
-      {"\"\\u12", End, 5},
-      {"\"\\u", End, 3},
-      {"\"\\", End, 2},
-      {"\"\\ud83d\\", End, 8},
-      {"\"\\ud83d", End, 7},
-      {"\"\\ud83d\\u", End, 9},
-      {"\"\\ud83d\\uDC0", End, 12},
-      {"\"\\n\\", End, 4},
-      {"\"\\nabc", End, 6},
-      {"\"\\u12G", Sequence, 1},
-      {"\"\\ud83d\\u12G", Sequence, 7},
-      {"\"\\ud83dx", NoLow, 7},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(testing::Message() << "input: " << testing::PrintToString(c.input));
-    auto r = read_text(c.input);
-    ASSERT_FALSE(r.ok);
-    EXPECT_STREQ(r.error.message, c.message);
-    EXPECT_EQ(r.error.position, c.position);
-    EXPECT_EQ(r.error.code, c.message == End ? ReadErrorCode::TruncatedInput : ReadErrorCode::InvalidString);
-  }
-}
-
 // Bytes that are not well-formed UTF-8 pass through unchanged, one at a
 // time: a lead byte never swallows a terminator, an escape or the zero tail.
 TEST(ReaderString, MalformedUtf8PassesThrough) {
@@ -190,50 +128,9 @@ TEST(ReaderString, MalformedUtf8PassesThrough) {
 // length placed at every distance from the end of the input, so that the
 // block copies meet their short tails and the end of the copy.
 std::string reference_unescape(const std::string& content) {
-  std::string out;
-  for (size_t i = 0; i < content.size(); ++i) {
-    if (content[i] != '\\') {
-      out += content[i];
-      continue;
-    }
-    const char e = content[++i];
-    switch (e) {
-      case 'n': out += '\n'; break;
-      case 't': out += '\t'; break;
-      case '"': out += '"'; break;
-      case '\\': out += '\\'; break;
-      case '/': out += '/'; break;
-      case 'b': out += '\b'; break;
-      case 'f': out += '\f'; break;
-      case 'r': out += '\r'; break;
-      case 'u': {
-        unsigned cp = static_cast<unsigned>(std::stoul(content.substr(i + 1, 4), nullptr, 16));
-        i += 4;
-        if (cp >= 0xD800 && cp < 0xDC00) {
-          const unsigned low = static_cast<unsigned>(std::stoul(content.substr(i + 3, 4), nullptr, 16));
-          i += 6;
-          cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
-        }
-        if (cp >= 0x10000) {
-          out += static_cast<char>(0xF0 | (cp >> 18));
-          out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-          out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-          out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else if (cp < 0x80) {
-          out += static_cast<char>(cp);
-        } else if (cp < 0x800) {
-          out += static_cast<char>(0xC0 | (cp >> 6));
-          out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else {
-          out += static_cast<char>(0xE0 | (cp >> 12));
-          out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-          out += static_cast<char>(0x80 | (cp & 0x3F));
-        }
-        break;
-      }
-    }
-  }
-  return out;
+  const oracle::Unescaped r = oracle::unescape_json(in_quotes(content));
+  EXPECT_TRUE(r.ok) << r.message;
+  return r.text;
 }
 
 TEST(ReaderString, RandomEscapesMatchReference) {
@@ -304,29 +201,17 @@ TEST(ReaderString, ReadStringDirectly) {
 
 // ------------------------------------------------------------ variants
 
-constexpr StringRoutines PortableRoutines{&portable::find_stop, &portable::read_escaped_string};
+const StringRoutines& PortableRoutines = portable::routines<StringRoutines>();
 
 // Every routine set: the portable one, the SIMDe builds, and the native ones
 // where the processor runs them.
 std::vector<test::Form<StringRoutines>> variant_routines() {
-  auto out = test::forms<StringRoutines>(
-      PortableRoutines,
-      {{"avx2", cpu::Avx2, {&avx2::find_stop, &avx2::read_escaped_string},
-        {&avx2_simde::find_stop, &avx2_simde::read_escaped_string}},
-       {"avx512", cpu::Avx2 | cpu::Avx512Vl, {&avx512::find_stop, &avx2::read_escaped_string},
-        {&avx512_simde::find_stop, &avx2_simde::read_escaped_string}}});
-  out.push_back({"selected", string_routines});
+  auto out = test::tables(string_forms);
+  out.push_back({"selected", string_routines, false});
   return out;
 }
 
-TEST(ReaderStringVariants, SelectionFollowsFeatures) {
-  auto same = [](StringRoutines a, StringRoutines b) { return a.find_stop == b.find_stop && a.unescape == b.unescape; };
-  EXPECT_TRUE(same(select_string_routines(0), PortableRoutines));
-  EXPECT_TRUE(same(select_string_routines(cpu::F16c), PortableRoutines));
-  EXPECT_TRUE(same(select_string_routines(cpu::Avx2), {&avx2::find_stop, &avx2::read_escaped_string}));
-  EXPECT_TRUE(same(select_string_routines(cpu::Avx2 | cpu::Avx512Vl), {&avx512::find_stop, &avx2::read_escaped_string}));
-  EXPECT_TRUE(same(string_routines, select_string_routines(cpu::selected_features())));
-}
+TEST(ReaderStringVariants, FormsAndTheChoice) { EXPECT_EQ(test::list_problems(string_forms, string_routines), ""); }
 
 // One string token read from a zero-tailed copy of exactly its size.
 struct TokenResult {

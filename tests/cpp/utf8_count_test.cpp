@@ -11,7 +11,7 @@
 
 #include "tests/cpp/guard_pages.hpp"
 #include "tests/cpp/test_scale.hpp"
-#include "tests/cpp/variants.hpp"
+#include "tests/cpp/forms.hpp"
 
 namespace {
 
@@ -21,10 +21,8 @@ using CountFn = size_t (*)(const uint8_t*, size_t);
 using vellum::test::test_scale;
 
 std::vector<vellum::test::Form<CountFn>> forms() {
-  auto f = vellum::test::forms<CountFn>(
-      &vellum::portable::count_utf8_chars,
-      {{"avx2", vellum::cpu::Avx2, &vellum::avx2::count_utf8_chars, &vellum::avx2_simde::count_utf8_chars}});
-  f.push_back({"selected", vellum::utf8_routines.count_chars});
+  auto f = vellum::test::forms(vellum::utf8_forms, &vellum::Utf8Routines::count_chars);
+  f.push_back({"selected", vellum::utf8_routines.count_chars, false});
   return f;
 }
 

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <bit>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -16,7 +15,8 @@
 
 #include "tests/cpp/guard_pages.hpp"
 #include "tests/cpp/test_scale.hpp"
-#include "tests/cpp/variants.hpp"
+#include "tests/cpp/forms.hpp"
+#include "tests/oracle/text.hpp"
 
 namespace {
 
@@ -26,53 +26,19 @@ using ShapeFn = Utf8Shape (*)(const uint8_t*, size_t);
 
 using vellum::test::test_scale;
 
-// The AVX2 form is the portable width scan with the AVX2 count.
-Utf8Shape avx2_simde_shape(const uint8_t* p, size_t n) {
-  return vellum::utf8_shape_of_count(p, n, vellum::avx2_simde::count_utf8_chars(p, n));
-}
-
 std::vector<vellum::test::Form<ShapeFn>> forms() {
-  using vellum::cpu::Avx2;
-  using vellum::cpu::Avx512Vl;
-  auto f = vellum::test::forms<ShapeFn>(
-      &vellum::portable::utf8_shape, {{"avx2", Avx2, &vellum::avx2::utf8_shape, &avx2_simde_shape},
-                                      {"avx512", Avx512Vl, &vellum::avx512::utf8_shape, &vellum::avx512_simde::utf8_shape}});
-  f.push_back({"selected", vellum::utf8_routines.shape});
+  auto f = vellum::test::forms(vellum::utf8_forms, &vellum::Utf8Routines::shape);
+  f.push_back({"selected", vellum::utf8_routines.shape, false});
   return f;
 }
 
 void encode(std::u32string_view cps, Bytes& out) {
-  for (char32_t c : cps) {
-    if (c < 0x80) {
-      out.push_back(static_cast<uint8_t>(c));
-    } else if (c < 0x800) {
-      out.push_back(static_cast<uint8_t>(0xC0 | (c >> 6)));
-      out.push_back(static_cast<uint8_t>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-      out.push_back(static_cast<uint8_t>(0xE0 | (c >> 12)));
-      out.push_back(static_cast<uint8_t>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<uint8_t>(0x80 | (c & 0x3F)));
-    } else {
-      out.push_back(static_cast<uint8_t>(0xF0 | (c >> 18)));
-      out.push_back(static_cast<uint8_t>(0x80 | ((c >> 12) & 0x3F)));
-      out.push_back(static_cast<uint8_t>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<uint8_t>(0x80 | (c & 0x3F)));
-    }
-  }
+  for (char32_t c : cps) vellum::oracle::append_utf8(out, static_cast<uint32_t>(c));
 }
 
-// Sequence lengths from the count of leading one bits.
 std::u32string reference_decode(const Bytes& b) {
-  std::u32string out;
-  for (size_t i = 0; i < b.size();) {
-    const int ones = std::countl_one(b[i]);
-    const int len = ones == 0 ? 1 : ones;
-    char32_t c = b[i] & (len == 1 ? 0x7F : 0x7F >> len);
-    for (int k = 1; k < len; ++k) c = (c << 6) | (b[i + k] & 0x3F);
-    out.push_back(c);
-    i += static_cast<size_t>(len);
-  }
-  return out;
+  const std::vector<uint32_t> cps = vellum::oracle::utf8_code_points(b.data(), b.size());
+  return std::u32string(cps.begin(), cps.end());
 }
 
 // The canonical width bound from the decoded characters themselves.
@@ -128,12 +94,8 @@ void filler(Bytes& out, size_t m, bool latin) {
   }
 }
 
-TEST(Utf8Shape, SelectionFollowsFeatures) {
-  using namespace vellum;
-  EXPECT_EQ(select_utf8_routines(0).shape, &portable::utf8_shape);
-  EXPECT_EQ(select_utf8_routines(cpu::Avx2).shape, &avx2::utf8_shape);
-  EXPECT_EQ(select_utf8_routines(cpu::Avx2 | cpu::Avx512Vl).shape, &avx512::utf8_shape);
-  EXPECT_EQ(utf8_routines.shape, select_utf8_routines(cpu::selected_features()).shape);
+TEST(Utf8Routines, FormsAndTheChoice) {
+  EXPECT_EQ(vellum::test::list_problems(vellum::utf8_forms, vellum::utf8_routines), "");
 }
 
 TEST(Utf8Shape, EdgeCases) {

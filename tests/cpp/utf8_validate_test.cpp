@@ -22,12 +22,13 @@
 #include "base/cpu_features.hpp"
 
 #include "tests/cpp/corpus.hpp"
+#include "tests/cpp/forms.hpp"
 #include "tests/cpp/test_scale.hpp"
-#include "tests/cpp/utf8_text.hpp"
+#include "tests/oracle/text.hpp"
 
 namespace {
 
-using vellum::test::append_utf8;
+using vellum::oracle::append_utf8;
 
 double test_scale() { return std::min(vellum::test::test_scale(), 1.0); }
 
@@ -124,24 +125,22 @@ std::string hex(const uint8_t* p, size_t n) {
 // Runs every implementation on one input and keeps the first few disagreements.
 class Checker {
  public:
-  Checker() : native_avx2_(vellum::cpu::has(vellum::cpu::Avx2)) {}
+  Checker() : forms_(vellum::test::forms(vellum::utf8_forms, &vellum::Utf8Routines::validate)) {
+    forms_.push_back({"selected", vellum::utf8_routines.validate, false});
+  }
 
+  // The SIMDe builds only `with_simde`: they are slow.
   void check(const uint8_t* data, size_t n, Verdict want, bool with_simde) {
     const uint8_t* p = buffers_.get(data, n);
     ++checked_;
     const size_t prefix = vellum::valid_utf8_prefix(p, n);
     if (prefix != want.prefix) fail(p, n, "valid_utf8_prefix", prefix, want.prefix);
-    if (with_simde) {
-      ++simde_checked_;
-      const bool v = vellum::avx2_simde::validate_utf8(p, n);
-      if (v != want.valid) fail(p, n, "avx2_simde", v, want.valid);
+    simde_checked_ += with_simde;
+    for (const auto& f : forms_) {
+      if (f.simde && !with_simde) continue;
+      const bool v = f.routine(p, n);
+      if (v != want.valid) fail(p, n, f.name.c_str(), v, want.valid);
     }
-    if (native_avx2_) {
-      const bool v = vellum::avx2::validate_utf8(p, n);
-      if (v != want.valid) fail(p, n, "avx2", v, want.valid);
-    }
-    const bool v = vellum::utf8_routines.validate(p, n);
-    if (v != want.valid) fail(p, n, "selected", v, want.valid);
   }
 
   // Against the interpreter directly.
@@ -160,7 +159,7 @@ class Checker {
     }
   }
 
-  bool native_avx2_;
+  std::vector<vellum::test::Form<bool (*)(const uint8_t*, size_t)>> forms_;
   ExactBuffers buffers_;
   size_t checked_ = 0, simde_checked_ = 0, failures_ = 0;
   std::string report_;
@@ -435,19 +434,6 @@ TEST(Utf8Validate, SelectedAgreesAcrossCalls) {
     EXPECT_TRUE(vellum::utf8_routines.validate(Good, sizeof Good));
     EXPECT_FALSE(vellum::utf8_routines.validate(Bad, sizeof Bad));
   }
-}
-
-TEST(Utf8Validate, SelectionFollowsFeatures) {
-  using namespace vellum;
-  for (uint64_t features : {uint64_t{0}, uint64_t{cpu::F16c}}) {
-    EXPECT_EQ(select_utf8_routines(features).validate, &portable::validate_utf8);
-    EXPECT_EQ(select_utf8_routines(features).count_chars, &portable::count_utf8_chars);
-  }
-  for (uint64_t features : {uint64_t{cpu::Avx2}, uint64_t{cpu::Avx2 | cpu::Avx512Vl}}) {
-    EXPECT_EQ(select_utf8_routines(features).validate, &avx2::validate_utf8);
-    EXPECT_EQ(select_utf8_routines(features).count_chars, &avx2::count_utf8_chars);
-  }
-  EXPECT_EQ(utf8_routines.validate, select_utf8_routines(cpu::selected_features()).validate);
 }
 
 }  // namespace

@@ -18,8 +18,8 @@
 
 #include "reader/reader.hpp"
 #include "tests/fuzz/cpp/fuzz_support.hpp"
-#include "tests/fuzz/cpp/oracle_json.hpp"
-#include "tests/fuzz/cpp/oracle_utf8.hpp"
+#include "tests/oracle/json.hpp"
+#include "tests/oracle/text.hpp"
 
 namespace vellum {
 namespace {

@@ -20,7 +20,7 @@
 
 #include "reader/number.hpp"
 #include "tests/fuzz/cpp/fuzz_support.hpp"
-#include "tests/fuzz/cpp/oracle_json.hpp"
+#include "tests/oracle/json.hpp"
 
 namespace vellum {
 namespace {

@@ -17,21 +17,15 @@
 
 #include "reader/reader.hpp"
 #include "reader/string.hpp"
-#include "tests/cpp/variants.hpp"
+#include "tests/cpp/forms.hpp"
 #include "tests/fuzz/cpp/fuzz_support.hpp"
-#include "tests/fuzz/cpp/oracle_json.hpp"
+#include "tests/oracle/json.hpp"
 
 namespace vellum {
 namespace {
 
 const std::vector<test::Form<StringRoutines>>& forms() {
-  static const auto all = fuzz::announce(
-      "string_routines",
-      test::forms<StringRoutines>({&portable::find_stop, &portable::read_escaped_string},
-                                  {{"avx2", cpu::Avx2, {&avx2::find_stop, &avx2::read_escaped_string},
-                                    {&avx2_simde::find_stop, &avx2_simde::read_escaped_string}},
-                                   {"avx512", cpu::Avx2 | cpu::Avx512Vl, {&avx512::find_stop, &avx2::read_escaped_string},
-                                    {&avx512_simde::find_stop, &avx2_simde::read_escaped_string}}}));
+  static const auto all = fuzz::announce("string_routines", test::tables(string_forms));
   return all;
 }
 

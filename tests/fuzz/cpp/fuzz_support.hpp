@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "tests/cpp/guard_pages.hpp"
-#include "tests/cpp/variants.hpp"
+#include "tests/cpp/forms.hpp"
 
 namespace vellum::fuzz {
 

@@ -11,13 +11,11 @@
 #include <cstring>
 #include <vector>
 
-#include "kernels/utf8/utf8_count.hpp"
 #include "kernels/utf8/utf8_decode.hpp"
-#include "kernels/utf8/utf8_shape.hpp"
-#include "kernels/utf8/validate.hpp"
-#include "tests/cpp/variants.hpp"
+#include "kernels/utf8/utf8_routines.hpp"
+#include "tests/cpp/forms.hpp"
 #include "tests/fuzz/cpp/fuzz_support.hpp"
-#include "tests/fuzz/cpp/oracle_utf8.hpp"
+#include "tests/oracle/text.hpp"
 
 namespace vellum {
 namespace {
@@ -26,22 +24,12 @@ using ValidateFn = bool (*)(const uint8_t*, size_t);
 using CountFn = size_t (*)(const uint8_t*, size_t);
 using ShapeFn = Utf8Shape (*)(const uint8_t*, size_t);
 
-// The AVX2 shape is the portable width scan with the AVX2 count.
-Utf8Shape avx2_simde_shape(const uint8_t* p, size_t n) {
-  return utf8_shape_of_count(p, n, avx2_simde::count_utf8_chars(p, n));
-}
-
 struct Forms {
-  std::vector<test::Form<ValidateFn>> validate = fuzz::announce(
-      "validate_utf8", test::forms<ValidateFn>(&portable::validate_utf8, {{"avx2", cpu::Avx2, &avx2::validate_utf8,
-                                                                          &avx2_simde::validate_utf8}}));
-  std::vector<test::Form<CountFn>> count = fuzz::announce(
-      "count_utf8_chars", test::forms<CountFn>(&portable::count_utf8_chars, {{"avx2", cpu::Avx2, &avx2::count_utf8_chars,
-                                                                              &avx2_simde::count_utf8_chars}}));
-  std::vector<test::Form<ShapeFn>> shape = fuzz::announce(
-      "utf8_shape", test::forms<ShapeFn>(&portable::utf8_shape,
-                                         {{"avx2", cpu::Avx2, &avx2::utf8_shape, &avx2_simde_shape},
-                                          {"avx512", cpu::Avx512Vl, &avx512::utf8_shape, &avx512_simde::utf8_shape}}));
+  std::vector<test::Form<ValidateFn>> validate =
+      fuzz::announce("validate_utf8", test::forms(utf8_forms, &Utf8Routines::validate));
+  std::vector<test::Form<CountFn>> count =
+      fuzz::announce("count_utf8_chars", test::forms(utf8_forms, &Utf8Routines::count_chars));
+  std::vector<test::Form<ShapeFn>> shape = fuzz::announce("utf8_shape", test::forms(utf8_forms, &Utf8Routines::shape));
 };
 
 const Forms& forms() {

@@ -23,8 +23,9 @@ declare -A extra=(
   [escape_string]="$corpus -len_control=0"
   [utf8_routines]="$corpus -len_control=0"
   [number_format]=""
+  [number_half]="-len_control=0"
 )
-targets=(reader_document reader_string reader_number escape_string utf8_routines number_format)
+targets=(reader_document reader_string reader_number escape_string utf8_routines number_format number_half)
 
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 failed=()

@@ -1,11 +1,13 @@
 #include "base/simd/variant.hpp"
 
+// The UTF-8 routines with AVX2: validation in 64-byte blocks, the count in
+// 32-byte vectors, and the shape from that count.
 #include <array>
 #include <cstring>
 
-#include "kernels/utf8/validate.hpp"
+#include "kernels/utf8/utf8_routines.hpp"
 
-// Every byte is judged together with the byte before it: three 16-entry
+// Validation: every byte is judged together with the byte before it: three 16-entry
 // lookups (high and low nibble of the previous byte, high nibble of this one)
 // each give a set of error bits, and their AND is the set of errors that the
 // pair commits. Bits are grouped so that each one stands for a product of
@@ -111,6 +113,9 @@ static_assert(tables_match_pairs(), "lookup tables must flag exactly the forbidd
 
 VELLUM_TARGET_AVX2_BEGIN
 namespace vellum::VELLUM_VARIANT(avx2) {
+#include "base/simd/block32.hpp"
+#include "kernels/utf8/utf8_count_generic.hpp"
+
 namespace {
 
 struct BlockState {
@@ -183,6 +188,19 @@ bool validate_utf8(const uint8_t* p, size_t n) {
   s.error = _mm256_or_si256(s.error, s.prev_incomplete);
   // Not testz: the portable build's testz answers wrongly when half a lane is zero.
   return _mm256_movemask_epi8(_mm256_cmpeq_epi8(s.error, _mm256_setzero_si256())) == -1;
+}
+
+size_t count_utf8_chars(const uint8_t* p, size_t n) {
+  if (n < Block32::Size) return portable::count_utf8_chars(p, n);
+  return count_starts_in_blocks<Block32>(p, n);
+}
+
+Utf8Shape utf8_shape(const uint8_t* p, size_t n) { return utf8_shape_of_count(p, n, count_utf8_chars(p, n)); }
+
+template <>
+const Utf8Routines& routines<Utf8Routines>() {
+  static constexpr Utf8Routines Table{&validate_utf8, &count_utf8_chars, &utf8_shape};
+  return Table;
 }
 
 }  // namespace vellum::VELLUM_VARIANT(avx2)

@@ -1,8 +1,14 @@
 #include "base/simd/variant.hpp"
 
 // The shape of UTF-8 text with 64-byte vectors: one pass for the largest
-// byte, and a counting pass only for text that is not ASCII.
-#include "kernels/utf8/utf8_shape.hpp"
+// byte, and a counting pass only for text that is not ASCII. Validation and
+// the count are the AVX2 form's.
+#include "kernels/utf8/utf8_routines.hpp"
+
+namespace vellum::VELLUM_VARIANT(avx2) {
+bool validate_utf8(const uint8_t* p, size_t n);
+size_t count_utf8_chars(const uint8_t* p, size_t n);
+}  // namespace vellum::VELLUM_VARIANT(avx2)
 
 VELLUM_TARGET_AVX512_BEGIN
 namespace vellum::VELLUM_VARIANT(avx512) {
@@ -44,6 +50,13 @@ Utf8Shape utf8_shape(const uint8_t* p, size_t n) {
                             : _mm512_cmpge_epu8_mask(m, _mm512_set1_epi8(static_cast<char>(0xC4))) ? 0xFFFF
                                                                                                     : 0xFF;
   return {n - cont, max_char};
+}
+
+template <>
+const Utf8Routines& routines<Utf8Routines>() {
+  static constexpr Utf8Routines Table{&VELLUM_VARIANT(avx2)::validate_utf8, &VELLUM_VARIANT(avx2)::count_utf8_chars,
+                                      &utf8_shape};
+  return Table;
 }
 
 }  // namespace vellum::VELLUM_VARIANT(avx512)

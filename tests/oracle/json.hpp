@@ -1,9 +1,9 @@
 // An independent reference reader: plain recursive descent over the JSON
-// grammar, one byte at a time, numbers converted by strtod and
-// std::from_chars. It predicts what the reader must produce for any bytes:
-// the values with the reader's tags, or the failure with its code, message
-// and position. Nothing of the product's reader is used; only the value
-// tags and failure codes, which are its interface, are shared.
+// grammar, one byte at a time, strings by the text oracle, numbers converted
+// by strtod and std::from_chars. It predicts what the reader must produce
+// for any bytes: the values with the reader's tags, or the failure with its
+// code, message and position. Nothing of the product's reader is used; only
+// the value tags and failure codes, which are its interface, are shared.
 #pragma once
 
 #include <bit>
@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "reader/value.hpp"
+#include "tests/oracle/text.hpp"
 
 namespace vellum::oracle {
 
@@ -108,41 +109,11 @@ class JsonReader {
   bool string(size_t& i, Value& out) {
     out = Value{};
     out.tag = tag::String;
-    ++i;
-    for (;;) {
-      const uint8_t c = at(i);
-      if (c == '"') {
-        ++i;
-        return true;
-      }
-      if (c < 0x20) return fail_string("unexpected control character in string", i);
-      if (c != '\\') {
-        out.text += static_cast<char>(c);
-        ++i;
-        continue;
-      }
-      const uint8_t simple = simple_escape(at(i + 1));
-      if (simple != 0) {
-        out.text += static_cast<char>(simple);
-        i += 2;
-        continue;
-      }
-      if (at(i + 1) != 'u') return fail_string("invalid escaped character in string", i + 1);
-      uint32_t unit;
-      if (!hex4(i + 2, unit)) return fail_string("invalid escaped sequence in string", i);
-      if (unit >= 0xDC00 && unit <= 0xDFFF) return fail_string("invalid high surrogate in string", i);
-      if (unit < 0xD800 || unit > 0xDBFF) {
-        append_utf8(out.text, unit);
-        i += 6;
-        continue;
-      }
-      if (at(i + 6) != '\\' || at(i + 7) != 'u') return fail_string("no low surrogate in string", i + 6);
-      uint32_t low;
-      if (!hex4(i + 8, low)) return fail_string("invalid escaped sequence in string", i + 6);
-      if (low < 0xDC00 || low > 0xDFFF) return fail_string("invalid low surrogate in string", i + 6);
-      append_utf8(out.text, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
-      i += 12;
-    }
+    Unescaped token = unescape_json(p_, n_, i);
+    if (!token.ok) return set(ReadErrorCode::InvalidString, token.message, token.position);
+    out.text = std::move(token.text);
+    i = token.end;
+    return true;
   }
 
   Failure failure;
@@ -156,41 +127,6 @@ class JsonReader {
   static bool is_hex(uint8_t c) {
     return is_digit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
   }
-  static uint8_t simple_escape(uint8_t c) {
-    switch (c) {
-      case '"': return '"';
-      case '\\': return '\\';
-      case '/': return '/';
-      case 'b': return '\b';
-      case 'f': return '\f';
-      case 'n': return '\n';
-      case 'r': return '\r';
-      case 't': return '\t';
-      default: return 0;
-    }
-  }
-  bool hex4(size_t i, uint32_t& unit) const {
-    unit = 0;
-    for (size_t k = 0; k < 4; ++k) {
-      const uint8_t c = at(i + k);
-      if (!is_hex(c)) return false;
-      unit = unit * 16 + static_cast<uint32_t>(is_digit(c) ? c - '0' : (c | 0x20) - 'a' + 10);
-    }
-    return true;
-  }
-  static void append_utf8(std::string& out, uint32_t cp) {
-    auto put = [&out](uint32_t b) { out += static_cast<char>(b); };
-    if (cp < 0x80) {
-      put(cp);
-    } else if (cp < 0x800) {
-      put(0xC0 | cp >> 6), put(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-      put(0xE0 | cp >> 12), put(0x80 | (cp >> 6 & 0x3F)), put(0x80 | (cp & 0x3F));
-    } else {
-      put(0xF0 | cp >> 18), put(0x80 | (cp >> 12 & 0x3F)), put(0x80 | (cp >> 6 & 0x3F)), put(0x80 | (cp & 0x3F));
-    }
-  }
-
   size_t skip_space(size_t i) const {
     while (is_space(at(i))) ++i;
     return i;
@@ -202,9 +138,6 @@ class JsonReader {
   }
   bool fail_number(const char* message, size_t position) {
     return set(ReadErrorCode::InvalidNumber, message, position);
-  }
-  bool fail_string(const char* message, size_t position) {
-    return set(ReadErrorCode::InvalidString, message, position);
   }
   bool unexpected(size_t position) {
     return set(ReadErrorCode::UnexpectedCharacter, "unexpected character", position);
