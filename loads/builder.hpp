@@ -35,14 +35,14 @@ class PyBuilder {
   // (otherwise it stopped for a Python exception, pending now).
   bool found_invalid_utf8() const { return invalid_utf8_; }
 
-  bool null_value() { return push(Py_None); }
-  bool boolean(bool value) { return push(value ? Py_True : Py_False); }
+  bool null_value() { return push(ffi::compat::singleton_ref(Py_None)); }
+  bool boolean(bool value) { return push(ffi::compat::singleton_ref(value ? Py_True : Py_False)); }
   bool unsigned_int(uint64_t value) { return push(ffi::int_from_u64(value)); }
   bool signed_int(int64_t value) { return push(ffi::int_from_i64(value)); }
   bool real(double value) { return push(PyFloat_FromDouble(value)); }
 
   [[gnu::always_inline]] bool string(const StringToken& s) {
-    if (s.length == 0) return push(type_refs.empty_str);
+    if (s.length == 0) return push(ffi::compat::singleton_ref(type_refs.empty_str));
     if (s.length <= MaxCachedValueLength && value_misses_ <= value_hits_ + ValueMissesAllowed) [[likely]]
       return cached_value(s);
     if (s.ascii) [[likely]]

@@ -2,6 +2,7 @@
 #include "base/cpu_features.hpp"
 #include "core/export.hpp"
 #include "core/fatal.hpp"
+#include "core/ffi/compat_module.hpp"
 #include "core/fragment.hpp"
 #include "core/once.hpp"
 #include "core/options.hpp"
@@ -41,8 +42,8 @@ bool set_up_shared_state() {
 
 Once shared_state;
 
-// PyModule_Add takes the value's reference, and reports a null value itself.
-bool add(PyObject* module, const char* name, PyObject* value) { return PyModule_Add(module, name, value) == 0; }
+// Takes the value's reference, and reports a null value itself.
+bool add(PyObject* module, const char* name, PyObject* value) { return ffi::compat::module_add(module, name, value) == 0; }
 
 // The record lives as long as the function.
 bool add_function(PyObject* module, PyObject* module_name, const Function& f) {
@@ -83,9 +84,10 @@ bool add_attributes(PyObject* module) {
 extern "C" VELLUM_EXPORT int vellum_init_exec(PyObject* module) {
   using namespace vellum;
   // The module's state is process-wide and made of the first importer's
-  // objects. The multiple-interpreters slot keeps it out of isolated
-  // sub-interpreters only; a sub-interpreter of the legacy kind would load
-  // it, and its objects would be freed with that interpreter.
+  // objects. The multiple-interpreters slot (from 3.12 on) keeps it out of
+  // isolated sub-interpreters only; a sub-interpreter of the legacy kind
+  // (every kind on 3.11) would load it, and its objects would be freed with
+  // that interpreter.
   if (PyInterpreterState_Get() != PyInterpreterState_Main()) {
     if (PyObject* name = PyModule_GetNameObject(module)) {
       PyErr_Format(PyExc_ImportError, "module %U does not support loading in subinterpreters", name);
@@ -107,12 +109,12 @@ extern "C" VELLUM_EXPORT uint64_t vellum_selected_features() { return vellum::cp
 PyMODINIT_FUNC PyInit_vellum() {
   using vellum::allocate_or_raise;
   // Null with MemoryError set makes the import fail with it.
-  auto* slots = static_cast<PyModuleDef_Slot*>(allocate_or_raise(sizeof(PyModuleDef_Slot) * 4));
+  using vellum::ffi::compat::VersionSlotCount;
+  using vellum::ffi::compat::VersionSlots;
+  auto* slots = static_cast<PyModuleDef_Slot*>(allocate_or_raise(sizeof(PyModuleDef_Slot) * (VersionSlotCount + 2)));
   if (slots == nullptr) return nullptr;
   slots[0] = {Py_mod_exec, reinterpret_cast<void*>(vellum_init_exec)};
-  slots[1] = {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED};
-  slots[2] = {Py_mod_gil, Py_MOD_GIL_USED};
-  slots[3] = {0, nullptr};
+  for (size_t i = 0; i <= VersionSlotCount; ++i) slots[i + 1] = VersionSlots[i];
 
   auto* def = static_cast<PyModuleDef*>(allocate_or_raise(sizeof(PyModuleDef)));
   if (def == nullptr) {

@@ -362,8 +362,11 @@ def test_out_of_memory_is_a_memory_error():
             for start in range(0, 64):
                 box = [None, None]
                 attempt_without_memory(testcapi, start, call, box)
-                outcomes.append(box[1] if box[1] is not None else box[0])
-            assert any(isinstance(o, MemoryError) for o in outcomes)
+                # The exception's type only: 3.11 keeps 16 MemoryError objects
+                # for a time without memory, and a 17th held alive makes the
+                # interpreter abort.
+                outcomes.append(type(box[1]) if box[1] is not None else box[0])
+            assert MemoryError in outcomes
             for o in outcomes:
                 # Out of memory, or the same outcome as with memory.
-                assert isinstance(o, MemoryError) or o == want or type(o) is want, (array.dtype, o)
+                assert o is MemoryError or o == want or o is want, (array.dtype, o)

@@ -17,12 +17,16 @@ PAGE = mmap.PAGESIZE
 PROT_NONE = 0
 IMMORTAL = ctypes.c_ssize_t.from_address(id(None)).value
 
-# Header sizes of the interpreter's records (3.13, 64-bit).
+# Header sizes of the running interpreter's records (64-bit; 3.11's str
+# record holds a wide-character pointer more, and its compact record the
+# wide-character length too).
 BYTES_HEADER = sys.getsizeof(b"") - 1  # refcount, type, size, hash
 ASCII_HEADER = sys.getsizeof("") - 1  # refcount, type, length, hash, state
-COMPACT_HEADER = ASCII_HEADER + 16  # then the UTF-8 length and pointer
-STATE_COMPACT_ASCII = 1 << 2 | 1 << 5 | 1 << 6  # one byte per character, compact, ASCII
-STATE_COMPACT_LATIN1 = 1 << 2 | 1 << 5
+COMPACT_HEADER = ASCII_HEADER + (16 if sys.version_info >= (3, 12) else 24)  # then the UTF-8 length and pointer
+# 3.11 also marks a str ready (bit 7), a flag that 3.12 dropped.
+READY = 1 << 7 if sys.version_info < (3, 12) else 0
+STATE_COMPACT_ASCII = 1 << 2 | 1 << 5 | 1 << 6 | READY  # one byte per character, compact, ASCII
+STATE_COMPACT_LATIN1 = 1 << 2 | 1 << 5 | READY
 
 
 class GuardedPage:

@@ -1,6 +1,29 @@
-import json
 from collections.abc import Callable, Iterable, Iterator
-from typing import Any, Final, Protocol, Self, final, type_check_only
+from typing import Any, Protocol, type_check_only
+
+# The native module's names, typed in vellum/vellum.pyi.
+from .vellum import (
+    Fragment as Fragment,
+    JSONDecodeError as JSONDecodeError,
+    JSONEncodeError as JSONEncodeError,
+    OPT_APPEND_NEWLINE as OPT_APPEND_NEWLINE,
+    OPT_INDENT_2 as OPT_INDENT_2,
+    OPT_NAIVE_UTC as OPT_NAIVE_UTC,
+    OPT_NON_STR_KEYS as OPT_NON_STR_KEYS,
+    OPT_OMIT_MICROSECONDS as OPT_OMIT_MICROSECONDS,
+    OPT_PASSTHROUGH_DATACLASS as OPT_PASSTHROUGH_DATACLASS,
+    OPT_PASSTHROUGH_DATETIME as OPT_PASSTHROUGH_DATETIME,
+    OPT_PASSTHROUGH_SUBCLASS as OPT_PASSTHROUGH_SUBCLASS,
+    OPT_SERIALIZE_DATACLASS as OPT_SERIALIZE_DATACLASS,
+    OPT_SERIALIZE_NUMPY as OPT_SERIALIZE_NUMPY,
+    OPT_SERIALIZE_UUID as OPT_SERIALIZE_UUID,
+    OPT_SORT_KEYS as OPT_SORT_KEYS,
+    OPT_STRICT_INTEGER as OPT_STRICT_INTEGER,
+    OPT_UTC_Z as OPT_UTC_Z,
+    __version__ as __version__,
+    dumps as dumps,
+    loads as loads,
+)
 
 __all__ = [
     "Fragment",
@@ -29,8 +52,6 @@ __all__ = [
     "loads",
 ]
 
-__version__: Final[str]
-
 @type_check_only
 class _Reader(Protocol):
     def read(self) -> bytes | bytearray | memoryview | str: ...
@@ -39,17 +60,6 @@ class _Reader(Protocol):
 class _Writer(Protocol):
     # Text files get str, other writers bytes: both satisfy one of the two.
     def write(self, data: Any, /) -> object: ...
-
-def dumps(
-    obj: Any,
-    /,
-    default: Callable[[Any], Any] | None = None,
-    option: int | None = None,
-) -> bytes:
-    """Serialize obj to compact (or OPT_INDENT_2) UTF-8 JSON bytes."""
-
-def loads(obj: bytes | bytearray | memoryview | str, /) -> Any:
-    """Parse one JSON document from bytes, bytearray, memoryview or str."""
 
 def dump(
     obj: Any,
@@ -74,29 +84,3 @@ def dump_lines(
 
 def load_lines(fp: Iterable[bytes | bytearray | memoryview | str], /) -> Iterator[Any]:
     """Iterate the documents of JSON Lines, a line at a time; blank lines are skipped."""
-
-@final
-class Fragment:
-    """Already-serialized JSON that dumps copies into its output unchanged."""
-
-    def __new__(cls, content: bytes | str, /) -> Self: ...
-
-class JSONDecodeError(json.JSONDecodeError):
-    """Raised by loads, load and load_lines for input that is not valid JSON."""
-
-JSONEncodeError = TypeError
-
-OPT_APPEND_NEWLINE: Final = 1024
-OPT_INDENT_2: Final = 1
-OPT_NAIVE_UTC: Final = 2
-OPT_NON_STR_KEYS: Final = 4
-OPT_OMIT_MICROSECONDS: Final = 8
-OPT_PASSTHROUGH_DATACLASS: Final = 2048
-OPT_PASSTHROUGH_DATETIME: Final = 512
-OPT_PASSTHROUGH_SUBCLASS: Final = 256
-OPT_SERIALIZE_DATACLASS: Final = 0
-OPT_SERIALIZE_NUMPY: Final = 16
-OPT_SERIALIZE_UUID: Final = 0
-OPT_SORT_KEYS: Final = 32
-OPT_STRICT_INTEGER: Final = 64
-OPT_UTC_Z: Final = 128

@@ -1,25 +1,23 @@
-// Interpreter functions and objects that are exported but declared only in its internal
-// headers.
+// A str's cached hash, read and set through the str record of the
+// interpreter built for (core/ffi/compat_str.hpp); the interpreter's
+// functions and objects that 3.13 declares only in its internal headers come
+// with core/ffi/compat_dict.hpp.
 #pragma once
 
+#include "core/ffi/compat_dict.hpp"
+#include "core/ffi/compat_str.hpp"
 #include "core/python.hpp"
-
-extern "C" {
-PyAPI_DATA(PyTypeObject) _PyNone_Type;  // type(None)
-Py_hash_t _Py_HashBytes(const void* data, Py_ssize_t size);
-int _PyDict_SetItem_KnownHash_LockHeld(PyDictObject* dict, PyObject* key, PyObject* value, Py_hash_t hash);
-}
 
 namespace vellum::ffi {
 
 // A str's hash exactly as the interpreter computes it, stored in the str so
 // that the interpreter never computes it again.
 inline Py_hash_t set_str_hash(PyObject* str) {
-  const Py_hash_t hash = _Py_HashBytes(PyUnicode_DATA(str), PyUnicode_GET_LENGTH(str) * PyUnicode_KIND(str));
-  reinterpret_cast<PyASCIIObject*>(str)->hash = hash;
+  const Py_hash_t hash = compat::hash_bytes(PyUnicode_DATA(str), PyUnicode_GET_LENGTH(str) * PyUnicode_KIND(str));
+  compat::set_str_hash(str, hash);
   return hash;
 }
 
-inline Py_hash_t str_hash(PyObject* str) { return reinterpret_cast<PyASCIIObject*>(str)->hash; }
+inline Py_hash_t str_hash(PyObject* str) { return compat::str_hash(str); }
 
 }  // namespace vellum::ffi

@@ -1,14 +1,17 @@
 // Making the objects loads builds, through the interpreter's record layouts:
 // ints from their 30-bit digits, lists from a run of items, ASCII strs, and
 // dict insertion with the key's cached hash. The only place loads reaches
-// into these layouts; a port to another interpreter version changes these
-// accessors alone.
+// into these layouts; what differs between interpreter versions is in the
+// compat_*.hpp headers beside this one.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 
+#include "core/ffi/compat_dict.hpp"
+#include "core/ffi/compat_long.hpp"
+#include "core/ffi/compat_str.hpp"
 #include "core/ffi/internal.hpp"
 #include "core/python.hpp"
 
@@ -19,7 +22,6 @@ namespace vellum::ffi {
 // cache); larger ones are laid down as two or three 30-bit digits.
 inline PyObject* int_from_magnitude(uint64_t v, bool negative) {
   constexpr unsigned Shift = PyLong_SHIFT;
-  static_assert(Shift == 30, "digits of 30 bits");
   if (v < (uint64_t{1} << Shift)) {
     const long small = static_cast<long>(v);
     return PyLong_FromLong(negative ? -small : small);
@@ -27,13 +29,12 @@ inline PyObject* int_from_magnitude(uint64_t v, bool negative) {
   const Py_ssize_t count = v < (uint64_t{1} << (2 * Shift)) ? 2 : 3;
   PyLongObject* result = _PyLong_New(count);
   if (result == nullptr) return nullptr;
-  digit* digits = result->long_value.ob_digit;
+  digit* digits = compat::long_digits(result);
   constexpr uint64_t Mask = (uint64_t{1} << Shift) - 1;
   digits[0] = static_cast<digit>(v & Mask);
   digits[1] = static_cast<digit>((v >> Shift) & Mask);
   if (count == 3) digits[2] = static_cast<digit>(v >> (2 * Shift));
-  // The tag holds the digit count above the sign bits: 0 positive, 2 negative.
-  result->long_value.lv_tag = (static_cast<uintptr_t>(count) << _PyLong_NON_SIZE_BITS) | (negative ? 2u : 0u);
+  compat::set_long_shape(result, static_cast<size_t>(count), negative);
   return reinterpret_cast<PyObject*>(result);
 }
 
@@ -53,19 +54,19 @@ inline PyObject* list_taking(PyObject* const* items, size_t n) {
 // A new str of the n > 0 ASCII bytes at p.
 inline PyObject* ascii_str(const uint8_t* p, size_t n) {
   PyObject* str = PyUnicode_New(static_cast<Py_ssize_t>(n), 127);
-  if (str != nullptr) std::memcpy(reinterpret_cast<PyASCIIObject*>(str) + 1, p, n);
+  if (str != nullptr) std::memcpy(compat::ascii_text(str), p, n);
   return str;
 }
 
 // Inserts with the key's cached hash (a str whose hash is set).
 inline int dict_insert(PyObject* dict, PyObject* key, PyObject* value) {
-  return _PyDict_SetItem_KnownHash_LockHeld(reinterpret_cast<PyDictObject*>(dict), key, value, str_hash(key));
+  return compat::dict_insert_known_hash(dict, key, value, str_hash(key));
 }
 
 // A new dict with room for n members without resizing.
 inline PyObject* dict_for(size_t n) {
   // Presizing pays off only above the size a new dict holds anyway.
-  return n > 8 ? _PyDict_NewPresized(static_cast<Py_ssize_t>(n)) : PyDict_New();
+  return n > 8 ? compat::dict_presized(static_cast<Py_ssize_t>(n)) : PyDict_New();
 }
 
 }  // namespace vellum::ffi

@@ -6,13 +6,15 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "core/ffi/compat_dict.hpp"
 #include "core/python.hpp"
 
 namespace vellum::ffi {
 
 // A class's version tag changes whenever the class or a base changes and is
-// never reused; 0 means it has none. The interpreter no longer sets the
-// "valid version tag" flag: the tag alone tells. One entry per slot, chosen
+// never reused; 0 means it has none (every supported interpreter sets it to 0
+// when the class changes; 3.13 no longer sets the "valid version tag" flag,
+// so the tag alone tells). One entry per slot, chosen
 // by the class's address, so that a few classes used in turn (nested
 // dataclasses, several enums) keep their answers.
 template <class Value, size_t Slots = 4>
@@ -29,8 +31,7 @@ class ClassMemo {
   }
 
   void remember(PyTypeObject* type, Value value) {
-    PyUnstable_Type_AssignVersionTag(type);
-    entries_[slot(type)] = {type, type->tp_version_tag, value};
+    entries_[slot(type)] = {type, compat::assign_version_tag(type), value};
   }
 
  private:

@@ -8,7 +8,7 @@
 #include "core/typeref.hpp"
 #include "kernels/number/digits.hpp"
 
-#include <datetime.h>
+#include "core/ffi/compat_datetime.hpp"
 
 namespace vellum {
 namespace {

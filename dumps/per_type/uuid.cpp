@@ -3,6 +3,7 @@
 #include <array>
 #include <cstring>
 
+#include "core/ffi/long.hpp"
 #include "core/pyref.hpp"
 #include "core/typeref.hpp"
 
@@ -36,8 +37,7 @@ EncodeStatus format_uuid(PyObject* uuid, Options, ScalarText& text) {
     PyErr_Format(PyExc_TypeError, "UUID.int must be an int, not %s", Py_TYPE(value.get())->tp_name);
     return not_serializable(uuid);
   }
-  if (_PyLong_AsByteArray(reinterpret_cast<PyLongObject*>(value.get()), bytes, sizeof bytes, /*little_endian=*/0,
-                          /*is_signed=*/0, /*with_exceptions=*/0) < 0) {
+  if (!ffi::long_to_big_endian(value.get(), bytes, sizeof bytes)) {
     PyErr_SetString(PyExc_ValueError, "UUID.int must be within 0 to 2**128 - 1");
     return not_serializable(uuid);
   }

@@ -98,7 +98,9 @@ static int exec_module(PyObject *Py_UNUSED(module)) {
 
 static PyModuleDef_Slot slots[] = {
     {Py_mod_exec, exec_module},
+#if PY_VERSION_HEX >= 0x030C0000
     {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED},
+#endif
     {0, NULL},
 };
 

@@ -1,7 +1,8 @@
-"""The wheel and the sdist in VELLUM_DIST (made by `make wheel`), each
+"""The wheels and the sdist in VELLUM_DIST (made by `make wheel`), each
 installed into a fresh virtual environment and used from a directory where
-neither the source tree nor a build tree can be imported; the sdist also runs
-its own tests."""
+neither the source tree nor a build tree can be imported; each wheel on its
+own interpreter (one of VELLUM_PYTHONS) with its manylinux tag checked by
+auditwheel (VELLUM_AUDITWHEEL); the sdist also runs its own tests."""
 
 import json
 import os
@@ -9,6 +10,7 @@ import pathlib
 import re
 import shutil
 import subprocess
+import sys
 import tarfile
 import textwrap
 import tomllib
@@ -55,14 +57,28 @@ USE = textwrap.dedent(
 )
 
 
+README = (ROOT / "README.md").read_text()
+# The interpreters of the wheels, by version ("3.12"), and auditwheel.
+PYTHONS = {}
+for _path in os.environ.get("VELLUM_PYTHONS", sys.executable).split():
+    _version = subprocess.run([_path, "-c", "import sys; print('%d.%d' % sys.version_info[:2])"],
+                              capture_output=True, text=True, check=True).stdout.strip()
+    PYTHONS.setdefault(_version, _path)
+AUDITWHEEL = os.environ.get("VELLUM_AUDITWHEEL") or shutil.which("auditwheel")
+WHEELS = sorted(DIST.glob(f"{FILE_NAME}-{PROJECT['version']}-*.whl"))
+
+
 def only(pattern):
     found = sorted(DIST.glob(pattern))
     assert len(found) == 1, (pattern, found)
     return found[0]
 
 
-def fresh_venv(path):
-    venv.EnvBuilder(with_pip=True).create(path)
+def fresh_venv(path, python=None):
+    if python is None:
+        venv.EnvBuilder(with_pip=True).create(path)
+    else:
+        subprocess.run([python, "-m", "venv", str(path)], check=True)
     return path / "bin" / "python"
 
 
@@ -81,7 +97,7 @@ def check_installed(python, cwd):
     assert meta["version"] == meta["module_version"] == PROJECT["version"]
     assert [d for d in meta["distributions"] if "vellum" in d] == [PROJECT["name"]]
     assert meta["license"] == "MIT"
-    assert sorted(meta["requires_python"].split(",")) == ["<3.14", ">=3.13"]
+    assert sorted(meta["requires_python"].split(",")) == ["<3.14", ">=3.11"]
     assert meta["urls"] and all(", https://vellum.invalid/" in u for u in meta["urls"])
     # The description the package index shows: every link and the chart are
     # absolute, under the project's source address.
@@ -95,18 +111,41 @@ def check_installed(python, cwd):
     assert run(python, ["-m", "vellum", "--version"], cwd) == f"python -m vellum {PROJECT['version']}\n"
 
 
-def test_repaired_wheel_installs_and_works(tmp_path):
-    wheel = only(f"{FILE_NAME}-{PROJECT['version']}-*.whl")
+def test_a_wheel_for_every_interpreter_present():
+    tags = sorted(w.name.split("-")[2] for w in WHEELS)
+    assert tags == sorted("cp" + v.replace(".", "") for v in PYTHONS), (tags, PYTHONS)
+
+
+@pytest.mark.parametrize("wheel", WHEELS, ids=lambda w: w.name.split("-")[2])
+def test_repaired_wheel_installs_and_works(wheel, tmp_path):
     assert "manylinux" in wheel.name and wheel.name.endswith("_x86_64.whl"), wheel.name
     with zipfile.ZipFile(wheel) as z:
         names = set(z.namelist())
     assert {"vellum/__init__.py", "vellum/__main__.py", "vellum/_files.py", "vellum/__init__.pyi",
-            "vellum/py.typed"} <= names
+            "vellum/vellum.pyi", "vellum/py.typed"} <= names
     # Nothing grafted: the module needs only the C library.
     assert not any(".libs/" in n for n in names), names
-    python = fresh_venv(tmp_path / "venv")
+    tag = wheel.name.split("-")[2]
+    version = f"{tag[2]}.{tag[3:]}"
+    python = fresh_venv(tmp_path / "venv", PYTHONS[version])
     run(python, ["-m", "pip", "install", "-q", "--no-index", "--no-deps", str(wheel)], tmp_path)
     check_installed(python, tmp_path)
+
+
+@pytest.mark.parametrize("wheel", WHEELS, ids=lambda w: w.name.split("-")[2])
+def test_wheel_tag_is_the_oldest_glibc_that_the_readme_names(wheel):
+    # The symbol versions the module binds decide the tag: the README's
+    # promise holds only while the thread-stack calls bind their oldest ones.
+    assert AUDITWHEEL, "auditwheel is needed"
+    out = subprocess.run([AUDITWHEEL, "show", str(wheel)], capture_output=True, text=True)
+    assert out.returncode == 0, out.stdout + out.stderr
+    found = re.search(r'consistent with the\s+following platform tag:\s+"(manylinux_2_(\d+)_x86_64)"', out.stdout)
+    assert found, out.stdout
+    assert found.group(1) == "manylinux_2_17_x86_64", out.stdout
+    # Only the C library's symbol versions: no C++ runtime.
+    assert "libstdc++" not in out.stdout, out.stdout
+    assert found.group(1) in wheel.name
+    assert f"glibc 2.{found.group(2)} " in README and found.group(1) in README
 
 
 def sdist_names():
@@ -120,7 +159,7 @@ def test_sdist_holds_what_building_and_testing_need():
             "vellum/__init__.pyi", "vellum/py.typed", "tests/conftest.py", "tests/cpp/CMakeLists.txt",
             "bench/data/SOURCES.md", "bench/data/twitter.json"} <= names
     # No CI scripts, images or local trees.
-    assert not any(n.startswith((".ci/", "build/", ".venv/", "dist/", ".git")) or n.endswith(".png")
+    assert not any(n.startswith((".ci/", "build/", ".venv/", ".venv-", "dist/", ".git")) or n.endswith(".png")
                    for n in names), names
     if shutil.which("git") is None or not (ROOT / ".git").exists():
         return

@@ -1,0 +1,85 @@
+"""The interpreter records that vellum reads and writes directly, whose layout
+differs between 3.11, 3.12 and 3.13 (core/ffi/compat_*.hpp): ints at every
+digit-count boundary, both ways, and the strs and dicts that loads lays down
+itself. A wrong layout gives wrong digits, signs or hashes here. The class
+version tags are covered where each remembered answer is tested (enum
+values, tzinfo routes and dataclass fields after changes to a class or a
+base)."""
+
+import pytest
+
+import vellum
+
+KEYS = vellum.OPT_NON_STR_KEYS
+
+# Around each count of 30-bit digits (0, 1, 2, 3 and beyond), both signs.
+BOUNDARIES = sorted(
+    {s * v for v in (0, 1, 2**30 - 1, 2**30, 2**31, 2**60 - 1, 2**60, 2**62, 2**63 - 1) for s in (1, -1)}
+    | {2**63, -(2**63), 2**64 - 1, 2**90 - 1}
+)
+TOO_LARGE = [2**64, -(2**63) - 1, 2**90, -(2**90), 2**200]
+
+
+class Int(int):
+    pass
+
+
+@pytest.mark.parametrize("value", [v for v in BOUNDARIES if -(2**63) <= v < 2**64])
+def test_ints_at_digit_boundaries_written(value):
+    text = str(value).encode()
+    assert vellum.dumps(value) == text
+    assert vellum.dumps(Int(value)) == text
+    for key in (value, Int(value)):
+        assert vellum.dumps({key: 0}, option=KEYS) == b'{"' + text + b'":0}'
+
+
+@pytest.mark.parametrize("value", TOO_LARGE)
+def test_ints_past_64_bits_refused(value):
+    for obj, option in [(value, 0), (Int(value), 0), ({value: 0}, KEYS)]:
+        with pytest.raises(vellum.JSONEncodeError):
+            vellum.dumps(obj, option=option)
+
+
+@pytest.mark.parametrize("value", [v for v in BOUNDARIES if -(2**63) <= v < 2**64])
+def test_ints_at_digit_boundaries_read(value):
+    # loads lays the digits and the sign down itself: the int it makes must
+    # behave as the interpreter's own in every operation.
+    read = vellum.loads(str(value))
+    assert type(read) is int
+    assert read == value and value == read
+    assert hash(read) == hash(value)
+    assert repr(read) == repr(value) and read.bit_length() == value.bit_length()
+    assert (read < 0) == (value < 0) and (read == 0) == (value == 0)
+    assert read + 1 - 1 == value and -read == -value and read * 3 == value * 3
+    assert read.to_bytes(16, "little", signed=True) == value.to_bytes(16, "little", signed=True)
+    assert {value: "x"}[read] == "x"
+
+
+def test_option_read_from_its_digits():
+    assert vellum.dumps([1], option=vellum.OPT_INDENT_2) == b"[\n  1\n]"
+    for option in (-1, 2**30, 2**30 + vellum.OPT_INDENT_2, 2**60, -(2**30)):
+        with pytest.raises(vellum.JSONEncodeError, match="Invalid opts"):
+            vellum.dumps([1], option=option)
+
+
+# Around the key and value caches' length limits (64 and 128 bytes).
+LENGTHS = [1, 2, 3, 15, 16, 17, 63, 64, 65, 127, 128, 129, 300]
+
+
+@pytest.mark.parametrize("length", LENGTHS)
+@pytest.mark.parametrize("letter", ["a", "é", "日", "😀"])
+def test_strs_and_dicts_that_loads_lays_down(length, letter):
+    text = (letter + "bcdefghij" * 40)[:length]
+    doc = vellum.loads(vellum.dumps({text: text, "k" + text: [text]}))
+    (key, other), (value, listed) = doc.keys(), doc.values()
+    for made in (key, value, listed[0]):
+        assert type(made) is str and made == text and len(made) == length
+        # The hash loads stored is the one the interpreter computes.
+        assert hash(made) == hash("".join(list(text)))
+        assert made.encode() == text.encode() and made.isascii() == text.isascii()
+    assert other == "k" + text
+    # Lookups by equal strs made elsewhere find the entries inserted with
+    # the stored hashes.
+    fresh = "".join(list(text))
+    assert doc[fresh] == fresh and ("k" + fresh) in doc
+    assert dict(doc) == {fresh: fresh, "k" + fresh: [fresh]}
