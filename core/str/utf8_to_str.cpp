@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "kernels/utf8/utf8_decode.hpp"
 #include "kernels/utf8/utf8_routines.hpp"
 #include "core/typeref.hpp"
 
@@ -16,7 +15,7 @@ PyObject* utf8_to_str(const uint8_t* p, size_t n) {
   if (shape.max_char == 127)
     std::memcpy(PyUnicode_DATA(str), p, n);
   else
-    utf8_decode(p, n, PyUnicode_DATA(str), PyUnicode_KIND(str));
+    utf8_routines.decode(p, n, PyUnicode_DATA(str), PyUnicode_KIND(str));
   return str;
 }
 

@@ -199,7 +199,7 @@ Utf8Shape utf8_shape(const uint8_t* p, size_t n) { return utf8_shape_of_count(p,
 
 template <>
 const Utf8Routines& routines<Utf8Routines>() {
-  static constexpr Utf8Routines Table{&validate_utf8, &count_utf8_chars, &utf8_shape};
+  static constexpr Utf8Routines Table{&validate_utf8, &count_utf8_chars, &utf8_shape, &portable::utf8_decode};
   return Table;
 }
 

@@ -55,7 +55,7 @@ Utf8Shape utf8_shape(const uint8_t* p, size_t n) {
 template <>
 const Utf8Routines& routines<Utf8Routines>() {
   static constexpr Utf8Routines Table{&VELLUM_VARIANT(avx2)::validate_utf8, &VELLUM_VARIANT(avx2)::count_utf8_chars,
-                                      &utf8_shape};
+                                      &utf8_shape, &portable::utf8_decode};
   return Table;
 }
 

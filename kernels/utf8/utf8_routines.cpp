@@ -6,7 +6,7 @@ namespace vellum {
 
 template <>
 const Utf8Routines& portable::routines<Utf8Routines>() {
-  static constexpr Utf8Routines Table{&validate_utf8, &count_utf8_chars, &utf8_shape};
+  static constexpr Utf8Routines Table{&validate_utf8, &count_utf8_chars, &utf8_shape, &utf8_decode};
   return Table;
 }
 

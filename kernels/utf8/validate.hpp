@@ -9,10 +9,12 @@
 
 namespace vellum {
 
-// Length of the longest valid prefix; the input is valid when it equals n.
+// Length of the longest valid prefix, byte by byte (the input is valid when
+// it equals n): the plain twin of the block validators, and their way with
+// texts shorter than a block.
 size_t valid_utf8_prefix(const uint8_t* p, size_t n);
 
-// The scalar validator: runs on any processor.
+// The validator in 16-byte SSE2 blocks: runs on any x86-64 processor.
 namespace portable {
 bool validate_utf8(const uint8_t* p, size_t n);
 }

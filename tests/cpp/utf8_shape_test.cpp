@@ -49,11 +49,18 @@ Utf8Shape reference_shape(const std::u32string& cps) {
   return {cps.size(), bound};
 }
 
+// Every form's decoder, and the plain one they are the twins of.
+std::vector<vellum::test::Form<vellum::Utf8DecodeFn>> decoders() {
+  auto f = vellum::test::forms(vellum::utf8_forms, &vellum::Utf8Routines::decode);
+  f.push_back({"by_char", &vellum::utf8_decode_by_char, false});
+  return f;
+}
+
 template <typename Unit>
-std::u32string decode_as(const uint8_t* src, size_t n, size_t chars) {
+std::u32string decode_as(vellum::Utf8DecodeFn decode, const uint8_t* src, size_t n, size_t chars) {
   // Exactly sized so that the sanitizers see any store past the last unit.
   std::unique_ptr<Unit[]> dst(new Unit[chars]);
-  vellum::utf8_decode(src, n, dst.get(), sizeof(Unit));
+  decode(src, n, dst.get(), sizeof(Unit));
   return std::u32string(dst.get(), dst.get() + chars);
 }
 
@@ -68,11 +75,14 @@ void check_at(const uint8_t* src, const Bytes& in) {
       return;
     }
   }
-  if (want.max_char <= 0xFF && decode_as<uint8_t>(src, in.size(), want.chars) != cps)
-    ADD_FAILURE() << "kind 1, n=" << in.size();
-  if (want.max_char <= 0xFFFF && decode_as<uint16_t>(src, in.size(), want.chars) != cps)
-    ADD_FAILURE() << "kind 2, n=" << in.size();
-  if (decode_as<uint32_t>(src, in.size(), want.chars) != cps) ADD_FAILURE() << "kind 4, n=" << in.size();
+  for (const auto& d : decoders()) {
+    if (want.max_char <= 0xFF && decode_as<uint8_t>(d.routine, src, in.size(), want.chars) != cps)
+      ADD_FAILURE() << d.name << " kind 1, n=" << in.size();
+    if (want.max_char <= 0xFFFF && decode_as<uint16_t>(d.routine, src, in.size(), want.chars) != cps)
+      ADD_FAILURE() << d.name << " kind 2, n=" << in.size();
+    if (decode_as<uint32_t>(d.routine, src, in.size(), want.chars) != cps)
+      ADD_FAILURE() << d.name << " kind 4, n=" << in.size();
+  }
 }
 
 void check(const Bytes& in) {
@@ -131,9 +141,11 @@ TEST(Utf8Shape, EdgeCases) {
 TEST(Utf8Decode, NulByteIsACharacter) {
   const Bytes in{'a', 0, 0xC3, 0xA9};
   const std::u32string want{U'a', 0, 0xE9};
-  EXPECT_EQ(decode_as<uint8_t>(in.data(), in.size(), 3), want);
-  EXPECT_EQ(decode_as<uint16_t>(in.data(), in.size(), 3), want);
-  EXPECT_EQ(decode_as<uint32_t>(in.data(), in.size(), 3), want);
+  for (const auto& d : decoders()) {
+    EXPECT_EQ(decode_as<uint8_t>(d.routine, in.data(), in.size(), 3), want) << d.name;
+    EXPECT_EQ(decode_as<uint16_t>(d.routine, in.data(), in.size(), 3), want) << d.name;
+    EXPECT_EQ(decode_as<uint32_t>(d.routine, in.data(), in.size(), 3), want) << d.name;
+  }
 }
 
 // One character of each encoded length and width class at every byte

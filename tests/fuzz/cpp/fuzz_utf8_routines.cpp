@@ -5,7 +5,8 @@
 //  - validate_utf8 and valid_utf8_prefix on any bytes;
 //  - count_utf8_chars on any bytes (it counts the bytes that do not continue
 //    a character);
-//  - utf8_shape and utf8_decode on valid text.
+//  - utf8_shape on valid text, and every decoder (with its plain twin,
+//    one character at a time) into exactly sized output.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -30,6 +31,11 @@ struct Forms {
   std::vector<test::Form<CountFn>> count =
       fuzz::announce("count_utf8_chars", test::forms(utf8_forms, &Utf8Routines::count_chars));
   std::vector<test::Form<ShapeFn>> shape = fuzz::announce("utf8_shape", test::forms(utf8_forms, &Utf8Routines::shape));
+  std::vector<test::Form<Utf8DecodeFn>> decode = [] {
+    auto f = test::forms(utf8_forms, &Utf8Routines::decode);
+    f.push_back({"by_char", &utf8_decode_by_char, false});
+    return fuzz::announce("utf8_decode", f);
+  }();
 };
 
 const Forms& forms() {
@@ -45,15 +51,16 @@ struct Expected {
   uint32_t max_char;
 };
 
-void check_decode(const uint8_t* p, size_t n, const Expected& want, unsigned kind, const char* where) {
+void check_decode(const test::Form<Utf8DecodeFn>& f, const uint8_t* p, size_t n, const Expected& want, unsigned kind,
+                  const char* where) {
   const size_t chars = want.code_points.size();
   fuzz::ExactBlock out(chars * kind);
-  utf8_decode(p, n, out.data(), kind);
+  f.routine(p, n, out.data(), kind);
   for (size_t i = 0; i < chars; ++i) {
     uint32_t unit = 0;
     std::memcpy(&unit, out.data() + i * kind, kind);
-    fuzz::expect(unit == want.code_points[i], "utf8_decode (%s) kind %u: unit %zu is %x where %x was expected",
-                 where, kind, i, unit, want.code_points[i]);
+    fuzz::expect(unit == want.code_points[i], "utf8_decode %s (%s) kind %u: unit %zu is %x where %x was expected",
+                 f.name.c_str(), where, kind, i, unit, want.code_points[i]);
   }
 }
 
@@ -78,8 +85,10 @@ void check(const uint8_t* p, size_t n, const Expected& want, const char* where) 
                  shape.chars, shape.max_char, want.code_points.size(), want.max_char);
   }
   // Each unit width the characters fit.
-  for (unsigned kind : {1u, 2u, 4u})
-    if (want.max_char <= (kind == 1 ? 0xFFu : kind == 2 ? 0xFFFFu : 0x10FFFFu)) check_decode(p, n, want, kind, where);
+  for (unsigned kind : {1u, 2u, 4u}) {
+    if (want.max_char > (kind == 1 ? 0xFFu : kind == 2 ? 0xFFFFu : 0x10FFFFu)) continue;
+    for (const auto& f : all.decode) check_decode(f, p, n, want, kind, where);
+  }
 }
 
 }  // namespace
