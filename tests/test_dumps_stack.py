@@ -4,6 +4,7 @@ Python code, so that a thread with a small stack, or dumps nested through
 
 import json
 import os
+import pathlib
 import subprocess
 import sys
 import textwrap
@@ -12,6 +13,8 @@ import threading
 import pytest
 
 import vellum
+
+SUPPORT = pathlib.Path(__file__).parent / "support"
 
 
 def deep_list(depth, inner=1):
@@ -113,34 +116,17 @@ def test_stack_error_names_its_cause():
 # them all for one stack size and prints one line per document.
 SMALL_STACKS = textwrap.dedent(
     """
-    import dataclasses, enum, json, sys, threading
+    import json, sys, threading
     import vellum
 
     stack = int(sys.argv[1])
+    sys.path.insert(0, sys.argv[2])
+    import nesting
+    from nesting import Node, Slotted, Wrapped, member, nested
     INDENT, SORT, KEYS = vellum.OPT_INDENT_2, vellum.OPT_SORT_KEYS, vellum.OPT_NON_STR_KEYS
 
-    def nested(depth, wrap, inner=1):
-        for _ in range(depth):
-            inner = wrap(inner)
-        return inner
-
-    @dataclasses.dataclass
-    class Node:
-        child: object
-
-    @dataclasses.dataclass(slots=True)
-    class Slotted:
-        child: object
-
-    def member(value, names=iter(range(10**6))):
-        return enum.Enum(f"E{next(names)}", [("A", value)]).A
-
-    class Wrapped:
-        def __init__(self, n):
-            self.n = n
-
     def default(obj):
-        return Wrapped(obj.n - 1) if obj.n else "end"
+        return nesting.default(obj, last="end")
 
     def default_list(obj):
         return [Wrapped(obj.n - 1)] if obj.n else "end"
@@ -199,7 +185,7 @@ def sanitized():
 @pytest.mark.parametrize("stack", [32 * 1024, 48 * 1024, 64 * 1024])
 def test_every_kind_of_nesting_on_the_smallest_stacks(stack):
     done = subprocess.run(
-        [sys.executable, "-c", SMALL_STACKS, str(stack)], capture_output=True, text=True, timeout=300
+        [sys.executable, "-c", SMALL_STACKS, str(stack), str(SUPPORT)], capture_output=True, text=True, timeout=300
     )
     assert done.returncode == 0, done.stderr[-2000:]
     outcomes = json.loads(done.stdout)

@@ -203,34 +203,30 @@ void decode_blocks(const uint8_t* const start, size_t n, Unit* d) {
   decode_by_char(s, static_cast<size_t>(end - s), d);
 }
 
-}  // namespace
-
-void utf8_decode_by_char(const uint8_t* src, size_t n, void* dst, unsigned kind) {
+// Calls decode with dst as a pointer to the str's units.
+template <typename Decode>
+void with_units(void* dst, unsigned kind, Decode decode) {
   switch (kind) {
     case 1:
-      decode_by_char(src, n, static_cast<uint8_t*>(dst));
+      decode(static_cast<uint8_t*>(dst));
       break;
     case 2:
-      decode_by_char(src, n, static_cast<uint16_t*>(dst));
+      decode(static_cast<uint16_t*>(dst));
       break;
     default:
-      decode_by_char(src, n, static_cast<uint32_t*>(dst));
+      decode(static_cast<uint32_t*>(dst));
       break;
   }
 }
 
+}  // namespace
+
+void utf8_decode_by_char(const uint8_t* src, size_t n, void* dst, unsigned kind) {
+  with_units(dst, kind, [&](auto* d) { decode_by_char(src, n, d); });
+}
+
 void portable::utf8_decode(const uint8_t* src, size_t n, void* dst, unsigned kind) {
-  switch (kind) {
-    case 1:
-      decode_blocks(src, n, static_cast<uint8_t*>(dst));
-      break;
-    case 2:
-      decode_blocks(src, n, static_cast<uint16_t*>(dst));
-      break;
-    default:
-      decode_blocks(src, n, static_cast<uint32_t*>(dst));
-      break;
-  }
+  with_units(dst, kind, [&](auto* d) { decode_blocks(src, n, d); });
 }
 
 }  // namespace vellum

@@ -10,9 +10,7 @@ Run it against the build to be measured (PYTHONPATH=build/san/pkg with the
 sanitizer runtime preloaded for the sanitized figures).
 """
 
-import dataclasses
 import datetime
-import enum
 import pathlib
 import subprocess
 import sys
@@ -22,6 +20,8 @@ import threading
 import zoneinfo
 
 import vellum
+
+from nesting import Node, Slotted, Wrapped, default, member, nested
 
 HERE = pathlib.Path(__file__).parent
 
@@ -53,35 +53,6 @@ def stack_used(probe, call):
     finally:
         threading.stack_size(old)
     return result["used"]
-
-
-def nested(depth, wrap, inner=1):
-    for _ in range(depth):
-        inner = wrap(inner)
-    return inner
-
-
-@dataclasses.dataclass
-class Node:
-    child: object
-
-
-@dataclasses.dataclass(slots=True)
-class Slotted:
-    child: object
-
-
-def member(value, names=iter(range(10**6))):
-    return enum.Enum(f"E{next(names)}", [("A", value)]).A
-
-
-class Wrapped:
-    def __init__(self, n):
-        self.n = n
-
-
-def default(obj):
-    return Wrapped(obj.n - 1) if obj.n else None
 
 
 INDENT, SORT, KEYS = vellum.OPT_INDENT_2, vellum.OPT_SORT_KEYS, vellum.OPT_NON_STR_KEYS
