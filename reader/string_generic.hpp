@@ -19,15 +19,13 @@ template <class Block, size_t Group>
     high |= (seen.top_bits() | (block.top_bits() & before)) != 0;
     return at + offset;
   };
+  // A group that holds a stop is left to the single blocks below: keeping
+  // its blocks' tests for the search would hold more registers than the
+  // narrow forms have, and spill in the loop that runs over every group.
   while (static_cast<size_t>(limit - p) >= Group * B) {
     Block group[Group];
     for (size_t k = 0; k < Group; ++k) group[k] = Block::load(p + k * B);
-    if (any_string_special(group)) {
-      for (size_t k = 0;; ++k) {
-        if (const Bits stops = string_specials(group[k]).bits(); stops != 0) return stop_in(group[k], stops, p + k * B);
-        seen = seen | group[k];
-      }
-    }
+    if (any_string_special(group)) break;
     for (size_t k = 0; k < Group; ++k) seen = seen | group[k];
     p += Group * B;
   }
