@@ -148,7 +148,7 @@ const uint8_t* find_stop(const uint8_t* p, const uint8_t* limit, bool& high) {
 
 const uint8_t* read_escaped_string(const uint8_t* start, const uint8_t* p, StringToken& out, TextBuffer& buffer,
                                    const ReaderInput& input) {
-  return unescape_in_chunks<Block16, 1>(start, p, out, buffer, input);
+  return unescape_in_chunks<Block16, 4>(start, p, out, buffer, input);
 }
 
 template <>

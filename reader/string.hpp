@@ -76,8 +76,9 @@ class TextBuffer {
 // above 0x7F lies before it; reads nothing at or past `limit`.
 using FindStopFn = const uint8_t* (*)(const uint8_t* p, const uint8_t* limit, bool& high);
 // Unescapes a string from its first backslash `p`; `start` is the first byte
-// of its text. Fills `out` (text in `buffer`, `ascii` false) and returns the
-// byte after the closing quotation mark, or null with the failure recorded.
+// of its text. Fills `out` (text in `buffer`, `ascii` told from the unescaped
+// bytes) and returns the byte after the closing quotation mark, or null with
+// the failure recorded.
 using UnescapeFn = const uint8_t* (*)(const uint8_t* start, const uint8_t* p, StringToken& out,
                                       TextBuffer& buffer, const ReaderInput& input);
 
@@ -88,7 +89,8 @@ struct StringRoutines {
 
 // Every form, widest first: string_avx512.cpp (the scan in 64-byte blocks
 // with mask registers, the AVX2 form's unescaping), string_avx2.cpp (32-byte
-// blocks), string.cpp (16-byte SSE2 blocks, any x86-64 processor).
+// blocks), string.cpp (16-byte SSE2 blocks, any x86-64 processor; like the
+// others it unescapes 64 bytes per step).
 extern const std::span<const simd::Form<StringRoutines>> string_forms;
 
 // Chosen once, when the library is loaded: simd::pick(string_forms,

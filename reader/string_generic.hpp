@@ -19,15 +19,13 @@ template <class Block, size_t Group>
     high |= (seen.top_bits() | (block.top_bits() & before)) != 0;
     return at + offset;
   };
+  // A group that holds a stop is left to the single blocks below: keeping
+  // its blocks' tests for the search would hold more registers than the
+  // narrow forms have, and spill in the loop that runs over every group.
   while (static_cast<size_t>(limit - p) >= Group * B) {
     Block group[Group];
     for (size_t k = 0; k < Group; ++k) group[k] = Block::load(p + k * B);
-    if (any_string_special(group)) {
-      for (size_t k = 0;; ++k) {
-        if (const Bits stops = string_specials(group[k]).bits(); stops != 0) return stop_in(group[k], stops, p + k * B);
-        seen = seen | group[k];
-      }
-    }
+    if (any_string_special(group)) break;
     for (size_t k = 0; k < Group; ++k) seen = seen | group[k];
     p += Group * B;
   }
@@ -55,12 +53,30 @@ template <class Block>
   } while (k < n);
 }
 
+// Whether the `n` bytes at `p` hold one above 0x7F: whole blocks ORed, then
+// words, then bytes, so that nothing past the text is read.
+template <class Block>
+[[gnu::always_inline]] inline bool has_high_byte(const uint8_t* p, size_t n) {
+  Block seen = Block::splat(0);
+  size_t i = 0;
+  for (; n - i >= Block::Size; i += Block::Size) seen = seen | Block::load(p + i);
+  uint64_t word = 0;
+  for (; n - i >= 8; i += 8) {
+    uint64_t w;
+    std::memcpy(&w, p + i, 8);
+    word |= w;
+  }
+  for (; i < n; ++i) word |= p[i];
+  return (seen.top_bits() | (word & 0x8080808080808080)) != 0;
+}
+
 // Unescapes from the first backslash `p` into the text buffer, a chunk of `N`
 // blocks at a time; the stop mask of a chunk stays valid while its escapes
 // are taken one by one, since the source is never written.
 template <class Block, size_t N>
-const uint8_t* unescape_in_chunks(const uint8_t* start, const uint8_t* p, StringToken& out, TextBuffer& buffer,
-                                  const ReaderInput& input) {
+[[gnu::always_inline]] inline const uint8_t* unescape_chunks(const uint8_t* start, const uint8_t* p,
+                                                             StringToken& out, TextBuffer& buffer,
+                                                             const ReaderInput& input) {
   using namespace string_detail;
   constexpr size_t Chunk = N * Block::Size;
   static_assert(Chunk <= 64, "one 64-bit stop mask per chunk");
@@ -110,4 +126,16 @@ const uint8_t* unescape_in_chunks(const uint8_t* start, const uint8_t* p, String
     }
     written = static_cast<size_t>(dst - text);
   }
+}
+
+// Unescapes as unescape_chunks does, then tells whether the text is ASCII
+// from the unescaped bytes, which are in the cache: one OR per block costs
+// far less downstream than validating and measuring every escaped text as
+// UTF-8, and it sees the raw bytes and the \u escapes' output alike.
+template <class Block, size_t N>
+const uint8_t* unescape_in_chunks(const uint8_t* start, const uint8_t* p, StringToken& out, TextBuffer& buffer,
+                                  const ReaderInput& input) {
+  const uint8_t* const next = unescape_chunks<Block, N>(start, p, out, buffer, input);
+  if (next != nullptr) out.ascii = !has_high_byte<Block>(out.text, out.length);
+  return next;
 }
