@@ -1,7 +1,6 @@
 // Python ints and floats as JSON numbers, and numpy's fixed-width numbers.
 #pragma once
 
-#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <type_traits>
