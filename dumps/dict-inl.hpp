@@ -1,11 +1,12 @@
-// Dicts and dict subclasses as JSON objects, read with PyDict_Next (never
-// through a subclass's methods). Part of the recursion: included only by
-// serializer-inl.hpp.
+// Dicts and dict subclasses as JSON objects, read entry by entry as
+// PyDict_Next reads them (never through a subclass's methods). Part of the
+// recursion: included only by serializer-inl.hpp.
 #pragma once
 
 #include <algorithm>
 #include <cstring>
 
+#include "core/ffi/compat_dict.hpp"
 #include "core/pyref.hpp"
 #include "dumps/key_text.hpp"
 #include "dumps/scratch.hpp"
@@ -16,7 +17,7 @@
 namespace vellum {
 
 // A key's UTF-8 text, or the failure for a key that has none.
-inline EncodeStatus dict_key_utf8(PyObject* key, Utf8View& text) {
+[[gnu::always_inline]] inline EncodeStatus dict_key_utf8(PyObject* key, Utf8View& text) {
   if (Py_TYPE(key) != &PyUnicode_Type) [[unlikely]]
     return encode_failure(EncodeErrorKind::NonStrKey);
   if (!string_utf8(key, text)) [[unlikely]]
@@ -35,7 +36,7 @@ template <class Layout>
 }
 
 // Members in the dict's own order, streamed without allocation. Values may
-// run Python code that changes the dict: PyDict_Next stays within its
+// run Python code that changes the dict: each step stays within its
 // current entries, the count read at the start bounds the walk, and the dict
 // itself is held while it is written.
 // `skip(key text)` leaves members out (a dataclass's private attributes).
@@ -46,7 +47,7 @@ EncodeStatus write_dict_plain(PyObject* dict, SerializeContext ctx, Layout& layo
   PyObject* key;
   PyObject* value;
   bool first = true;
-  for (Py_ssize_t remaining = PyDict_GET_SIZE(dict); remaining > 0 && PyDict_Next(dict, &pos, &key, &value);
+  for (Py_ssize_t remaining = PyDict_GET_SIZE(dict); remaining > 0 && ffi::compat::dict_next(dict, pos, key, value);
        --remaining) {
     Utf8View text;
     VELLUM_TRY(dict_key_utf8(key, text));
@@ -112,7 +113,7 @@ EncodeStatus write_dict_sorted(PyObject* dict, SerializeContext ctx, Layout& lay
   Py_ssize_t pos = 0;
   PyObject* key;
   PyObject* value;
-  for (Py_ssize_t remaining = count; remaining > 0 && PyDict_Next(dict, &pos, &key, &value); --remaining) {
+  for (Py_ssize_t remaining = count; remaining > 0 && ffi::compat::dict_next(dict, pos, key, value); --remaining) {
     Utf8View text;
     VELLUM_TRY(dict_key_utf8(key, text));
     entries.append({text, Py_NewRef(key), Py_NewRef(value)});
@@ -154,7 +155,7 @@ EncodeStatus write_dict_converted(PyObject* dict, SerializeContext ctx, Layout& 
   Py_ssize_t pos = 0;
   PyObject* key;
   PyObject* value;
-  for (Py_ssize_t remaining = count; remaining > 0 && PyDict_Next(dict, &pos, &key, &value); --remaining) {
+  for (Py_ssize_t remaining = count; remaining > 0 && ffi::compat::dict_next(dict, pos, key, value); --remaining) {
     ConvertedEntry& entry = entries.append({texts.size(), 0, Py_NewRef(value), KeyText::Escaped});
     // The two commonest key types inline; the rest through classify.
     if (Py_TYPE(key) == &PyUnicode_Type) {

@@ -1,7 +1,6 @@
 // Python ints and floats as JSON numbers, and numpy's fixed-width numbers.
 #pragma once
 
-#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <type_traits>
@@ -50,12 +49,11 @@ inline constexpr uint64_t MaxStrictInteger = (uint64_t{1} << 53) - 1;
   return EncodeStatus::ok();
 }
 
-// Float text at p, null for NaN and the infinities; returns the end and may
+// Float text at p, null for NaN and the infinities (the formatter's own
+// test of the exponent, so no second one here); returns the end and may
 // store up to FloatOverhang bytes beyond it.
 template <typename Float>
 inline uint8_t* put_float(uint8_t* p, Float value) {
-  if (!std::isfinite(value)) [[unlikely]]
-    return put_literal(p, LiteralNull, LiteralNullSize);
   if constexpr (sizeof(Float) == 8)
     return format_f64(p, value);
   else

@@ -1,10 +1,13 @@
 """The interpreter records that vellum reads and writes directly, whose layout
 differs between 3.11, 3.12 and 3.13 (core/ffi/compat_*.hpp): ints at every
-digit-count boundary, both ways, and the strs and dicts that loads lays down
-itself. A wrong layout gives wrong digits, signs or hashes here. The class
+digit-count boundary, both ways, the strs and dicts that loads lays down
+itself, and the dict tables that dumps walks in place. A wrong layout gives
+wrong digits, signs, hashes or members here. The class
 version tags are covered where each remembered answer is tested (enum
 values, tzinfo routes and dataclass fields after changes to a class or a
 base)."""
+
+import json
 
 import pytest
 
@@ -83,3 +86,63 @@ def test_strs_and_dicts_that_loads_lays_down(length, letter):
     fresh = "".join(list(text))
     assert doc[fresh] == fresh and ("k" + fresh) in doc
     assert dict(doc) == {fresh: fresh, "k" + fresh: [fresh]}
+
+
+
+class Attributes:
+    def __init__(self, n):
+        for i in range(n):
+            setattr(self, f"a{i}", i)
+
+
+class DictSubclass(dict):
+    pass
+
+
+def _general(n, step=0):
+    # A non-str key makes the table keep hashes beside keys; the dict keeps
+    # that form after the key is gone.
+    d = {0: None}
+    d.update((f"k{i}", [i]) for i in range(n))
+    del d[0]
+    return _holed(d, n, step)
+
+
+def _holed(d, n, step):
+    if step:
+        for i in range(0, n, step):
+            del d[f"k{i}"]
+        d.pop(f"k{n - 1}", None)
+    return d
+
+
+def _str_keys(n, step=0):
+    return _holed({f"k{i}": [i] for i in range(n)}, n, step)
+
+
+# Dicts walked in place (core/ffi/compat_dict.hpp): each form of table, each
+# width of the index table before the entries (1, 2 and 4 bytes), deleted
+# entries inside and at the end. A wrong record layout gives wrong members.
+DICT_SHAPES = {
+    "str keys": lambda: _str_keys(5),
+    "str keys, 2-byte index": lambda: _str_keys(200),
+    "str keys, 4-byte index": lambda: _str_keys(50_000),
+    "deleted entries": lambda: _str_keys(10, 3),
+    "deleted entries, 2-byte index": lambda: _str_keys(300, 7),
+    "general table": lambda: _general(5),
+    "general table, 2-byte index": lambda: _general(300),
+    "general table, deleted entries": lambda: _general(20, 4),
+    "instance dict (split table)": lambda: vars(Attributes(6)),
+    "subclass": lambda: DictSubclass(_str_keys(20, 3)),
+}
+
+
+@pytest.mark.parametrize("shape", DICT_SHAPES)
+@pytest.mark.parametrize("sort", [False, True])
+def test_dicts_walked_in_place(shape, sort):
+    d = DICT_SHAPES[shape]()
+    text = json.dumps(d, separators=(",", ":"), sort_keys=sort)
+    sort_option = vellum.OPT_SORT_KEYS if sort else 0
+    for option in (0, KEYS):
+        assert vellum.dumps(d, option=option | sort_option) == text.encode()
+        assert vellum.dumps([d, {"d": d}], option=option | sort_option) == f'[{text},{{"d":{text}}}]'.encode()

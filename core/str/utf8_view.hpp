@@ -27,7 +27,7 @@ inline bool subclass_utf8(PyObject* str, Utf8View& view) {
 // The UTF-8 text of an exact str, without copying when the interpreter
 // already holds it. False (with the encoder's exception pending) for a str
 // holding a lone surrogate.
-inline bool string_utf8(PyObject* str, Utf8View& view) {
+[[gnu::always_inline]] inline bool string_utf8(PyObject* str, Utf8View& view) {
   if (PyUnicode_IS_COMPACT_ASCII(str)) [[likely]] {
     view = {static_cast<const uint8_t*>(PyUnicode_DATA(str)), static_cast<size_t>(PyUnicode_GET_LENGTH(str))};
     return true;

@@ -78,8 +78,10 @@ EncodeStatus integer_row(const NumpyArrayView&, const uint8_t* row, size_t n, La
   });
 }
 
+// Flattened: the formatter is inlined into the loop, so that consecutive
+// conversions overlap instead of waiting on a call each.
 template <class Layout, typename T>
-EncodeStatus float_row(const NumpyArrayView&, const uint8_t* row, size_t n, Layout& layout) {
+[[gnu::flatten]] EncodeStatus float_row(const NumpyArrayView&, const uint8_t* row, size_t n, Layout& layout) {
   return write_row<MaxF64Text>(n, layout, [row](uint8_t* p, size_t i) {
     return put_float(p, load<T>(row + i * sizeof(T)));
   });

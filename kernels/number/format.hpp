@@ -145,8 +145,8 @@ inline uint8_t* format_i64(uint8_t* dst, int64_t value) {
 // Shortest round-trip text of a finite double or single: digits that read
 // back to the same value, nearest of the shortest, ties to an even digit,
 // always with a '.' or an exponent. Return the end; may store up to
-// FloatOverhang bytes past it. A NaN or infinity (never passed by the
-// writers) gives null rather than digits.
+// FloatOverhang bytes past it. A NaN or infinity gives null, which is
+// what the JSON writers want for them.
 inline uint8_t* format_f64(uint8_t* dst, double v) {
   return number::format_float<number::DoubleLayout, number::write_decimal_17>(dst, std::bit_cast<uint64_t>(v));
 }

@@ -87,10 +87,14 @@ inline Decimal shortest_decimal_regular(uint64_t c, int q, DoubleLayout) {
   const int s = q + floor_log2_pow10(-k - 1) + 11;  // 7..11
   const Pow10Significand& g = pow10_significands[-k - 1 - Pow10Min];
   const uint64_t cs = c << s;
-  const U128 low = static_cast<U128>(g.lo) * cs;
-  const U128 top = static_cast<U128>(g.hi) * cs + static_cast<uint64_t>(low >> 64);
-  const uint64_t n = static_cast<uint64_t>(top >> 74);
-  const uint64_t f = static_cast<uint64_t>(top >> 10);
+  // The sum of the two partial products in 64-bit halves: as one 128-bit
+  // addition the compiler keeps a zero word on the stack.
+  const uint64_t carry = static_cast<uint64_t>((static_cast<U128>(g.lo) * cs) >> 64);
+  const U128 high = static_cast<U128>(g.hi) * cs;
+  const uint64_t top_lo = static_cast<uint64_t>(high) + carry;
+  const uint64_t top_hi = static_cast<uint64_t>(high >> 64) + (top_lo < carry);
+  const uint64_t n = top_hi >> 10;
+  const uint64_t f = top_hi << 54 | top_lo >> 10;
   // 2^(q-1) * 10^-(k+1) in the same units.
   const uint64_t half = g.hi >> (11 - s);
   uint64_t m;
