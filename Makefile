@@ -15,7 +15,8 @@ JOBS ?= 2
 # The benchmark documents, kept in the repository; the C++ corpus test reads them too.
 CORPUS ?= bench/data
 # clang and its libFuzzer runtime build the C++ fuzz targets (make fuzz).
-APT_PACKAGES := g++ cmake make libxxhash-dev libgtest-dev libsimde-dev libbenchmark-dev libfmt-dev clang libclang-rt-14-dev
+APT_PACKAGES := g++ cmake make libxxhash-dev libgtest-dev libsimde-dev libbenchmark-dev libfmt-dev clang libclang-rt-14-dev \
+	valgrind
 # The build backend and (on 3.13, where the fuzz targets run) the fuzzer; the
 # tests' own needs are pyproject.toml's group `test`.
 PIP_PACKAGES := scikit-build-core $(if $(filter 3.13,$(PYTHON_VERSION)),atheris)
@@ -31,7 +32,7 @@ find_python = $(firstword $(foreach p,$(shell command -v python$(1) 2>/dev/null)
 	$(if $(shell $(p) -c 'import sys, sysconfig, os; print(sys.version_info[:2] == ($(subst .,$(comma),$(1))) and os.path.isfile(os.path.join(sysconfig.get_paths()["include"], "Python.h")))' 2>/dev/null | grep True),$(p))))
 PYTHON_EXE ?= $(call find_python,$(PYTHON_VERSION))
 
-.PHONY: test test-versions $(addprefix test-,$(OTHER_VERSIONS)) pytest cpptest build deps sanitize leaks fuzz fuzz-python fuzz-cpp bench bench-full bench-marshal bench-cpp exhaustive wheel wheel-test clean
+.PHONY: test test-versions $(addprefix test-,$(OTHER_VERSIONS)) pytest cpptest build deps sanitize leaks fuzz fuzz-python fuzz-cpp bench bench-full bench-marshal bench-instructions bench-cpp exhaustive wheel wheel-test clean
 
 test: pytest cpptest
 
@@ -152,6 +153,12 @@ bench-full: build
 # loads against marshal.loads of the same objects (no parsing at all).
 bench-marshal: build
 	$(PY) bench/marshal_ratio.py $(CORPUS) $(BENCH_ARGS)
+
+# Instructions per call under callgrind, for comparing two builds: BENCH_ARGS
+# takes --json FILE to keep the figures, --compare FILE to set them beside an
+# earlier run's, --filter and --libs (bench/README.md).
+bench-instructions: build
+	$(PY) bench/instructions.py $(CORPUS) $(BENCH_ARGS)
 
 bench-cpp: deps
 	cmake -S . -B build/bench -DVELLUM_MODULE=OFF -DVELLUM_BENCH=ON -DPython_EXECUTABLE=$(abspath $(PY))

@@ -313,14 +313,15 @@ class Row:
     cells: dict[str, Cell]
 
 
+def directions(w: wl.Workload) -> list[str]:
+    """What a workload measures: dumps of its object, loads of its bytes
+    (plain documents only: the flags are dumps' options)."""
+    return ["dumps"] * (w.obj is not None) + ["loads"] * (w.data is not None and not w.flags)
+
+
 def bench_workload(w: wl.Workload, libs: list[Library], rounds: int, target: float) -> list[Row]:
     rows = []
-    directions = []
-    if w.obj is not None:
-        directions.append("dumps")
-    if w.data is not None and not w.flags:
-        directions.append("loads")
-    for direction in directions:
+    for direction in directions(w):
         cells: dict[str, Cell] = {}
         expected = None
         if direction == "loads":
