@@ -1,5 +1,5 @@
 // The reader's byte classes: one 256-entry table, one bit per class, that
-// drives every scanning loop.
+// drives every scanning loop, and the classes of the number grammar.
 #pragma once
 
 #include <array>
@@ -40,5 +40,32 @@ constexpr bool has_class(uint8_t c, uint8_t classes) {
 
 static_assert(has_class(' ', char_class::Whitespace) && !has_class(0, char_class::Whitespace));
 static_assert(has_class(0, char_class::StringStop) && !has_class(0x7F, char_class::StringStop));
+
+// Byte classes of the number grammar, one bit each.
+namespace digit_class {
+inline constexpr uint8_t Zero = 1 << 0;
+inline constexpr uint8_t Nonzero = 1 << 1;
+inline constexpr uint8_t Plus = 1 << 2;
+inline constexpr uint8_t Minus = 1 << 3;
+inline constexpr uint8_t Dot = 1 << 4;
+inline constexpr uint8_t Exponent = 1 << 5;
+inline constexpr uint8_t Digit = Zero | Nonzero;
+// A byte that would continue a number: a digit, a dot or an exponent letter.
+inline constexpr uint8_t NumberChar = Digit | Dot | Exponent;
+}  // namespace digit_class
+
+inline constexpr std::array<uint8_t, 256> DigitClassTable = [] {
+  std::array<uint8_t, 256> table{};
+  table['0'] = digit_class::Zero;
+  for (unsigned c = '1'; c <= '9'; ++c) table[c] = digit_class::Nonzero;
+  table['+'] = digit_class::Plus;
+  table['-'] = digit_class::Minus;
+  table['.'] = digit_class::Dot;
+  table['e'] = digit_class::Exponent;
+  table['E'] = digit_class::Exponent;
+  return table;
+}();
+
+constexpr bool is_number_char(uint8_t c) { return (DigitClassTable[c] & digit_class::NumberChar) != 0; }
 
 }  // namespace vellum

@@ -2,8 +2,8 @@
 //
 // Integers that fit 64 bits stay exact (tag 4 unsigned, tag 12 negative); every
 // other number becomes the binary64 nearest to its decimal value, ties to even
-// (tag 20). Digits are taken eight at a time from one load; conversion of reals
-// (number.cpp) runs through tiers of rising cost.
+// (tag 20). Digits are taken eight at a time from one load; the conversion of
+// reals is the number kernel's (kernels/number/decimal_to_double.hpp).
 #pragma once
 
 #include <array>
@@ -11,7 +11,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "reader/number_tables.hpp"
+#include "kernels/number/pow10_table.hpp"
+#include "reader/char_class.hpp"
 #include "reader/value.hpp"
 
 namespace vellum {
@@ -28,7 +29,7 @@ namespace number_detail {
 inline constexpr uint64_t SignBit = uint64_t{1} << 63;
 
 // Every form the inline path leaves alone, failures included.
-const uint8_t* read_number_general(const uint8_t* start, JsonValue& out, const ReaderInput& copy);
+const uint8_t* read_number_general(const uint8_t* start, JsonValue& out, const ReaderInput& input);
 
 // Eight bytes at p minus '0' each, the first in the lowest byte. Loads start
 // at most at the zero byte that ends the text, so no load ends more than
@@ -80,7 +81,7 @@ inline uint64_t leading_digits(uint64_t lanes, unsigned count) {
     count += 8;
     if (count > 19) return nullptr;
   }
-  s = s * IntegerPowers[n] + leading_digits(lanes, n);
+  s = s * number::IntegerPowers[n] + leading_digits(lanes, n);
   count += n;
   return count > 19 ? nullptr : p + n;
 }
@@ -89,20 +90,20 @@ inline uint64_t leading_digits(uint64_t lanes, unsigned count) {
 // the fraction and exponent of a real, or the general reader for everything
 // longer or malformed. p is at '.', 'e' or 'E'.
 const uint8_t* read_real_tail(const uint8_t* start, const uint8_t* p, uint64_t s, unsigned count,
-                              bool negative, JsonValue& out, const ReaderInput& copy);
+                              bool negative, JsonValue& out, const ReaderInput& input);
 
 }  // namespace number_detail
 
-// p points at '-' or a digit of `copy`'s text, at least NumberReach bytes
+// p points at '-' or a digit of `input`'s text, at least NumberReach bytes
 // before its limit. On success fills `out` (tag word 4, 12 or 20 and the
 // payload) and returns the byte after the number, which the caller judges. On
-// failure returns nullptr and records the message and position in `copy`'s
+// failure returns nullptr and records the message and position in `input`'s
 // failure record.
 //
 // Inline part: integers of up to 19 digits. Reals go out of line, and the general
 // reader takes every longer or malformed form.
 [[gnu::always_inline]] inline const uint8_t* read_number(const uint8_t* start, JsonValue& out,
-                                                         const ReaderInput& copy) {
+                                                         const ReaderInput& input) {
   using namespace number_detail;
   uint64_t word;
   std::memcpy(&word, start, 8);
@@ -118,17 +119,17 @@ const uint8_t* read_real_tail(const uint8_t* start, const uint8_t* p, uint64_t s
       out.u64 = 0;
       return p + 1;
     }
-    if (count == 1 && p[1] == '.') return read_real_tail(start, p + 1, 0, 1, negative, out, copy);
-    return read_number_general(start, out, copy);
+    if (count == 1 && p[1] == '.') return read_real_tail(start, p + 1, 0, 1, negative, out, input);
+    return read_number_general(start, out, input);
   }
   uint64_t s = leading_digits(lanes, count);
   p += count;
   if (count + negative == 8) [[unlikely]] {  // the whole load was digits: more may follow
     p = append_digits(p, s, count);
-    if (p == nullptr) return read_number_general(start, out, copy);
+    if (p == nullptr) return read_number_general(start, out, input);
   }
   if (is_number_char(*p)) [[unlikely]]
-    return read_real_tail(start, p, s, count, negative, out, copy);
+    return read_real_tail(start, p, s, count, negative, out, input);
   if (!negative) {
     out.tag = tag::Unsigned;
     out.u64 = s;
@@ -139,7 +140,7 @@ const uint8_t* read_real_tail(const uint8_t* start, const uint8_t* p, uint64_t s
     out.u64 = 0 - s;
     return p;
   }
-  return read_number_general(start, out, copy);
+  return read_number_general(start, out, input);
 }
 
 }  // namespace vellum

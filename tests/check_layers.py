@@ -11,8 +11,8 @@ from pathlib import Path
 # any folder of lower rank; two folders of one rank never include each other.
 LAYERS = {
     "base": 0,
-    "reader": 1,
     "kernels": 1,
+    "reader": 2,
     "core": 2,
     "dumps": 3,
     "loads": 3,

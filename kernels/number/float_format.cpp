@@ -27,7 +27,7 @@ Decimal shortest_decimal_general(uint64_t c, int q, bool asymmetric) {
   const int k = asymmetric ? floor_log10_three_quarters_pow2(q) : floor_log10_pow2(q);
   // Shift that lines the product up to two fractional bits: 1 <= h <= 4.
   const int h = q + floor_log2_pow10(-k) + 1;
-  const Pow10Significand& g = pow10_significands[-k - Pow10Min];
+  const Pow10Significand& g = rounded_up_pow10(-k);
 
   // Bounds in units of 2^(q-2).
   const uint64_t cb = c << 2;

@@ -85,7 +85,7 @@ inline Decimal shortest_decimal_regular(uint64_t c, int q, DoubleLayout) {
   const int k = floor_log10_pow2(q);
   // c * 2^s * g / 2^138 is v * 10^-(k+1) (below 2^54) with 64 fraction bits.
   const int s = q + floor_log2_pow10(-k - 1) + 11;  // 7..11
-  const Pow10Significand& g = pow10_significands[-k - 1 - Pow10Min];
+  const Pow10Significand& g = rounded_up_pow10(-k - 1);
   const uint64_t cs = c << s;
   // The sum of the two partial products in 64-bit halves: as one 128-bit
   // addition the compiler keeps a zero word on the stack.
@@ -108,7 +108,7 @@ inline Decimal shortest_decimal_regular(uint64_t c, int q, DoubleLayout) {
 inline Decimal shortest_decimal_regular(uint64_t c, int q, SingleLayout) {
   const int k = floor_log10_pow2(q);
   const int s = q + floor_log2_pow10(-k - 1) + 33;  // 29..33
-  const uint64_t g = pow10_significands[-k - 1 - Pow10Min].hi + 1;
+  const uint64_t g = rounded_up_pow10(-k - 1).hi + 1;
   const U128 p = static_cast<U128>(g) * (c << s);
   const uint64_t n = static_cast<uint64_t>(p >> 96);
   const uint64_t f = static_cast<uint64_t>(p >> 32);

@@ -48,24 +48,38 @@ def floor_log10(x):
 def significand(e):
     x = Fraction(10) ** e
     g = x / Fraction(2) ** (floor_log2(x) - 127)
-    return '%032x' % (g.numerator // g.denominator + 1)
+    return g.numerator // g.denominator
 )";
 
-TEST(NumberPow10, SignificandsMatchExactArithmetic) {
-  const std::string want = python_eval(
-      ExactHelpers, "' '.join(significand(e) for e in range(" + std::to_string(Pow10Min) + ", " +
-                 std::to_string(Pow10Max + 1) + "))");
-  ASSERT_FALSE(want.empty());
-  std::string got;
-  for (int e = Pow10Min; e <= Pow10Max; ++e) {
-    const Pow10Significand& g = pow10_significands[e - Pow10Min];
+// A table's significands as hex words, the first for 10^first; each has its
+// top bit set.
+template <size_t N>
+std::string table_text(const std::array<Pow10Significand, N>& table, int first) {
+  std::string text;
+  for (size_t i = 0; i < N; ++i) {
     char buf[40];
-    std::snprintf(buf, sizeof buf, "%s%016llx%016llx", e == Pow10Min ? "" : " ",
-                  static_cast<unsigned long long>(g.hi), static_cast<unsigned long long>(g.lo));
-    got += buf;
-    EXPECT_NE(g.hi >> 63, 0u) << e;
+    std::snprintf(buf, sizeof buf, "%s%016llx%016llx", i == 0 ? "" : " ", static_cast<unsigned long long>(table[i].hi),
+                  static_cast<unsigned long long>(table[i].lo));
+    text += buf;
+    EXPECT_NE(table[i].hi >> 63, 0u) << static_cast<int>(i) + first;
   }
-  EXPECT_EQ(got, want);
+  return text;
+}
+
+// The same from exact arithmetic: the floor of each scaled power, plus `add`.
+std::string exact_text(int first, int last, int add) {
+  return python_eval(ExactHelpers, "' '.join('%032x' % (significand(e) + " + std::to_string(add) + ") for e in range(" +
+                                       std::to_string(first) + ", " + std::to_string(last + 1) + "))");
+}
+
+// The parser's table is the floor of the scaled power, the shortest
+// search's one more: both from the one generator.
+TEST(NumberPow10, SignificandsMatchExactArithmetic) {
+  const std::string truncated = exact_text(TruncatedPow10Min, TruncatedPow10Max, 0);
+  const std::string rounded = exact_text(RoundedPow10Min, RoundedPow10Max, 1);
+  ASSERT_FALSE(truncated.empty() || rounded.empty());
+  EXPECT_EQ(table_text(pow10_truncated, TruncatedPow10Min), truncated);
+  EXPECT_EQ(table_text(pow10_rounded_up, RoundedPow10Min), rounded);
 }
 
 // Over the whole range the float search uses, and beyond.
