@@ -1,17 +1,18 @@
-// The module's small fixed records, whose allocation failure is reported to
-// the caller as MemoryError, and the one fatal path left: a broken internal
-// invariant.
+// The allocator of the module's own blocks.
 #pragma once
 
 #include <cstddef>
 
-namespace vellum {
+#include "core/python.hpp"
 
-// An internal invariant does not hold.
-[[noreturn]] void fail_internal(const char* what);
+namespace vellum {
 
 // PyMem_Malloc that sets MemoryError when it returns null. A library must
 // not end its user's process for want of memory.
-[[nodiscard]] void* allocate_or_raise(size_t bytes);
+[[nodiscard]] inline void* allocate_or_raise(size_t bytes) {
+  void* p = PyMem_Malloc(bytes);
+  if (p == nullptr) PyErr_NoMemory();
+  return p;
+}
 
 }  // namespace vellum

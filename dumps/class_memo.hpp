@@ -6,17 +6,16 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "core/ffi/compat_dict.hpp"
+#include "core/ffi/type_version.hpp"
 #include "core/python.hpp"
 
-namespace vellum::ffi {
+namespace vellum {
 
-// A class's version tag changes whenever the class or a base changes and is
-// never reused; 0 means it has none (every supported interpreter sets it to 0
-// when the class changes; 3.13 no longer sets the "valid version tag" flag,
-// so the tag alone tells). One entry per slot, chosen
-// by the class's address, so that a few classes used in turn (nested
-// dataclasses, several enums) keep their answers.
+// Keyed by the class's version tag (core/ffi/type_version.hpp), which any
+// change to the class or a base replaces. One entry per slot, chosen by the
+// class's address, so that a few classes used in turn (nested dataclasses,
+// several enums) keep their answers. Lives in the module's state: zero-filled
+// memory is an empty memo.
 template <class Value, size_t Slots = 4>
 class ClassMemo {
   static_assert(std::has_single_bit(Slots));
@@ -25,13 +24,14 @@ class ClassMemo {
   // The answer remembered for the class, or null.
   [[nodiscard]] const Value* find(PyTypeObject* type) const {
     const Entry& entry = entries_[slot(type)];
-    if (entry.type == type && entry.version != 0 && type->tp_version_tag == entry.version) [[likely]]
+    if (entry.type == type && entry.version != 0 && ffi::version_tag(type) == entry.version) [[likely]]
       return &entry.value;
     return nullptr;
   }
 
-  void remember(PyTypeObject* type, Value value) {
-    entries_[slot(type)] = {type, compat::assign_version_tag(type), value};
+  // `probe`: the registry's version probe name (ffi::assign_version_tag).
+  void remember(PyTypeObject* type, Value value, PyObject* probe) {
+    entries_[slot(type)] = {type, ffi::assign_version_tag(type, probe), value};
   }
 
  private:
@@ -53,4 +53,4 @@ class ClassMemo {
   Entry entries_[Slots];
 };
 
-}  // namespace vellum::ffi
+}  // namespace vellum

@@ -1,9 +1,9 @@
-#include "dumps/kinds.hpp"
+#include "dumps/classify.hpp"
 
 namespace vellum {
 
-Kind classify_numpy(PyTypeObject* type) {
-  const NumpyTypes* np = numpy_types();
+Kind classify_numpy(PyTypeObject* type, TypeRegistry& types) {
+  const NumpyTypes* np = numpy_types(types);
   // Importing numpy was interrupted, or ran out of memory.
   if (np == nullptr) return {PyErr_Occurred() ? ObjectKind::Failed : ObjectKind::Other};
   PyObject* const object = as_object(type);

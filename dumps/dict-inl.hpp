@@ -11,6 +11,7 @@
 #include "dumps/key_text.hpp"
 #include "dumps/scratch.hpp"
 #include "dumps/serializer.hpp"
+#include "dumps/state.hpp"
 #include "dumps/string.hpp"
 #include "dumps/text.hpp"
 
@@ -30,7 +31,7 @@ template <class Layout>
                                                          SerializeContext ctx, Layout& layout) {
   if (!layout.before_key(first) || !write_string(layout.out(), key) || !layout.before_value()) [[unlikely]]
     return python_error();
-  VELLUM_TRY(serialize_item({value, ctx.default_, ctx.state}, layout));
+  VELLUM_TRY(serialize_item(ctx.at(value, ctx.state), layout));
   layout.after_value();
   return EncodeStatus::ok();
 }
@@ -64,17 +65,17 @@ EncodeStatus write_dict_plain(PyObject* dict, SerializeContext ctx, Layout& layo
 template <class Entry>
 class HeldEntries {
  public:
-  HeldEntries() = default;
+  explicit HeldEntries(ScratchBlocks& scratch) : scratch_(scratch) {}
   HeldEntries(const HeldEntries&) = delete;
   HeldEntries& operator=(const HeldEntries&) = delete;
   ~HeldEntries() {
     for (Entry& entry : *this) entry.release();
-    if (entries_ != nullptr) scratch_give_back(ScratchKind::Entries, {entries_, capacity_});
+    if (entries_ != nullptr) scratch_give_back(scratch_, ScratchKind::Entries, {entries_, capacity_});
   }
 
   // False with MemoryError pending.
   [[nodiscard]] bool allocate(size_t capacity) {
-    const ScratchBlock block = scratch_take(ScratchKind::Entries, capacity * sizeof(Entry));
+    const ScratchBlock block = scratch_take(scratch_, ScratchKind::Entries, capacity * sizeof(Entry));
     entries_ = static_cast<Entry*>(block.data);
     capacity_ = block.capacity;
     return entries_ != nullptr;
@@ -88,6 +89,7 @@ class HeldEntries {
   Entry* end() { return entries_ + size_; }
 
  private:
+  ScratchBlocks& scratch_;
   Entry* entries_ = nullptr;
   size_t size_ = 0;
   size_t capacity_ = 0;  // in bytes
@@ -108,7 +110,7 @@ struct SortedEntry {
 template <class Layout>
 EncodeStatus write_dict_sorted(PyObject* dict, SerializeContext ctx, Layout& layout) {
   const Py_ssize_t count = PyDict_GET_SIZE(dict);
-  HeldEntries<SortedEntry> entries;
+  HeldEntries<SortedEntry> entries(ctx.dumps->scratch);
   if (!entries.allocate(static_cast<size_t>(count))) return python_error();
   Py_ssize_t pos = 0;
   PyObject* key;
@@ -149,9 +151,10 @@ template <class Layout>
 EncodeStatus write_dict_converted(PyObject* dict, SerializeContext ctx, Layout& layout) {
   const Py_ssize_t count = PyDict_GET_SIZE(dict);
   const Options options = key_options(state::options(ctx.state));
-  HeldEntries<ConvertedEntry> entries;
+  DumpsState& state = *ctx.dumps;
+  HeldEntries<ConvertedEntry> entries(state.scratch);
   if (!entries.allocate(static_cast<size_t>(count))) return python_error();
-  KeyTexts texts;
+  KeyTexts texts(state.scratch);
   Py_ssize_t pos = 0;
   PyObject* key;
   PyObject* value;
@@ -164,10 +167,10 @@ EncodeStatus write_dict_converted(PyObject* dict, SerializeContext ctx, Layout& 
       if (!texts.append(text.data, text.size)) return python_error();
     } else if (Py_TYPE(key) == &PyLong_Type) {
       entry.kind = KeyText::Plain;
-      VELLUM_TRY(texts.format(key, options, &format_int));
+      VELLUM_TRY(texts.format(key, state, options, &format_int));
     } else {
       const PyRef hold = PyRef::borrow(key);
-      VELLUM_TRY(key_to_text(key, options, texts, entry.kind));
+      VELLUM_TRY(key_to_text(key, state, options, texts, entry.kind));
     }
     entry.size = texts.size() - entry.offset;
   }
@@ -188,7 +191,7 @@ EncodeStatus write_dict_converted(PyObject* dict, SerializeContext ctx, Layout& 
       VELLUM_TRY(write_text(layout.out(), TextStyle::Quoted, copy_of(text)));
       if (!layout.before_value()) [[unlikely]]
         return python_error();
-      VELLUM_TRY(serialize_item({entry.value, ctx.default_, ctx.state}, layout));
+      VELLUM_TRY(serialize_item(ctx.at(entry.value, ctx.state), layout));
       layout.after_value();
     } else {
       VELLUM_TRY(write_member(text, entry.value, first, ctx, layout));
@@ -206,7 +209,7 @@ template <class Layout>
   if (!enter_container(s)) return encode_failure(EncodeErrorKind::TooDeep);
   if (PyDict_GET_SIZE(dict) == 0) return layout.empty_object() ? EncodeStatus::ok() : python_error();
   const PyRef hold = PyRef::borrow(dict);
-  const SerializeContext members{dict, ctx.default_, s};
+  const SerializeContext members = ctx.at(dict, s);
   if (state::options(s) & OPT_NON_STR_KEYS) return write_dict_converted(dict, members, layout);
   if (state::options(s) & OPT_SORT_KEYS) return write_dict_sorted(dict, members, layout);
   return write_dict_plain(dict, members, layout);

@@ -3,13 +3,14 @@
 
 #include "core/ffi/long.hpp"
 #include "dumps/serializer-inl.hpp"
+#include "dumps/state.hpp"
 
 namespace vellum {
 namespace {
 
 void raise_argument_error(const char* message) {
   if (PyObject* msg = PyUnicode_FromString(message)) {
-    PyErr_SetObject(type_refs.exc_encode, msg);
+    PyErr_SetObject(PyExc_TypeError, msg);
     Py_DECREF(msg);
   }
 }
@@ -19,12 +20,14 @@ enum class Keyword { Default, Option, Other };
 // Identity with the interned names decides the common case; a name built at
 // run time (an options mapping read from a file, say) is equal but not
 // identical, and is still the same keyword.
-Keyword keyword_of(PyObject* name) {
-  if (name == type_refs.name_option) return Keyword::Option;
-  if (name == type_refs.name_default) return Keyword::Default;
+Keyword keyword_of(PyObject* name, const TypeRegistry& types) {
+  PyObject* const option = types.name<"option">();
+  PyObject* const default_ = types.name<"default">();
+  if (name == option) return Keyword::Option;
+  if (name == default_) return Keyword::Default;
   if (PyUnicode_Check(name)) {
-    if (PyUnicode_Compare(name, type_refs.name_option) == 0) return Keyword::Option;
-    if (PyUnicode_Compare(name, type_refs.name_default) == 0) return Keyword::Default;
+    if (PyUnicode_Compare(name, option) == 0) return Keyword::Option;
+    if (PyUnicode_Compare(name, default_) == 0) return Keyword::Default;
   }
   return Keyword::Other;
 }
@@ -35,7 +38,8 @@ struct Arguments {
   PyObject* option = nullptr;
 };
 
-bool decode_arguments(PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames, Arguments& out) {
+bool decode_arguments(PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames, const TypeRegistry& types,
+                      Arguments& out) {
   const Py_ssize_t n = PyVectorcall_NARGS(nargsf);
   if (n == 0) {
     raise_argument_error("dumps() missing 1 required positional argument: 'obj'");
@@ -51,7 +55,7 @@ bool decode_arguments(PyObject* const* args, Py_ssize_t nargsf, PyObject* kwname
 
   const Py_ssize_t nkw = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
   for (Py_ssize_t i = 0; i < nkw; ++i) {
-    const Keyword kw = keyword_of(PyTuple_GET_ITEM(kwnames, i));
+    const Keyword kw = keyword_of(PyTuple_GET_ITEM(kwnames, i), types);
     if (kw == Keyword::Option && n < 3) {
       out.option = args[n + i];
     } else if (kw == Keyword::Default && n < 2) {
@@ -86,19 +90,17 @@ bool decode_options(PyObject* option, Options& options) {
 }
 
 template <class Layout>
-EncodeStatus serialize_root(PyObject* obj, PyObject* default_, Options options, OutputBuffer& out) {
+EncodeStatus serialize_root(const Arguments& arguments, DumpsState& state, Options options, OutputBuffer& out) {
   Layout layout(out);
-  return serialize_value(SerializeContext{obj, default_, options}, layout);
+  return serialize_value(SerializeContext{arguments.obj, arguments.default_, &state, options}, layout);
 }
 
 }  // namespace
-}  // namespace vellum
 
-extern "C" VELLUM_EXPORT PyObject* dumps(PyObject*, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
-  using namespace vellum;
+PyObject* dumps(DumpsState& state, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
   Arguments arguments;
   Options options;
-  if (!decode_arguments(args, nargsf, kwnames, arguments) || !decode_options(arguments.option, options))
+  if (!decode_arguments(args, nargsf, kwnames, state.types, arguments) || !decode_options(arguments.option, options))
     return nullptr;
 
   if (!stack_has_room()) {
@@ -108,9 +110,10 @@ extern "C" VELLUM_EXPORT PyObject* dumps(PyObject*, PyObject* const* args, Py_ss
 
   OutputBuffer out;
   if (!out.create()) return nullptr;
-  const EncodeStatus status =
-      (options & OPT_INDENT_2) ? serialize_root<IndentLayout>(arguments.obj, arguments.default_, options, out)
-                               : serialize_root<CompactLayout>(arguments.obj, arguments.default_, options, out);
+  const EncodeStatus status = (options & OPT_INDENT_2) ? serialize_root<IndentLayout>(arguments, state, options, out)
+                                                       : serialize_root<CompactLayout>(arguments, state, options, out);
   // A failure was raised where it was found.
   return status.failed() ? nullptr : out.finish(options & OPT_APPEND_NEWLINE);
 }
+
+}  // namespace vellum

@@ -1,11 +1,17 @@
-// The serialization entry point, registered on the module as "dumps".
+// The serialization entry point, which module/ registers as "dumps".
 #pragma once
 
-#include "core/export.hpp"
 #include "core/python.hpp"
 
-extern "C" VELLUM_EXPORT PyObject* dumps(PyObject* self, PyObject* const* args, Py_ssize_t nargsf,
-                                         PyObject* kwnames);
+namespace vellum {
+
+struct DumpsState;
+
+// dumps(obj, /, default=None, option=None) as a vectorcall, with the
+// module's state of dumps.
+PyObject* dumps(DumpsState& state, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
 
 inline constexpr const char DumpsDoc[] =
     "dumps(obj, /, default=None, option=None)\n--\n\nSerialize Python objects to JSON.";
+
+}  // namespace vellum

@@ -4,7 +4,6 @@
 
 #include "core/pyref.hpp"
 #include "core/str/utf8_to_str.hpp"
-#include "core/typeref.hpp"
 
 namespace vellum {
 
@@ -51,20 +50,21 @@ void raise_stack_exhausted() {
 
 namespace {
 
-// Raises JSONEncodeError with the message make() returns (a new str, or
-// null with MemoryError pending) and the pending exception, if any, as its
-// cause. MemoryError and the exceptions that pass through stay as they are.
+// Raises JSONEncodeError (TypeError itself) with the message make() returns
+// (a new str, or null with MemoryError pending) and the pending exception,
+// if any, as its cause. MemoryError and the exceptions that pass through
+// stay as they are.
 template <class Make>
 void raise_encode_error(Make make) {
   if (pending_error_passes_through()) return;
   PyRef cause = PyRef::steal(PyErr_GetRaisedException());
   const PyRef message = PyRef::steal(make());
   if (!message) return;
-  PyErr_SetObject(type_refs.exc_encode, message.get());
+  PyErr_SetObject(PyExc_TypeError, message.get());
   if (cause) {
     PyObject* error = PyErr_GetRaisedException();
     // Making the error itself may have run out of memory.
-    if (PyErr_GivenExceptionMatches(error, type_refs.exc_encode)) PyException_SetCause(error, cause.release());
+    if (PyErr_GivenExceptionMatches(error, PyExc_TypeError)) PyException_SetCause(error, cause.release());
     PyErr_SetRaisedException(error);
   }
 }

@@ -1,10 +1,6 @@
-#include "core/fragment.hpp"
-
-#include "core/export.hpp"
-#include "core/typeref.hpp"
+#include "dumps/fragment.hpp"
 
 using vellum::Fragment;
-using vellum::type_refs;
 
 namespace {
 
@@ -25,7 +21,7 @@ int fragment_clear(PyObject* self) {
 
 }  // namespace
 
-extern "C" VELLUM_EXPORT PyObject* vellum_fragment_tp_new(PyTypeObject*, PyObject* args, PyObject* kwargs) {
+extern "C" PyObject* vellum_fragment_tp_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   if (kwargs != nullptr || PyTuple_GET_SIZE(args) != 1) {
     PyObject* msg = PyUnicode_FromString("vellum.Fragment() takes exactly 1 positional argument");
     if (msg != nullptr) {
@@ -36,7 +32,7 @@ extern "C" VELLUM_EXPORT PyObject* vellum_fragment_tp_new(PyTypeObject*, PyObjec
   }
   // Null with MemoryError set when the record cannot be had. The instance
   // holds a reference to its type, as every instance of a heap type does.
-  Fragment* self = PyObject_GC_New(Fragment, vellum::as_type(type_refs.type_fragment));
+  Fragment* self = PyObject_GC_New(Fragment, type);
   if (self == nullptr) return nullptr;
   self->content = Py_NewRef(PyTuple_GET_ITEM(args, 0));
   PyObject_GC_Track(self);
@@ -47,7 +43,7 @@ extern "C" VELLUM_EXPORT PyObject* vellum_fragment_tp_new(PyTypeObject*, PyObjec
 // interpreter's trashcan, as nested lists are: past a depth the fragment is
 // put aside and freed once the stack has unwound, so that freeing a chain
 // of any length never recurses once per link.
-extern "C" VELLUM_EXPORT void vellum_fragment_dealloc(PyObject* self) {
+extern "C" void vellum_fragment_dealloc(PyObject* self) {
   PyObject_GC_UnTrack(self);
   Py_TRASHCAN_BEGIN(self, vellum_fragment_dealloc)
   PyTypeObject* type = Py_TYPE(self);
@@ -57,7 +53,7 @@ extern "C" VELLUM_EXPORT void vellum_fragment_dealloc(PyObject* self) {
   Py_TRASHCAN_END
 }
 
-extern "C" VELLUM_EXPORT PyObject* vellum_fragmenttype_new() {
+extern "C" PyObject* vellum_fragmenttype_new(PyObject* module) {
   PyType_Slot slots[] = {
       {Py_tp_new, reinterpret_cast<void*>(vellum_fragment_tp_new)},
       {Py_tp_dealloc, reinterpret_cast<void*>(vellum_fragment_dealloc)},
@@ -72,14 +68,9 @@ extern "C" VELLUM_EXPORT PyObject* vellum_fragmenttype_new() {
       .flags = Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_HAVE_GC,
       .slots = slots,
   };
-  PyObject* type = PyType_FromSpec(&spec);
+  PyObject* type = PyType_FromModuleAndSpec(module, &spec, nullptr);
   // The interpreter's type creation can fail to allocate the type's name
   // and return null without an exception.
   if (type == nullptr && !PyErr_Occurred()) PyErr_NoMemory();
   return type;
-}
-
-bool vellum::create_fragment_type() {
-  type_refs.type_fragment = vellum_fragmenttype_new();
-  return type_refs.type_fragment != nullptr;
 }

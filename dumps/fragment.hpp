@@ -1,6 +1,8 @@
 // Fragment: already-serialized JSON that dumps copies into its output as is.
+// A type of dumps', made by module exec for each module object.
 #pragma once
 
+#include "core/export.hpp"
 #include "core/python.hpp"
 
 namespace vellum {
@@ -13,14 +15,12 @@ struct Fragment {
   PyObject* content;
 };
 
-// Creates the Fragment type into the type table; false with an exception
-// pending.
-bool create_fragment_type();
-
 }  // namespace vellum
 
 extern "C" {
-PyObject* vellum_fragmenttype_new();
-PyObject* vellum_fragment_tp_new(PyTypeObject* type, PyObject* args, PyObject* kwargs);
-void vellum_fragment_dealloc(PyObject* self);
+// The Fragment type of `module` (a new reference; the type holds the
+// module), or null with an exception pending.
+VELLUM_EXPORT PyObject* vellum_fragmenttype_new(PyObject* module);
+VELLUM_EXPORT PyObject* vellum_fragment_tp_new(PyTypeObject* type, PyObject* args, PyObject* kwargs);
+VELLUM_EXPORT void vellum_fragment_dealloc(PyObject* self);
 }

@@ -2,6 +2,7 @@
 
 #include "core/pyref.hpp"
 #include "core/str/utf8_view.hpp"
+#include "dumps/classify.hpp"
 #include "dumps/per_type/enum.hpp"
 #include "dumps/serializer.hpp"
 
@@ -9,7 +10,7 @@ namespace vellum {
 
 bool KeyTexts::grow(size_t needed) {
   if (data_ == nullptr) {
-    const ScratchBlock block = scratch_take(ScratchKind::KeyTexts, needed < 256 ? 256 : needed);
+    const ScratchBlock block = scratch_take(scratch_, ScratchKind::KeyTexts, needed < 256 ? 256 : needed);
     data_ = static_cast<uint8_t*>(block.data);
     capacity_ = block.capacity;
     return data_ != nullptr;
@@ -28,13 +29,14 @@ bool KeyTexts::grow(size_t needed) {
 
 namespace {
 
-EncodeStatus convert(PyObject* key, Options options, KeyTexts& texts, KeyText& kind, uint32_t enum_depth) {
-  const Kind found = classify(Py_TYPE(key), options);
+EncodeStatus convert(PyObject* key, DumpsState& state, Options options, KeyTexts& texts, KeyText& kind,
+                     uint32_t enum_depth) {
+  const Kind found = classify(Py_TYPE(key), state, options);
   kind = KeyText::Escaped;
   switch (found.kind) {
     case ObjectKind::Scalar:
       kind = KeyText::Plain;
-      return texts.format(key, options, ScalarKinds[found.row].format);
+      return texts.format(key, state, options, ScalarKinds[found.row].format);
     case ObjectKind::Str:
     case ObjectKind::StrSubclass: {
       Utf8View text;
@@ -47,9 +49,9 @@ EncodeStatus convert(PyObject* key, Options options, KeyTexts& texts, KeyText& k
       // A chain of members whose values are members is bounded like nesting.
       if (enum_depth >= state::MaxDepth || !stack_has_room()) return encode_failure(EncodeErrorKind::TooDeep);
       const PyRef hold = PyRef::borrow(key);
-      const PyRef value = enum_value(key);
+      const PyRef value = enum_value(key, state);
       if (!value) return not_serializable(key);
-      return convert(value.get(), options, texts, kind, enum_depth + 1);
+      return convert(value.get(), state, options, texts, kind, enum_depth + 1);
     }
     case ObjectKind::Failed:
       return python_error();
@@ -60,8 +62,8 @@ EncodeStatus convert(PyObject* key, Options options, KeyTexts& texts, KeyText& k
 
 }  // namespace
 
-EncodeStatus key_to_text(PyObject* key, Options options, KeyTexts& texts, KeyText& kind) {
-  return convert(key, options, texts, kind, 0);
+EncodeStatus key_to_text(PyObject* key, DumpsState& state, Options options, KeyTexts& texts, KeyText& kind) {
+  return convert(key, state, options, texts, kind, 0);
 }
 
 }  // namespace vellum

@@ -6,11 +6,11 @@
 #include <cstdint>
 #include <cstring>
 
-#include "core/options.hpp"
 #include "core/python.hpp"
 #include "dumps/error.hpp"
-#include "dumps/kinds.hpp"
+#include "dumps/options.hpp"
 #include "dumps/scratch.hpp"
+#include "dumps/state.hpp"
 #include "dumps/text.hpp"
 
 namespace vellum {
@@ -19,11 +19,11 @@ namespace vellum {
 // needed and is given back with the dict's writer, on success and on failure.
 class KeyTexts {
  public:
-  KeyTexts() = default;
+  explicit KeyTexts(ScratchBlocks& scratch) : scratch_(scratch) {}
   KeyTexts(const KeyTexts&) = delete;
   KeyTexts& operator=(const KeyTexts&) = delete;
   ~KeyTexts() {
-    if (data_ != nullptr) scratch_give_back(ScratchKind::KeyTexts, {data_, capacity_});
+    if (data_ != nullptr) scratch_give_back(scratch_, ScratchKind::KeyTexts, {data_, capacity_});
   }
 
   // Room for n more bytes, and TextTailRoom readable ones after them (so
@@ -41,11 +41,11 @@ class KeyTexts {
     return true;
   }
   // A scalar key's text, formatted in place.
-  [[gnu::always_inline]] EncodeStatus format(PyObject* key, Options options, Formatter format) {
+  [[gnu::always_inline]] EncodeStatus format(PyObject* key, DumpsState& state, Options options, Formatter format) {
     if (!reserve(MaxScalarText)) [[unlikely]]
       return python_error();
     ScalarText text{data_ + size_};
-    VELLUM_TRY(format(key, options, text));
+    VELLUM_TRY(format(key, state, options, text));
     size_ = static_cast<size_t>(text.end - data_);
     return EncodeStatus::ok();
   }
@@ -55,6 +55,7 @@ class KeyTexts {
  private:
   [[nodiscard]] bool grow(size_t needed);
 
+  ScratchBlocks& scratch_;
   uint8_t* data_ = nullptr;
   size_t size_ = 0;
   size_t capacity_ = 0;
@@ -77,6 +78,6 @@ enum class KeyText : uint8_t { Escaped, Plain };
 // (escaped later), the scalar kinds (their formatter), enum members (their
 // value's text). May run Python code (a tzinfo, an enum's value); the caller
 // holds the key. `options` are key_options().
-EncodeStatus key_to_text(PyObject* key, Options options, KeyTexts& texts, KeyText& kind);
+EncodeStatus key_to_text(PyObject* key, DumpsState& state, Options options, KeyTexts& texts, KeyText& kind);
 
 }  // namespace vellum

@@ -1,122 +1,92 @@
-// What dumps makes of an object, for values and dict keys alike: classify()
-// tells its kind from its type (and the options), and the kinds written as
-// one text are one table, each row a type, its value writer and its key
-// formatter.
+// The kinds of objects dumps writes as one text, for values and dict keys
+// alike: one table, each row a type, where it comes from, the attribute
+// names its writers read, its value writer and its key formatter. The type
+// registry (dumps/type_registry.hpp) is filled from these rows; classify
+// (dumps/classify.hpp) and the fast chain (dumps/serializer-inl.hpp) read
+// them.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
+#include <string_view>
 
-#include "core/options.hpp"
+#include "core/ffi/none_type.hpp"
 #include "core/python.hpp"
-#include "core/typeref.hpp"
-#include "dumps/error.hpp"
 #include "dumps/number.hpp"
-#include "dumps/per_type/dataclass_class.hpp"
+#include "dumps/options.hpp"
 #include "dumps/per_type/datetime.hpp"
-#include "dumps/per_type/enum.hpp"
 #include "dumps/per_type/uuid.hpp"
 #include "dumps/text.hpp"
 
 namespace vellum {
 
-// A kind of object written as one text, recognised by its exact type.
-struct ScalarKind {
-  PyObject* TypeRefs::* type;
-  // The option that sends it to `default` instead (none: 0).
-  Options passthrough;
-  // As a value: its text on the output.
-  ValueWriter write;
-  // As a dict key: its text, quoted when the key is written.
-  Formatter format;
-  // Exact instances are taken by serialize_item's chain, before classify.
-  bool in_fast_chain;
+// Where a row's type comes from: one of the interpreter's static types,
+// compared as it is, or an attribute of a module, imported into each
+// module's registry. `attribute` names the row either way.
+struct TypeSource {
+  PyTypeObject* builtin;
+  const char* module;
+  const char* attribute;
 };
 
-// Adding a scalar type: its formatter and value writer in dumps/per_type,
-// its type in the type table (core/typeref), and a row here.
-inline constexpr ScalarKind ScalarKinds[] = {
-    {&TypeRefs::type_int, 0, &write_formatted<&format_int, TextStyle::Plain>, &format_int, true},
-    {&TypeRefs::type_bool, 0, &write_formatted<&format_bool, TextStyle::Plain>, &format_bool, true},
-    {&TypeRefs::type_none, 0, &write_formatted<&format_none, TextStyle::Plain>, &format_none, true},
-    {&TypeRefs::type_float, 0, &write_formatted<&format_float, TextStyle::Plain>, &format_float, true},
-    {&TypeRefs::type_datetime, OPT_PASSTHROUGH_DATETIME, &write_datetime, &format_datetime, true},
-    {&TypeRefs::type_date, OPT_PASSTHROUGH_DATETIME, &write_date, &format_date, false},
-    {&TypeRefs::type_time, OPT_PASSTHROUGH_DATETIME, &write_time, &format_time, false},
-    {&TypeRefs::type_uuid, 0, &write_uuid, &format_uuid, false},
+constexpr TypeSource builtin_type(PyTypeObject* type, const char* name) { return {type, nullptr, name}; }
+constexpr TypeSource imported_type(const char* module, const char* attribute) { return {nullptr, module, attribute}; }
+
+// The most attribute names one row's writers read.
+inline constexpr size_t MaxRowNames = 4;
+
+// A kind of object written as one text, recognised by its exact type.
+struct ScalarKind {
+  TypeSource type;
+  // The option that sends it to `default` instead (none: 0).
+  Options passthrough;
+  // As a dict key: its text, quoted when the key is written.
+  Formatter format;
+  // As a value: whether its text is written as a JSON string.
+  TextStyle style;
+  // As a value: its text on the output; the formatter's text in the row's
+  // style (write_formatted) unless its file writes its own.
+  ValueWriter write;
+  // Exact instances are taken by serialize_item's chain, before classify.
+  bool in_fast_chain;
+  // Attribute names its writers read (state.types.name<"...">()), interned
+  // once per module.
+  std::array<const char*, MaxRowNames> names{};
 };
+
+// A row whose value writer is its formatter's text in its style.
+template <Formatter Format, TextStyle Style>
+consteval ScalarKind scalar(TypeSource type, Options passthrough, bool in_fast_chain) {
+  return {type, passthrough, Format, Style, &write_formatted<Format, Style>, in_fast_chain};
+}
+
+// Adding a scalar type: its formatter (and value writer) in dumps/per_type,
+// and a row here. The date-time types come from the C module, whose
+// objects' fields dumps reads directly (the pure-Python fallback's would not
+// do).
+inline constexpr ScalarKind ScalarKinds[] = {
+    scalar<&format_int, TextStyle::Plain>(builtin_type(&PyLong_Type, "int"), 0, true),
+    scalar<&format_bool, TextStyle::Plain>(builtin_type(&PyBool_Type, "bool"), 0, true),
+    scalar<&format_none, TextStyle::Plain>(builtin_type(ffi::NoneType, "NoneType"), 0, true),
+    scalar<&format_float, TextStyle::Plain>(builtin_type(&PyFloat_Type, "float"), 0, true),
+    {imported_type("_datetime", "datetime"), OPT_PASSTHROUGH_DATETIME, &format_datetime, TextStyle::Quoted,
+     &write_datetime, true, {"utcoffset", "normalize", "convert", "dst"}},
+    {imported_type("_datetime", "date"), OPT_PASSTHROUGH_DATETIME, &format_date, TextStyle::Quoted, &write_date, false},
+    {imported_type("_datetime", "time"), OPT_PASSTHROUGH_DATETIME, &format_time, TextStyle::Quoted, &write_time, false},
+    {imported_type("uuid", "UUID"), 0, &format_uuid, TextStyle::Quoted, &write_uuid, false, {"int"}},
+};
+inline constexpr size_t ScalarKindCount = std::size(ScalarKinds);
 
 // Not constexpr: calling it at compile time stops the build.
 uint8_t no_scalar_kind_has_this_type();
 
-// The row of a type (int subclasses take int's). Found by the type's field:
-// the addresses of functions are not compared at compile time everywhere.
-consteval uint8_t scalar_row(PyObject* TypeRefs::* type) {
-  for (size_t i = 0; i < std::size(ScalarKinds); ++i)
-    if (ScalarKinds[i].type == type) return static_cast<uint8_t>(i);
+// The row named `attribute` ("int", "UUID").
+consteval uint8_t scalar_row(std::string_view attribute) {
+  for (size_t i = 0; i < ScalarKindCount; ++i)
+    if (ScalarKinds[i].type.attribute == attribute) return static_cast<uint8_t>(i);
   return no_scalar_kind_has_this_type();
-}
-
-enum class ObjectKind : uint8_t {
-  Scalar,  // a row of ScalarKinds, Kind::row
-  Str,
-  StrSubclass,
-  List,  // or a list subclass
-  Tuple,
-  Dict,  // or a dict subclass
-  Fragment,
-  Enum,
-  Dataclass,
-  NumpyScalar,
-  NumpyArray,
-  Other,   // goes to default
-  Failed,  // classifying raised (numpy's import was interrupted): the exception is pending
-};
-
-struct Kind {
-  ObjectKind kind;
-  uint8_t row = 0;
-};
-
-// The kind of a type that is none of the others, under OPT_SERIALIZE_NUMPY:
-// a numpy scalar or ndarray, or Other (Failed when numpy's import raised).
-Kind classify_numpy(PyTypeObject* type);
-
-// The kind of an object of this type, first match winning: the exact types
-// (str, list, dict, the scalar rows, tuple, Fragment); unless
-// OPT_PASSTHROUGH_SUBCLASS, subclasses of str, int, list and dict; enum
-// members; dataclass instances unless OPT_PASSTHROUGH_DATACLASS; numpy
-// scalars and arrays under OPT_SERIALIZE_NUMPY; anything else is Other.
-// `AfterFastChain`: the object missed serialize_item's chain of exact types,
-// which is not tested again.
-template <bool AfterFastChain = false>
-[[gnu::always_inline]] inline Kind classify(PyTypeObject* type, Options options) {
-  PyObject* const object = as_object(type);
-  if constexpr (!AfterFastChain) {
-    if (type == &PyUnicode_Type) return {ObjectKind::Str};
-    if (type == &PyList_Type) return {ObjectKind::List};
-    if (type == &PyDict_Type) return {ObjectKind::Dict};
-  }
-  for (size_t i = 0; i < std::size(ScalarKinds); ++i) {
-    const ScalarKind& row = ScalarKinds[i];
-    if (AfterFastChain && row.in_fast_chain) continue;
-    if (object == type_refs.*row.type && !(options & row.passthrough))
-      return {ObjectKind::Scalar, static_cast<uint8_t>(i)};
-  }
-  if (type == &PyTuple_Type) return {ObjectKind::Tuple};
-  if (object == type_refs.type_fragment) return {ObjectKind::Fragment};
-  if (!(options & OPT_PASSTHROUGH_SUBCLASS)) {
-    const unsigned long flags = type->tp_flags;
-    if (flags & Py_TPFLAGS_UNICODE_SUBCLASS) return {ObjectKind::StrSubclass};
-    if (flags & Py_TPFLAGS_LONG_SUBCLASS) return {ObjectKind::Scalar, scalar_row(&TypeRefs::type_int)};
-    if (flags & Py_TPFLAGS_LIST_SUBCLASS) return {ObjectKind::List};
-    if (flags & Py_TPFLAGS_DICT_SUBCLASS) return {ObjectKind::Dict};
-  }
-  if (is_enum_type(type)) return {ObjectKind::Enum};
-  if (!(options & OPT_PASSTHROUGH_DATACLASS) && is_dataclass_type(type)) return {ObjectKind::Dataclass};
-  if (!(options & OPT_SERIALIZE_NUMPY)) return {ObjectKind::Other};
-  return classify_numpy(type);
 }
 
 }  // namespace vellum

@@ -6,7 +6,7 @@
 #include <type_traits>
 
 #include "core/ffi/long.hpp"
-#include "core/options.hpp"
+#include "dumps/options.hpp"
 #include "core/python.hpp"
 #include "dumps/error.hpp"
 #include "dumps/layout.hpp"
@@ -25,7 +25,7 @@ inline constexpr uint64_t MaxStrictInteger = (uint64_t{1} << 53) - 1;
 // An int or int subclass, -2^63 to 2^64 - 1 (under OPT_STRICT_INTEGER
 // -(2^53 - 1) to 2^53 - 1). Its value is read from its own representation
 // (sign, count of 30-bit digits), never through __int__ or __index__.
-[[gnu::always_inline]] inline EncodeStatus format_int(PyObject* obj, Options options, ScalarText& text) {
+[[gnu::always_inline]] inline EncodeStatus format_int(PyObject* obj, DumpsState&, Options options, ScalarText& text) {
   const PyLongObject* v = ffi::as_long(obj);
   const bool negative = ffi::long_sign(v) == ffi::LongSign::Negative;
   const size_t digits = ffi::long_digit_count(v);
@@ -61,7 +61,7 @@ inline uint8_t* put_float(uint8_t* p, Float value) {
 }
 
 // A float (exact type only: subclasses go to default).
-[[gnu::always_inline]] inline EncodeStatus format_float(PyObject* obj, Options, ScalarText& text) {
+[[gnu::always_inline]] inline EncodeStatus format_float(PyObject* obj, DumpsState&, Options, ScalarText& text) {
   text.end = put_float(text.data, PyFloat_AS_DOUBLE(obj));
   return EncodeStatus::ok();
 }

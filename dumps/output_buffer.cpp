@@ -1,5 +1,7 @@
 #include "dumps/output_buffer.hpp"
 
+#include "core/ffi/bytes_resize.hpp"
+
 namespace vellum {
 
 bool OutputBuffer::grow(size_t needed) {
@@ -12,7 +14,7 @@ bool OutputBuffer::grow(size_t needed) {
   }
   // On failure the interpreter releases the object, clears the reference and
   // sets MemoryError.
-  if (_PyBytes_Resize(&bytes_, static_cast<Py_ssize_t>(capacity)) != 0) {
+  if (!ffi::resize_bytes(bytes_, static_cast<Py_ssize_t>(capacity))) {
     data_ = nullptr;
     capacity_ = length_ = 0;
     return false;
@@ -54,7 +56,7 @@ PyObject* OutputBuffer::finish(bool append_newline) {
   // Shrinks the allocation, records the size and stores the terminating NUL;
   // a failure releases the object and sets MemoryError. (Recording the size
   // first would make the resize return early and keep the slack.)
-  if (_PyBytes_Resize(&bytes_, static_cast<Py_ssize_t>(length_)) != 0) return nullptr;
+  if (!ffi::resize_bytes(bytes_, static_cast<Py_ssize_t>(length_))) return nullptr;
   PyObject* result = bytes_;
   bytes_ = nullptr;
   data_ = nullptr;

@@ -4,10 +4,13 @@
 
 #include <cstdint>
 
-#include "core/fragment.hpp"
+#include <algorithm>
+#include <iterator>
+
 #include "core/pyref.hpp"
-#include "core/typeref.hpp"
+#include "dumps/classify.hpp"
 #include "dumps/dict-inl.hpp"
+#include "dumps/fragment.hpp"
 #include "dumps/kinds.hpp"
 #include "dumps/layout.hpp"
 #include "dumps/numpy/array-inl.hpp"
@@ -15,6 +18,7 @@
 #include "dumps/per_type/enum-inl.hpp"
 #include "dumps/per_type/numpy_scalar.hpp"
 #include "dumps/serializer.hpp"
+#include "dumps/state.hpp"
 #include "dumps/string.hpp"
 #include "dumps/text.hpp"
 
@@ -36,30 +40,53 @@ inline EncodeStatus write_fragment(OutputBuffer& out, PyObject* content) {
   return written ? EncodeStatus::ok() : python_error();
 }
 
-// A row of ScalarKinds written from the fast chain: its value writer called
+// The rows of ScalarKinds that serialize_item tests, in its order: exactly
+// those marked in_fast_chain (the compiler checks).
+namespace fast_chain {
+inline constexpr uint8_t Int = scalar_row("int"), Bool = scalar_row("bool"), None = scalar_row("NoneType"),
+                         Float = scalar_row("float"), Datetime = scalar_row("datetime");
+inline constexpr uint8_t Rows[] = {Int, Bool, None, Float, Datetime};
+
+consteval bool rows_are_the_tables() {
+  for (uint8_t row = 0; row < ScalarKindCount; ++row)
+    if (ScalarKinds[row].in_fast_chain != (std::find(std::begin(Rows), std::end(Rows), row) != std::end(Rows)))
+      return false;
+  return true;
+}
+static_assert(rows_are_the_tables(), "serialize_item tests every in_fast_chain row of ScalarKinds, and no other");
+}  // namespace fast_chain
+
+// A row of the fast chain: whether it takes the object (its exact type,
+// unless the row's option sends it to default), and its value writer called
 // directly (inlined for the numbers and literals).
-template <PyObject* TypeRefs::* Type>
-[[gnu::always_inline]] inline EncodeStatus write_scalar_of(OutputBuffer& out, PyObject* obj, Options options) {
-  return ScalarKinds[scalar_row(Type)].write(out, obj, options);
+template <uint8_t Row>
+[[gnu::always_inline]] inline bool chain_takes(PyTypeObject* type, const DumpsState& state, Options options) {
+  return is_row_type<Row>(type, state.types) && !(options & ScalarKinds[Row].passthrough);
+}
+template <uint8_t Row>
+[[gnu::always_inline]] inline EncodeStatus chain_write(OutputBuffer& out, PyObject* obj, DumpsState& state,
+                                                       Options options) {
+  return ScalarKinds[Row].write(out, obj, state, options);
 }
 
 // The fast chain of exact types, inlined into every container loop; the
 // rest are classified.
 template <class Layout>
 [[gnu::always_inline]] inline EncodeStatus serialize_item(SerializeContext ctx, Layout& layout) {
+  using namespace fast_chain;
   PyObject* obj = ctx.object;
   PyTypeObject* type = Py_TYPE(obj);
   OutputBuffer& out = layout.out();
+  DumpsState& state = *ctx.dumps;
   const Options options = state::options(ctx.state);
   if (type == &PyUnicode_Type) return write_str(out, obj);
-  if (type == &PyLong_Type) return write_scalar_of<&TypeRefs::type_int>(out, obj, options);
-  if (type == &PyBool_Type) return write_scalar_of<&TypeRefs::type_bool>(out, obj, options);
-  if (obj == Py_None) return write_scalar_of<&TypeRefs::type_none>(out, obj, options);
-  if (type == &PyFloat_Type) return write_scalar_of<&TypeRefs::type_float>(out, obj, options);
+  if (chain_takes<Int>(type, state, options)) return chain_write<Int>(out, obj, state, options);
+  if (chain_takes<Bool>(type, state, options)) return chain_write<Bool>(out, obj, state, options);
+  if (chain_takes<None>(type, state, options)) return chain_write<None>(out, obj, state, options);
+  if (chain_takes<Float>(type, state, options)) return chain_write<Float>(out, obj, state, options);
   if (type == &PyList_Type) return serialize_sequence<Layout, false>(obj, ctx, layout);
   if (type == &PyDict_Type) return serialize_dict(obj, ctx, layout);
-  if (type == as_type(type_refs.type_datetime) && !(options & OPT_PASSTHROUGH_DATETIME))
-    return write_scalar_of<&TypeRefs::type_datetime>(out, obj, options);
+  if (chain_takes<Datetime>(type, state, options)) return chain_write<Datetime>(out, obj, state, options);
   return serialize_other(ctx, layout);
 }
 
@@ -82,7 +109,7 @@ EncodeStatus serialize_with_default(SerializeContext ctx, Layout& layout) {
   PyRef result = PyRef::steal(PyObject_Vectorcall(ctx.default_, args + 1, 1 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
   // default's exception becomes the cause.
   if (!result) return not_serializable(obj);
-  return serialize_value({result.get(), ctx.default_, ctx.state + state::DefaultDepthUnit}, layout);
+  return serialize_value(ctx.at(result.get(), ctx.state + state::DefaultDepthUnit), layout);
 }
 
 // Lists, list subclasses and tuples. Items may run Python code (default)
@@ -99,7 +126,7 @@ template <class Layout, bool IsTuple>
     PyObject* item = IsTuple ? PyTuple_GET_ITEM(seq, i) : PyList_GET_ITEM(seq, i);
     if (!layout.before_element(i == 0)) [[unlikely]]
       return python_error();
-    VELLUM_TRY(serialize_item({item, ctx.default_, s}, layout));
+    VELLUM_TRY(serialize_item(ctx.at(item, s), layout));
     layout.after_element();
   }
   return layout.close_array() ? EncodeStatus::ok() : python_error();
@@ -111,10 +138,11 @@ template <class Layout>
   PyObject* obj = ctx.object;
   OutputBuffer& out = layout.out();
   const Options options = state::options(ctx.state);
-  const Kind kind = classify</*AfterFastChain=*/true>(Py_TYPE(obj), options);
+  DumpsState& state = *ctx.dumps;
+  const Kind kind = classify</*AfterFastChain=*/true>(Py_TYPE(obj), state, options);
   switch (kind.kind) {
     case ObjectKind::Scalar:
-      return ScalarKinds[kind.row].write(out, obj, options);
+      return ScalarKinds[kind.row].write(out, obj, state, options);
     case ObjectKind::Str:  // taken by the fast chain
       return write_str(out, obj);
     case ObjectKind::StrSubclass: {
@@ -135,7 +163,7 @@ template <class Layout>
     case ObjectKind::Dataclass:
       return write_dataclass(obj, ctx, layout);
     case ObjectKind::NumpyScalar:
-      return write_numpy_scalar(obj, ctx.state, out);
+      return write_numpy_scalar(obj, ctx, out);
     case ObjectKind::NumpyArray:
       return write_numpy_array(ctx, layout);
     case ObjectKind::Failed:

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "core/options.hpp"
+#include "dumps/options.hpp"
 #include "core/python.hpp"
 #include "core/str/utf8_view.hpp"
 #include "dumps/error.hpp"
@@ -76,20 +76,25 @@ template <class Fill>
   return p + close_text(p, style, text);
 }
 
+// The module's state of dumps (dumps/state.hpp), which the writers that need
+// it (its types, names and memos) are given.
+struct DumpsState;
+
 // A scalar's text: formatted into `text` (at most MaxScalarText bytes), or
 // a failure. A dict key's is formatted with FormattingKey in the options.
-using Formatter = EncodeStatus (*)(PyObject* obj, Options options, ScalarText& text);
+using Formatter = EncodeStatus (*)(PyObject* obj, DumpsState& state, Options options, ScalarText& text);
 
 // A scalar value: its text on the output.
-using ValueWriter = EncodeStatus (*)(OutputBuffer& out, PyObject* obj, Options options);
+using ValueWriter = EncodeStatus (*)(OutputBuffer& out, PyObject* obj, DumpsState& state, Options options);
 
 // The value writer of a formatter: the text formatted in place at the
 // cursor, as a JSON string or as it is. Instantiated where the formatter is
 // defined, so that it is inlined.
 template <Formatter Format, TextStyle Style>
-[[gnu::always_inline]] inline EncodeStatus write_formatted(OutputBuffer& out, PyObject* obj, Options options) {
+[[gnu::always_inline]] inline EncodeStatus write_formatted(OutputBuffer& out, PyObject* obj, DumpsState& state,
+                                                           Options options) {
   return write_text(out, Style, [&](ScalarText& text) __attribute__((always_inline)) {
-    return Format(obj, options, text);
+    return Format(obj, state, options, text);
   });
 }
 
@@ -112,13 +117,13 @@ inline constexpr size_t TextTailRoom = 32;
 
 // The scalars that are literals (bool and None exactly: nothing derives
 // from either).
-[[gnu::always_inline]] inline EncodeStatus format_bool(PyObject* obj, Options, ScalarText& text) {
+[[gnu::always_inline]] inline EncodeStatus format_bool(PyObject* obj, DumpsState&, Options, ScalarText& text) {
   text.end = obj == Py_True ? put_literal(text.data, LiteralTrue, LiteralTrueSize)
                             : put_literal(text.data, LiteralFalse, LiteralFalseSize);
   return EncodeStatus::ok();
 }
 
-[[gnu::always_inline]] inline EncodeStatus format_none(PyObject*, Options, ScalarText& text) {
+[[gnu::always_inline]] inline EncodeStatus format_none(PyObject*, DumpsState&, Options, ScalarText& text) {
   text.end = put_literal(text.data, LiteralNull, LiteralNullSize);
   return EncodeStatus::ok();
 }

@@ -11,16 +11,17 @@
 #include "core/ffi/make.hpp"
 #include "core/python.hpp"
 #include "core/str/utf8_to_str.hpp"
-#include "core/typeref.hpp"
 #include "kernels/utf8/utf8_routines.hpp"
-#include "loads/key_cache.hpp"
+#include "loads/state.hpp"
+#include "loads/str_cache.hpp"
 #include "reader/reader.hpp"
 
 namespace vellum {
 
 class PyBuilder {
  public:
-  PyBuilder() = default;
+  // Its keys and strings come from the state's caches.
+  explicit PyBuilder(LoadsState& state) : state_(state) {}
   PyBuilder(const PyBuilder&) = delete;
   PyBuilder& operator=(const PyBuilder&) = delete;
   ~PyBuilder() {
@@ -42,7 +43,7 @@ class PyBuilder {
   bool real(double value) { return push(PyFloat_FromDouble(value)); }
 
   [[gnu::always_inline]] bool string(const StringToken& s) {
-    if (s.length == 0) return push(ffi::compat::singleton_ref(type_refs.empty_str));
+    if (s.length == 0) return push(ffi::compat::singleton_ref(state_.empty_str));
     if (s.length <= MaxCachedValueLength && value_misses_ <= value_hits_ + ValueMissesAllowed) [[likely]]
       return cached_value(s);
     if (s.ascii) [[likely]]
@@ -54,7 +55,7 @@ class PyBuilder {
   bool key(const StringToken& s) {
     if (s.length <= MaxCachedKeyLength) [[likely]] {
       const uint64_t hash = text_hash(s.text, s.length);
-      KeySlot& slot = key_slot(hash);
+      StrSlot& slot = slot_of(state_.keys, hash);
       if (PyObject* hit = cached_str(slot, hash, s.text, s.length)) {
         ++key_hits_;
         return push(hit);
@@ -108,7 +109,7 @@ class PyBuilder {
 
   bool cached_value(const StringToken& s) {
     const uint64_t hash = text_hash(s.text, s.length);
-    KeySlot& slot = slot_of(VALUE_MAP, hash);
+    StrSlot& slot = slot_of(state_.values, hash);
     if (PyObject* hit = cached_str(slot, hash, s.text, s.length)) {
       ++value_hits_;
       return push(hit);
@@ -159,6 +160,7 @@ class PyBuilder {
   // Doubles the stack; false with MemoryError set.
   bool grow();
 
+  LoadsState& state_;
   PyObject** base_ = inline_;
   PyObject** top_ = inline_;
   PyObject** end_ = inline_ + InlineSlots;

@@ -1,10 +1,10 @@
 #include "loads/loads.hpp"
 
 #include "core/str/utf8_view.hpp"
-#include "core/typeref.hpp"
 #include "kernels/utf8/utf8_routines.hpp"
 #include "loads/builder.hpp"
 #include "loads/error.hpp"
+#include "loads/state.hpp"
 #include "reader/reader.hpp"
 
 namespace vellum {
@@ -138,8 +138,8 @@ class InputText {
 };
 
 // A failure found before the input is known to be text: no document.
-PyObject* fail(const char* message) {
-  raise_decode_error(message, nullptr, 0, 0);
+PyObject* fail(const LoadsState& state, const char* message) {
+  raise_decode_error(state, message, nullptr, 0, 0);
   return nullptr;
 }
 
@@ -148,17 +148,17 @@ PyObject* fail(const char* message) {
 // looks the attribute up, which may run Python code and may raise. The name
 // is the interned one: the interpreter's attribute cache keeps the names it
 // is asked for, so a new str per call would fill it.
-PyObject* fail_wrong_type(PyObject* obj) {
-  const int has_read = PyObject_HasAttrWithError(obj, type_refs.name_read);
+PyObject* fail_wrong_type(const LoadsState& state, PyObject* obj) {
+  const int has_read = PyObject_HasAttrWithError(obj, state.read_name);
   if (has_read < 0) return nullptr;
-  if (has_read == 0) return fail(InputTypeMessage);
+  if (has_read == 0) return fail(state, InputTypeMessage);
   PyErr_SetString(PyExc_TypeError, FileObjectMessage);
   return nullptr;
 }
 
 // The documents of two bytes that need no reader.
-PyObject* two_byte_document(const uint8_t* p) {
-  if (p[0] == '"' && p[1] == '"') return Py_NewRef(type_refs.empty_str);
+PyObject* two_byte_document(const LoadsState& state, const uint8_t* p) {
+  if (p[0] == '"' && p[1] == '"') return Py_NewRef(state.empty_str);
   if (p[0] == '{' && p[1] == '}') return PyDict_New();
   if (p[0] == '[' && p[1] == ']') return PyList_New(0);
   return nullptr;
@@ -173,10 +173,10 @@ constexpr TextBuffer::Memory TextMemory{[](void* block, size_t size) { return Py
                                         [](void* block) { PyMem_Free(block); }};
 
 // Runs the reader over the text; the result, or null with the exception set.
-PyObject* read(const InputText& text) {
+PyObject* read(LoadsState& state, const InputText& text) {
   DecodeError error{};
   const ReaderInput input = text.reader_input(&error);
-  PyBuilder builder;
+  PyBuilder builder(state);
   TextBuffer buffer(TextMemory);
   // Every container built here is new and acyclic: a collection started by
   // their allocations would only traverse them. No Python code runs before
@@ -190,38 +190,37 @@ PyObject* read(const InputText& text) {
   // a string; invalid UTF-8 anywhere in it is still the failure reported,
   // whatever else went wrong.
   if (builder.found_invalid_utf8() || (text.is_bytes() && !utf8_routines.validate(text.data(), text.size())))
-    return fail(Utf8Message);
+    return fail(state, Utf8Message);
   if (error.code == ReadErrorCode::Stopped) return nullptr;  // the builder's exception stands
   if (error.code == ReadErrorCode::OutOfMemory) return PyErr_NoMemory();
-  raise_decode_error(error.message, text.data(), text.size(), error.position);
+  raise_decode_error(state, error.message, text.data(), text.size(), error.position);
   return nullptr;
 }
 
 }  // namespace
 
-}  // namespace vellum
-
-extern "C" PyObject* loads(PyObject*, PyObject* obj) {
-  using namespace vellum;
+PyObject* loads(LoadsState& state, PyObject* obj) {
   InputText text;
   switch (text.acquire(obj)) {
     case Acquired::Text:
       break;
     case Acquired::WrongType:
-      return fail_wrong_type(obj);
+      return fail_wrong_type(state, obj);
     case Acquired::NotUtf8:
-      return fail(Utf8Message);
+      return fail(state, Utf8Message);
     case Acquired::NoMemory:
       // Not known to be text yet: the document is given only when it is.
-      if (!utf8_routines.validate(text.data(), text.size())) return fail(Utf8Message);
-      raise_decode_error(BufferMessage, text.data(), text.size(), 0);
+      if (!utf8_routines.validate(text.data(), text.size())) return fail(state, Utf8Message);
+      raise_decode_error(state, BufferMessage, text.data(), text.size(), 0);
       return nullptr;
     case Acquired::RaisedError:
       return nullptr;
   }
-  if (text.size() == 0) return fail(EmptyMessage);
+  if (text.size() == 0) return fail(state, EmptyMessage);
   if (text.size() == 2) {
-    if (PyObject* result = two_byte_document(text.data())) return result;
+    if (PyObject* result = two_byte_document(state, text.data())) return result;
   }
-  return read(text);
+  return read(state, text);
 }
+
+}  // namespace vellum

@@ -1,9 +1,15 @@
-// The deserialization entry point, registered on the module as "loads".
+// The deserialization entry point, which module/ registers as "loads".
 #pragma once
 
-#include "core/export.hpp"
 #include "core/python.hpp"
 
-extern "C" VELLUM_EXPORT PyObject* loads(PyObject* self, PyObject* obj);
+namespace vellum {
+
+struct LoadsState;
+
+// loads(obj, /), with the module's state of loads.
+PyObject* loads(LoadsState& state, PyObject* obj);
 
 inline constexpr const char LoadsDoc[] = "loads(obj, /)\n--\n\nDeserialize JSON to Python objects.";
+
+}  // namespace vellum

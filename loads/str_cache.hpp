@@ -1,6 +1,7 @@
-// Process-wide caches of short strs: dict keys, so that loads creates and
-// hashes each such key once and shares it between dicts, and string values,
-// which repeat in real documents as much as keys do (names, tags, states).
+// Caches of short strs, two per module (in its state, loads/state.hpp): dict
+// keys, so that loads creates and hashes each such key once and shares it
+// between dicts, and string values, which repeat in real documents as much as
+// keys do (names, tags, states).
 #pragma once
 
 #include <cstddef>
@@ -10,7 +11,6 @@
 #define XXH_INLINE_ALL
 #include <xxhash.h>
 
-#include "core/export.hpp"
 #include "core/python.hpp"
 
 namespace vellum {
@@ -20,23 +20,20 @@ inline constexpr size_t MaxCachedKeyLength = 64;
 // most memory when each copy is a str of its own.
 inline constexpr size_t MaxCachedValueLength = 128;
 
-struct KeySlot {
+struct StrSlot {
   uint64_t hash;  // text_hash of the str's UTF-8
-  PyObject* key;  // owned; null while the slot is empty
+  PyObject* str;  // owned; null while the slot is empty
 };
 
-// Direct-mapped: each text hash has exactly one slot.
-struct KeyMap {
+// Direct-mapped: each text hash has exactly one slot. Zero-filled memory is
+// an empty cache; it lives as long as the module's state and gives back its
+// strs with it (release_str_cache).
+struct StrCache {
   static constexpr size_t Slots = 2048;
-  KeySlot slots[Slots];
+  StrSlot slots[Slots];
 };
 
-extern KeyMap* KEY_MAP;
-extern KeyMap* VALUE_MAP;
-
-// Once per process, from the module's shared-state initialisation: both
-// caches. False with MemoryError set when the slots cannot be allocated.
-[[nodiscard]] bool create_key_map();
+void release_str_cache(StrCache& cache);
 
 namespace text_hash_detail {
 inline uint64_t word(const uint8_t* p) {
@@ -77,13 +74,12 @@ inline uint64_t text_hash(const uint8_t* p, size_t n) {
   return fold(a ^ 0x9E3779B97F4A7C15u, b ^ 0xD6E8FEB86659FD93u ^ n);
 }
 
-inline KeySlot& slot_of(KeyMap* map, uint64_t hash) {
+inline StrSlot& slot_of(StrCache& cache, uint64_t hash) {
   // The hash is already uniform: one multiplication spreads it over the top
   // bits, which pick the slot.
-  static_assert(KeyMap::Slots == size_t{1} << 11);
-  return map->slots[(hash * 0x9E3779B97F4A7C15u) >> (64 - 11)];
+  static_assert(StrCache::Slots == size_t{1} << 11);
+  return cache.slots[(hash * 0x9E3779B97F4A7C15u) >> (64 - 11)];
 }
-inline KeySlot& key_slot(uint64_t hash) { return slot_of(KEY_MAP, hash); }
 
 // Whether the slot's str is the text. The 64-bit hash is no proof of
 // equality: texts with equal hashes can be made on purpose.
@@ -112,28 +108,20 @@ inline bool same_text(PyObject* str, const uint8_t* p, size_t n) {
 
 // The cached str equal to the text, as a new reference, or null when the
 // slot holds another.
-[[gnu::always_inline]] inline PyObject* cached_str(KeySlot& slot, uint64_t hash, const uint8_t* p, size_t n) {
-  if (slot.key != nullptr && slot.hash == hash && same_text(slot.key, p, n)) [[likely]]
-    return Py_NewRef(slot.key);
+[[gnu::always_inline]] inline PyObject* cached_str(StrSlot& slot, uint64_t hash, const uint8_t* p, size_t n) {
+  if (slot.str != nullptr && slot.hash == hash && same_text(slot.str, p, n)) [[likely]]
+    return Py_NewRef(slot.str);
   return nullptr;
 }
 
 // A new str of the text (valid UTF-8; ASCII when `ascii`), with its hash
 // set when `hashed`; stored in the slot when `slot` is not null. Null with
 // MemoryError pending.
-PyObject* new_text_str(KeySlot* slot, uint64_t hash, const uint8_t* p, size_t n, bool ascii, bool hashed);
+PyObject* new_text_str(StrSlot* slot, uint64_t hash, const uint8_t* p, size_t n, bool ascii, bool hashed);
 
-// A new reference to a str equal to the key (0 to 64 bytes of valid UTF-8)
-// with its hash already set; null with MemoryError pending.
-inline PyObject* key_str(const uint8_t* p, size_t n, bool ascii = false) {
-  const uint64_t hash = text_hash(p, n);
-  KeySlot& slot = key_slot(hash);
-  if (PyObject* hit = cached_str(slot, hash, p, n)) return hit;
-  return new_text_str(&slot, hash, p, n, ascii, true);
-}
+// Puts `str` (its hash set) in the slot of the text p[0..n), as if it had been
+// cached for those bytes: what a hash collision leaves behind, for a test.
+void stage_str(StrCache& cache, const uint8_t* p, size_t n, PyObject* str);
 
 }  // namespace vellum
 
-// Test hook: puts `str` in the slot of `p[0..n)` as if it had been cached for
-// those bytes, so that a test can stage what a hash collision leaves behind.
-extern "C" VELLUM_EXPORT void vellum_key_cache_store(const uint8_t* p, size_t n, PyObject* str);

@@ -1,16 +1,24 @@
-// The module's front door: its definition and exec slot.
+// The module's front door: its definition, its exec slot and the state each
+// module object holds.
 #include "base/cpu_features.hpp"
+#include "core/allocate.hpp"
 #include "core/export.hpp"
-#include "core/fatal.hpp"
 #include "core/ffi/compat_module.hpp"
-#include "core/fragment.hpp"
-#include "core/once.hpp"
-#include "core/options.hpp"
 #include "core/python.hpp"
-#include "core/typeref.hpp"
 #include "dumps/dumps.hpp"
-#include "loads/key_cache.hpp"
+#include "dumps/fragment.hpp"
+#include "dumps/options.hpp"
 #include "loads/loads.hpp"
+#include "module/state.hpp"
+
+// The functions' calls: `self` is the module, whose state they pass down.
+extern "C" VELLUM_EXPORT PyObject* dumps(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
+  return vellum::dumps(vellum::module_state(module).dumps, args, nargsf, kwnames);
+}
+
+extern "C" VELLUM_EXPORT PyObject* loads(PyObject* module, PyObject* obj) {
+  return vellum::loads(vellum::module_state(module).loads, obj);
+}
 
 namespace vellum {
 namespace {
@@ -26,31 +34,21 @@ struct Function {
 };
 
 const Function Functions[] = {
-    {"dumps", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(dumps)), METH_FASTCALL | METH_KEYWORDS,
+    {"dumps", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(::dumps)), METH_FASTCALL | METH_KEYWORDS,
      DumpsDoc},
-    {"loads", loads, METH_O, LoadsDoc},
+    {"loads", ::loads, METH_O, LoadsDoc},
 };
-
-// The process-wide state that every module object shares.
-bool set_up_shared_state() {
-  if (KEY_MAP == nullptr && !create_key_map()) return false;
-  if (!fill_type_refs()) return false;
-  if (create_fragment_type()) return true;
-  release_type_refs();
-  return false;
-}
-
-Once shared_state;
 
 // Takes the value's reference, and reports a null value itself.
 bool add(PyObject* module, const char* name, PyObject* value) { return ffi::compat::module_add(module, name, value) == 0; }
 
-// The record lives as long as the function.
+// The record lives as long as the function, which is bound to the module:
+// its calls find the module's state through it.
 bool add_function(PyObject* module, PyObject* module_name, const Function& f) {
   auto* def = static_cast<PyMethodDef*>(allocate_or_raise(sizeof(PyMethodDef)));
   if (def == nullptr) return false;
   *def = PyMethodDef{f.name, f.meth, f.flags, f.doc};
-  PyObject* function = PyCMethod_New(def, nullptr, module_name, nullptr);
+  PyObject* function = PyCMethod_New(def, module, module_name, nullptr);
   const bool added = function != nullptr && PyModule_AddObjectRef(module, f.name, function) == 0;
   Py_XDECREF(function);
   // A function that was not added is gone now, and nothing else reads the record.
@@ -58,7 +56,7 @@ bool add_function(PyObject* module, PyObject* module_name, const Function& f) {
   return added;
 }
 
-bool add_attributes(PyObject* module) {
+bool add_attributes(PyObject* module, const ModuleState& state) {
   if (!add(module, "__version__", PyUnicode_FromStringAndSize(Version, sizeof(Version) - 1))) return false;
 
   PyObject* module_name = PyUnicode_InternFromString("vellum");
@@ -71,23 +69,39 @@ bool add_attributes(PyObject* module) {
   }
   Py_DECREF(module_name);
 
-  if (!add(module, "Fragment", Py_NewRef(type_refs.type_fragment))) return false;
+  if (!add(module, "Fragment", Py_NewRef(state.dumps.types.fragment))) return false;
   for (const OptionConstant& c : OptionConstants)
     if (PyModule_AddIntConstant(module, c.name, c.value) != 0) return false;
-  return add(module, "JSONDecodeError", Py_NewRef(type_refs.exc_decode)) &&
-         add(module, "JSONEncodeError", Py_NewRef(type_refs.exc_encode));
+  return add(module, "JSONDecodeError", Py_NewRef(state.loads.decode_error)) &&
+         add(module, "JSONEncodeError", Py_NewRef(PyExc_TypeError));
 }
+
+// The state of a module object whose exec has not run (or failed half way)
+// is zero-filled or partly filled: releasing it is always sound.
+int module_traverse(PyObject* module, visitproc visit, void* arg) {
+  const ModuleState& state = module_state(module);
+  if (const int stop = traverse_dumps_state(state.dumps, visit, arg)) return stop;
+  return traverse_loads_state(state.loads, visit, arg);
+}
+
+int module_clear(PyObject* module) {
+  ModuleState& state = module_state(module);
+  release_dumps_state(state.dumps);
+  release_loads_state(state.loads);
+  return 0;
+}
+
+void module_free(void* module) { module_clear(static_cast<PyObject*>(module)); }
 
 }  // namespace
 }  // namespace vellum
 
 extern "C" VELLUM_EXPORT int vellum_init_exec(PyObject* module) {
   using namespace vellum;
-  // The module's state is process-wide and made of the first importer's
-  // objects. The multiple-interpreters slot (from 3.12 on) keeps it out of
-  // isolated sub-interpreters only; a sub-interpreter of the legacy kind
-  // (every kind on 3.11) would load it, and its objects would be freed with
-  // that interpreter.
+  // Each module object holds its own state, but the state is not yet safe
+  // to share between interpreters that run at the same time (every kind on
+  // 3.11): the multiple-interpreters slot (from 3.12 on) keeps the module out
+  // of isolated sub-interpreters only, so exec refuses the legacy kind too.
   if (PyInterpreterState_Get() != PyInterpreterState_Main()) {
     if (PyObject* name = PyModule_GetNameObject(module)) {
       PyErr_Format(PyExc_ImportError, "module %U does not support loading in subinterpreters", name);
@@ -96,15 +110,22 @@ extern "C" VELLUM_EXPORT int vellum_init_exec(PyObject* module) {
     return -1;
   }
   // A failure leaves its exception pending: the import fails with it rather
-  // than hand out a half-filled module.
-  if (!shared_state.run(set_up_shared_state)) return -1;
-  return add_attributes(module) ? 0 : -1;
+  // than hand out a half-filled module, whose state is released with it.
+  ModuleState& state = module_state(module);
+  if (!fill_dumps_state(state.dumps) || !fill_loads_state(state.loads)) return -1;
+  state.dumps.types.fragment = vellum_fragmenttype_new(module);
+  if (state.dumps.types.fragment == nullptr) return -1;
+  return add_attributes(module, state) ? 0 : -1;
 }
 
 // Test hooks: the host's processor features, and those the routine tables
-// were chosen by (within the VELLUM_CPU cap).
+// were chosen by (within the VELLUM_CPU cap); a str put in the slot of a key
+// text of the module's key cache, as a hash collision would leave it.
 extern "C" VELLUM_EXPORT uint64_t vellum_host_features() { return vellum::cpu::features(); }
 extern "C" VELLUM_EXPORT uint64_t vellum_selected_features() { return vellum::cpu::selected_features(); }
+extern "C" VELLUM_EXPORT void vellum_key_cache_store(PyObject* module, const uint8_t* p, size_t n, PyObject* str) {
+  vellum::stage_str(vellum::module_state(module).loads.keys, p, n, str);
+}
 
 PyMODINIT_FUNC PyInit_vellum() {
   using vellum::allocate_or_raise;
@@ -122,7 +143,8 @@ PyMODINIT_FUNC PyInit_vellum() {
     return nullptr;
   }
   *def = PyModuleDef{
-      PyModuleDef_HEAD_INIT, "vellum", nullptr, 0, nullptr, slots, nullptr, nullptr, nullptr,
+      PyModuleDef_HEAD_INIT, "vellum", nullptr, sizeof(vellum::ModuleState), nullptr, slots,
+      vellum::module_traverse, vellum::module_clear, vellum::module_free,
   };
   return PyModuleDef_Init(def);
 }

@@ -94,7 +94,6 @@ def test_signatures():
     assert str(inspect.signature(vellum.dumps)) == "(obj, /, default=None, option=None)"
     assert vellum.dumps.__module__ == "vellum"
     assert vellum.dumps.__doc__ == "Serialize Python objects to JSON."
-    assert vellum.dumps.__self__ is None or inspect.ismodule(vellum.dumps.__self__) is False
 
 
 def test_result_is_exact_bytes():

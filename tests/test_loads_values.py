@@ -99,12 +99,13 @@ def test_keys_mapping_to_one_slot_still_correct():
 
 def test_key_cache_compares_text_on_hash_match():
     # Stage what a colliding key leaves behind: the slot of "a" holding "b".
-    library = ctypes.PyDLL(sys.modules["vellum.vellum"].__file__)
+    native = sys.modules["vellum.vellum"]
+    library = ctypes.PyDLL(native.__file__)
     store = library.vellum_key_cache_store
-    store.argtypes = [ctypes.c_char_p, ctypes.c_size_t, ctypes.py_object]
+    store.argtypes = [ctypes.py_object, ctypes.c_char_p, ctypes.c_size_t, ctypes.py_object]
     store.restype = None
     impostor = "".join(["b"])
-    store(b"a", 1, impostor)
+    store(native, b"a", 1, impostor)
     assert vellum.loads('{"a": 1}') == {"a": 1}
     (key,) = vellum.loads('{"a": 1}')
     assert key == "a" and key is not impostor

@@ -74,6 +74,12 @@ def test_native_module_attribute_order():
     assert names == expected
 
 
+def test_functions_are_bound_to_their_module():
+    # Their calls reach the module object's state through it.
+    native = sys.modules["vellum.vellum"]
+    assert vellum.dumps.__self__ is native and vellum.loads.__self__ is native
+
+
 def test_encode_error_is_type_error():
     assert vellum.JSONEncodeError is TypeError
 
@@ -88,16 +94,32 @@ def test_decode_error_derives_from_json_decode_error():
     assert (err.msg, err.doc, err.pos, err.lineno, err.colno) == ("boom", "ab\ncd", 4, 2, 2)
 
 
-def test_reimport_shares_process_wide_objects():
+def test_reimport_makes_a_module_of_its_own():
+    # Each native module object holds its own state: its Fragment type and
+    # JSONDecodeError are its own, and the first module, held by its
+    # functions, goes on working with its own.
     code = textwrap.dedent(
         """
-        import sys, vellum
-        first = (vellum.Fragment, vellum.JSONDecodeError)
+        import json, sys, vellum
+        first = sys.modules["vellum.vellum"]
         for name in [m for m in sys.modules if m == "vellum" or m.startswith("vellum.")]:
             del sys.modules[name]
         import vellum as again
-        assert again is not vellum
-        assert (again.Fragment, again.JSONDecodeError) == first
+        second = sys.modules["vellum.vellum"]
+        assert second is not first
+        assert again.Fragment is not first.Fragment and again.JSONDecodeError is not first.JSONDecodeError
+        assert issubclass(again.JSONDecodeError, json.JSONDecodeError)
+        dumps, loads, fragment = first.dumps, first.loads, first.Fragment
+        del first, vellum
+        assert dumps([fragment(b"1")]) == b"[1]" and again.dumps([again.Fragment(b"1")]) == b"[1]"
+        def raised(call, arg, error):
+            try:
+                call(arg)
+            except error as e:
+                return type(e), str(e)
+        assert raised(again.dumps, fragment(b"1"), TypeError) == (TypeError, "Type is not JSON serializable: vellum.Fragment")
+        assert raised(loads, b"[", json.JSONDecodeError)[0] is dumps.__self__.JSONDecodeError
+        assert raised(again.loads, b"[", json.JSONDecodeError)[0] is again.JSONDecodeError
         print("ok")
         """
     )

@@ -1,9 +1,16 @@
-// Calls of the interpreter's C API that 3.12 and 3.13 added, written for the
-// older interpreters this module also builds on, under the same names: the
-// code above never tests a version for them. Included by core/python.hpp.
+// The one include of the interpreter's headers, with the stop for any other
+// version, and the calls of the C API that 3.12 and 3.13 added, written for
+// the older interpreters this module also builds on under the same names:
+// the code above never tests a version for them. Code outside core/ffi
+// reaches all of it through core/python.hpp.
 #pragma once
 
-#include "core/python.hpp"
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#if PY_VERSION_HEX < 0x030B0000 || PY_VERSION_HEX >= 0x030E0000
+#error "vellum builds for CPython 3.11, 3.12 and 3.13"
+#endif
 
 #if PY_VERSION_HEX < 0x030C0000
 // The pending exception as one object (normalized, its traceback attached),

@@ -6,7 +6,7 @@
 
 #include <cstddef>
 
-#include "core/python.hpp"
+#include "core/ffi/compat_api.hpp"
 
 #include <datetime.h>
 
@@ -17,5 +17,9 @@ static_assert(offsetof(PyDateTime_DateTime, data) == sizeof(PyObject) + sizeof(P
 static_assert(offsetof(PyDateTime_Time, data) == sizeof(PyObject) + sizeof(Py_hash_t) + 1, "time bytes");
 static_assert(offsetof(PyDateTime_DateTime, tzinfo) == 40, "datetime tzinfo after the 10 bytes and the fold");
 static_assert(offsetof(PyDateTime_Delta, days) == sizeof(PyObject) + sizeof(Py_hash_t), "timedelta fields");
+
+// Whether a time or datetime holds a tzinfo (the record's flag; the C API
+// names it as private).
+inline bool has_tzinfo(PyObject* time_or_datetime) { return _PyDateTime_HAS_TZINFO(time_or_datetime); }
 
 }  // namespace vellum::ffi::compat

@@ -9,7 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "core/python.hpp"
+#include "core/ffi/compat_api.hpp"
 
 namespace vellum::ffi::compat {
 

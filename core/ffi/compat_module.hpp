@@ -7,7 +7,7 @@
 
 #include <cstddef>
 
-#include "core/python.hpp"
+#include "core/ffi/compat_api.hpp"
 
 namespace vellum::ffi::compat {
 

@@ -6,8 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "core/ffi/compat_api.hpp"
 #include "core/ffi/compat_long.hpp"
-#include "core/python.hpp"
 
 namespace vellum::ffi {
 

@@ -9,11 +9,11 @@
 #include <cstdint>
 #include <cstring>
 
+#include "core/ffi/compat_api.hpp"
 #include "core/ffi/compat_dict.hpp"
 #include "core/ffi/compat_long.hpp"
 #include "core/ffi/compat_str.hpp"
-#include "core/ffi/internal.hpp"
-#include "core/python.hpp"
+#include "core/ffi/str_hash.hpp"
 
 namespace vellum::ffi {
 

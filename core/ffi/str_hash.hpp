@@ -1,12 +1,9 @@
 // A str's cached hash, read and set through the str record of the
-// interpreter built for (core/ffi/compat_str.hpp); the interpreter's
-// functions and objects that 3.13 declares only in its internal headers come
-// with core/ffi/compat_dict.hpp.
+// interpreter built for (core/ffi/compat_str.hpp).
 #pragma once
 
-#include "core/ffi/compat_dict.hpp"
+#include "core/ffi/compat_api.hpp"
 #include "core/ffi/compat_str.hpp"
-#include "core/python.hpp"
 
 namespace vellum::ffi {
 

@@ -3,12 +3,12 @@
 #include <cstring>
 
 #include "kernels/utf8/utf8_routines.hpp"
-#include "core/typeref.hpp"
 
 namespace vellum {
 
 PyObject* utf8_to_str(const uint8_t* p, size_t n) {
-  if (n == 0) return Py_NewRef(type_refs.empty_str);
+  // The interpreter's own empty str.
+  if (n == 0) return PyUnicode_New(0, 0);
   const Utf8Shape shape = utf8_routines.shape(p, n);
   PyObject* str = PyUnicode_New(static_cast<Py_ssize_t>(shape.chars), shape.max_char);
   if (str == nullptr) return nullptr;

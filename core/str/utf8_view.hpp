@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "core/ffi/str_utf8.hpp"
 #include "core/python.hpp"
 
 namespace vellum {
@@ -32,11 +33,7 @@ inline bool subclass_utf8(PyObject* str, Utf8View& view) {
     view = {static_cast<const uint8_t*>(PyUnicode_DATA(str)), static_cast<size_t>(PyUnicode_GET_LENGTH(str))};
     return true;
   }
-  auto* compact = reinterpret_cast<PyCompactUnicodeObject*>(str);
-  if (compact->utf8_length > 0) {
-    view = {reinterpret_cast<const uint8_t*>(compact->utf8), static_cast<size_t>(compact->utf8_length)};
-    return true;
-  }
+  if (ffi::cached_utf8(str, view.data, view.size)) return true;
   return subclass_utf8(str, view);
 }
 

@@ -9,14 +9,14 @@
 #include <type_traits>
 
 #include "core/ffi/numpy/array_interface.hpp"
-#include "core/ffi/numpy/datetime.hpp"
 #include "core/pyref.hpp"
 #include "dumps/number.hpp"
-#include "kernels/number/half.hpp"
 #include "dumps/numpy/array_view.hpp"
 #include "dumps/per_type/datetime64.hpp"
 #include "dumps/serializer.hpp"
+#include "dumps/state.hpp"
 #include "dumps/text.hpp"
+#include "kernels/number/half.hpp"
 
 namespace vellum {
 namespace numpy_rows {
@@ -117,18 +117,18 @@ EncodeStatus half_row(const NumpyArrayView&, const uint8_t* row, size_t n, Layou
 // message.
 template <class Layout>
 EncodeStatus datetime64_row(const NumpyArrayView& view, const uint8_t* row, size_t n, Layout& layout) {
-  ffi::numpy::Datetime64Failure failure = ffi::numpy::Datetime64Failure::None;
+  Datetime64Failure failure = Datetime64Failure::None;
+  const Options options = view.options;
   return write_row<MaxDatetime64Text + 2>(
       n, layout,
       [&](uint8_t* p, size_t i) -> uint8_t* {
-        const ffi::numpy::Datetime64Conversion c =
-            ffi::numpy::datetime64_to_civil(view.unit, load<int64_t>(row + 8 * i), view.options);
-        if (c.failure != ffi::numpy::Datetime64Failure::None) [[unlikely]] {
+        const Datetime64Conversion c = datetime64_to_civil(view.unit, load<int64_t>(row + 8 * i));
+        if (c.failure != Datetime64Failure::None) [[unlikely]] {
           failure = c.failure;
           return nullptr;
         }
-        return put_text(p, TextStyle::Quoted, [&c](ScalarText& text) __attribute__((always_inline)) {
-          text.end = put_datetime64(text.data, c.value);
+        return put_text(p, TextStyle::Quoted, [&c, options](ScalarText& text) __attribute__((always_inline)) {
+          text.end = put_datetime64(text.data, c.value, options);
         });
       },
       [&](size_t i) { return datetime64_failure(failure, view.unit, load<int64_t>(row + 8 * i)); });
@@ -189,7 +189,7 @@ EncodeStatus write_numpy_array(SerializeContext ctx, Layout& layout) {
   const PyRef hold = PyRef::borrow(ctx.object);
   PyRef capsule;
   NumpyArrayView view;
-  const ArrayCheck check = open_numpy_array(ctx.object, state::options(ctx.state), capsule, view);
+  const ArrayCheck check = open_numpy_array(ctx.object, ctx.dumps->types, state::options(ctx.state), capsule, view);
   if (check != ArrayCheck::Writable) {
     if (ctx.default_ != nullptr && default_takes_array(check)) return serialize_with_default(ctx, layout);
     return refuse_array(check, view);

@@ -1,7 +1,7 @@
 #include "dumps/numpy/array_view.hpp"
 
 #include "dumps/per_type/datetime64.hpp"
-#include "core/typeref.hpp"
+#include "dumps/type_registry.hpp"
 
 namespace vellum {
 
@@ -48,8 +48,9 @@ bool strides_in_c_order(const ArrayInterface& r) {
 
 }  // namespace
 
-ArrayCheck open_numpy_array(PyObject* array, Options options, PyRef& capsule, NumpyArrayView& view) {
-  PyRef found = PyRef::steal(PyObject_GetAttr(array, type_refs.name_array_struct));
+ArrayCheck open_numpy_array(PyObject* array, const TypeRegistry& types, Options options, PyRef& capsule,
+                            NumpyArrayView& view) {
+  PyRef found = PyRef::steal(PyObject_GetAttr(array, types.name<"__array_struct__">()));
   if (!found) return lookup_failed();
   if (!PyCapsule_CheckExact(found.get())) return ArrayCheck::Malformed;
   const auto* record = static_cast<const ArrayInterface*>(PyCapsule_GetPointer(found.get(), nullptr));
@@ -69,7 +70,7 @@ ArrayCheck open_numpy_array(PyObject* array, Options options, PyRef& capsule, Nu
   view.element = element;
   view.options = options;
   if (element == ElementType::Datetime64) {
-    if (read_datetime_unit(array, view.unit, view.typestr).failed()) return ArrayCheck::Raised;
+    if (read_datetime_unit(array, types, view.unit, view.typestr).failed()) return ArrayCheck::Raised;
     if (view.typestr) return ArrayCheck::UnitUnlisted;
   }
   capsule = std::move(found);

@@ -5,20 +5,22 @@
 #include <cstdint>
 
 #include "core/ffi/numpy/array_interface.hpp"
-#include "core/ffi/numpy/datetime.hpp"
-#include "core/options.hpp"
 #include "core/pyref.hpp"
 #include "core/python.hpp"
 #include "dumps/error.hpp"
+#include "dumps/options.hpp"
+#include "dumps/per_type/datetime64_calendar.hpp"
 
 namespace vellum {
+
+struct TypeRegistry;
 
 // Everything the writer needs, decided once per array. The record belongs
 // to the capsule that open_numpy_array hands out.
 struct NumpyArrayView {
   const ffi::numpy::ArrayInterface* record = nullptr;
   ffi::numpy::ElementType element = ffi::numpy::ElementType::Unsupported;
-  ffi::numpy::DatetimeUnit unit = ffi::numpy::DatetimeUnit::NaT;  // datetime64 only
+  DatetimeUnit unit = DatetimeUnit::NaT;  // datetime64 only
   PyRef typestr;  // a datetime64 unit outside the table: its type string
   Options options = 0;
 };
@@ -43,7 +45,8 @@ enum class ArrayCheck : uint8_t {
 // then zero dimensions or an element type outside the thirteen. For
 // datetime64 it reads the unit, which may be outside the unit table. When
 // Writable, `capsule` owns the record.
-ArrayCheck open_numpy_array(PyObject* array, Options options, PyRef& capsule, NumpyArrayView& view);
+ArrayCheck open_numpy_array(PyObject* array, const TypeRegistry& types, Options options, PyRef& capsule,
+                            NumpyArrayView& view);
 
 inline bool default_takes_array(ArrayCheck check) {
   return check == ArrayCheck::NotContiguous || check == ArrayCheck::DtypeUnsupported ||

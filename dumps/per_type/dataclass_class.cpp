@@ -1,21 +1,10 @@
 #include "dumps/per_type/dataclass_class.hpp"
 
-#include "core/ffi/type_version.hpp"
-#include "core/typeref.hpp"
+#include "core/ffi/class_attribute.hpp"
+#include "dumps/state.hpp"
 
 namespace vellum {
 namespace {
-
-// The answers of the dataclass classes seen lately; a change to a class or a
-// base sends it through the tests again.
-struct DataclassClass {
-  // The class's field dict (borrowed: the class holds it for as long as its
-  // version tag stays), or null where the class's lookup does not simply
-  // give a dict.
-  PyObject* fields = nullptr;
-  bool own_slots = false;
-};
-ffi::ClassMemo<DataclassClass> dataclass_classes;
 
 // Whether the class's own namespace holds `name`; a failure counts as no.
 bool own_namespace_has(PyTypeObject* type, PyObject* name) {
@@ -30,19 +19,20 @@ bool own_namespace_has(PyTypeObject* type, PyObject* name) {
 // base's): the name resolves to a member descriptor.
 bool held_in_slot(PyTypeObject* type, PyObject* name) {
   if (!PyUnicode_CheckExact(name)) return false;
-  PyObject* attribute = _PyType_Lookup(type, name);
+  PyObject* attribute = ffi::class_attribute(type, name);
   return attribute != nullptr && Py_TYPE(attribute) == &PyMemberDescr_Type;
 }
 
-bool defines_own_slots(PyTypeObject* type) {
-  return _PyType_Lookup(type, type_refs.name_slots) != nullptr && own_namespace_has(type, type_refs.name_slots);
+bool defines_own_slots(PyTypeObject* type, const TypeRegistry& types) {
+  PyObject* const name = types.name<"__slots__">();
+  return ffi::class_attribute(type, name) != nullptr && own_namespace_has(type, name);
 }
 
-DataclassClass answers_of(PyTypeObject* type) {
+DataclassClass answers_of(PyTypeObject* type, const TypeRegistry& types) {
   DataclassClass answers;
-  answers.own_slots = defines_own_slots(type);
+  answers.own_slots = defines_own_slots(type, types);
   if (type->tp_getattro == PyObject_GenericGetAttr) {
-    PyObject* fields = _PyType_Lookup(type, type_refs.name_dataclass_fields);
+    PyObject* fields = ffi::class_attribute(type, types.name<"__dataclass_fields__">());
     if (fields != nullptr && PyDict_CheckExact(fields)) answers.fields = fields;
   }
   return answers;
@@ -50,16 +40,16 @@ DataclassClass answers_of(PyTypeObject* type) {
 
 }  // namespace
 
-bool is_dataclass_type(PyTypeObject* type) {
-  if (dataclass_classes.find(type) != nullptr) [[likely]]
+bool is_dataclass_type(PyTypeObject* type, DumpsState& state) {
+  if (state.dataclass_classes.find(type) != nullptr) [[likely]]
     return true;
-  if (!own_namespace_has(type, type_refs.name_dataclass_fields)) return false;
-  dataclass_classes.remember(type, answers_of(type));
+  if (!own_namespace_has(type, state.types.name<"__dataclass_fields__">())) return false;
+  state.dataclass_classes.remember(type, answers_of(type, state.types), state.probe());
   return true;
 }
 
-PyRef dataclass_fields(PyObject* obj) {
-  PyRef fields = PyRef::steal(PyObject_GetAttr(obj, type_refs.name_dataclass_fields));
+PyRef dataclass_fields(PyObject* obj, const DumpsState& state) {
+  PyRef fields = PyRef::steal(PyObject_GetAttr(obj, state.types.name<"__dataclass_fields__">()));
   if (fields && !PyDict_Check(fields.get())) {
     PyErr_Format(PyExc_TypeError, "__dataclass_fields__ must be a dict, not %s", Py_TYPE(fields.get())->tp_name);
     fields = PyRef();
@@ -67,26 +57,26 @@ PyRef dataclass_fields(PyObject* obj) {
   return fields;
 }
 
-int is_regular_field(PyObject* field) {
-  const PyRef kind = PyRef::steal(PyObject_GetAttr(field, type_refs.name_field_type));
+int is_regular_field(PyObject* field, const DumpsState& state) {
+  const PyRef kind = PyRef::steal(PyObject_GetAttr(field, state.types.name<"_field_type">()));
   if (!kind) return -1;
-  return kind.get() == type_refs.dataclass_field_marker;
+  return kind.get() == state.types.dataclass_field_marker;
 }
 
-EncodeStatus dict_holds_members(PyObject* obj, PyObject* dict, bool& holds) {
+EncodeStatus dict_holds_members(PyObject* obj, PyObject* dict, DumpsState& state, bool& holds) {
   holds = false;
   if (!PyDict_Check(dict)) return EncodeStatus::ok();
   PyTypeObject* type = Py_TYPE(obj);
   // The declared fields: the class's own dict where it was found plainly,
   // else read as the fields path reads them.
   PyRef fields;
-  const DataclassClass* known = dataclass_classes.find(type);
+  const DataclassClass* known = state.dataclass_classes.find(type);
   if (known != nullptr && known->fields != nullptr) {
     if (known->own_slots) return EncodeStatus::ok();
     fields = PyRef::borrow(known->fields);
   } else {
-    if (defines_own_slots(type)) return EncodeStatus::ok();
-    fields = dataclass_fields(obj);
+    if (defines_own_slots(type, state.types)) return EncodeStatus::ok();
+    fields = dataclass_fields(obj, state);
     if (!fields) return not_serializable(obj);
   }
   // __init__ sets the fields in declaration order, so the dict's keys are
@@ -112,7 +102,7 @@ EncodeStatus dict_holds_members(PyObject* obj, PyObject* dict, bool& holds) {
     // default lives on the class: the dict still holds the members.
     if (present == 1 || !held_in_slot(Py_TYPE(obj), name)) continue;
     // Class variables and init-only pseudo-fields are never in the dict.
-    const int regular = is_regular_field(field);
+    const int regular = is_regular_field(field, state);
     if (regular < 0) return not_serializable(obj);
     if (regular == 1) return EncodeStatus::ok();
   }

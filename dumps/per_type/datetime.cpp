@@ -3,12 +3,11 @@
 #include <cstring>
 #include <utility>
 
-#include "core/ffi/type_version.hpp"
-#include "core/pyref.hpp"
-#include "core/typeref.hpp"
-#include "kernels/number/digits.hpp"
-
+#include "core/ffi/class_attribute.hpp"
 #include "core/ffi/compat_datetime.hpp"
+#include "core/pyref.hpp"
+#include "dumps/state.hpp"
+#include "kernels/number/digits.hpp"
 
 namespace vellum {
 namespace {
@@ -90,12 +89,12 @@ struct Offset {
 // What utcoffset() gave: None (the datetime is then naive, as isoformat()
 // has it), or a timedelta strictly within a day. Anything else fails; the
 // text is never built from it.
-EncodeStatus read_offset(PyObject* delta, Offset& offset) {
+EncodeStatus read_offset(PyObject* delta, const TypeRegistry& types, Offset& offset) {
   if (delta == Py_None) {
     offset.kind = Offset::Kind::None;
     return EncodeStatus::ok();
   }
-  if (!PyObject_TypeCheck(delta, as_type(type_refs.type_timedelta))) return offset_not_delta(delta);
+  if (!PyObject_TypeCheck(delta, as_type(types.timedelta))) return offset_not_delta(delta);
   const int32_t days = PyDateTime_DELTA_GET_DAYS(delta);
   const int32_t seconds = PyDateTime_DELTA_GET_SECONDS(delta);
   const int32_t microseconds = PyDateTime_DELTA_GET_MICROSECONDS(delta);
@@ -119,10 +118,6 @@ EncodeStatus read_offset(PyObject* delta, Offset& offset) {
   return EncodeStatus::ok();
 }
 
-// How a tzinfo is asked for its offset, after the attributes that tell the
-// time-zone libraries apart; Failed when a probe raised.
-enum class Route : uint8_t { Convert, Normalize, Dst, Unsupported, Failed };
-
 // Whether obj has the attribute: 1, 0 when it is missing (only an
 // AttributeError says so), or -1 with the lookup's exception pending. Where
 // the answer depends on the type alone (the generic lookup, no instance
@@ -132,7 +127,7 @@ int has_attribute(PyObject* obj, PyObject* name, bool& by_type) {
   PyTypeObject* type = Py_TYPE(obj);
   if (type->tp_getattro == PyObject_GenericGetAttr && type->tp_dictoffset == 0 &&
       !(type->tp_flags & Py_TPFLAGS_MANAGED_DICT)) {
-    PyObject* attribute = _PyType_Lookup(type, name);
+    PyObject* attribute = ffi::class_attribute(type, name);
     if (attribute == nullptr) return 0;
     PyTypeObject* kind = Py_TYPE(attribute);
     if (kind->tp_descr_get == nullptr || kind == &PyMethodDescr_Type || kind == &PyFunction_Type) return 1;
@@ -144,31 +139,29 @@ int has_attribute(PyObject* obj, PyObject* name, bool& by_type) {
   return has;
 }
 
-// The routes of tzinfo classes whose type alone decides it; a change to the
-// class or a base sends it through the probes again.
-ffi::ClassMemo<Route> known_routes;
-
-Route route_of(PyObject* tz) {
+// Remembered for classes whose type alone decides it; a change to the class
+// or a base sends it through the probes again.
+TzRoute route_of(PyObject* tz, DumpsState& state) {
   PyTypeObject* type = Py_TYPE(tz);
-  if (const Route* known = known_routes.find(type)) [[likely]]
+  if (const TzRoute* known = state.tz_routes.find(type)) [[likely]]
     return *known;
-  const TypeRefs& refs = type_refs;
+  const TypeRegistry& types = state.types;
   bool by_type = true;
-  constexpr std::pair<PyObject* TypeRefs::*, Route> Probes[] = {
-      {&TypeRefs::name_convert, Route::Convert},
-      {&TypeRefs::name_normalize, Route::Normalize},
-      {&TypeRefs::name_dst, Route::Dst},
+  const std::pair<PyObject*, TzRoute> probes[] = {
+      {types.name<"convert">(), TzRoute::Convert},
+      {types.name<"normalize">(), TzRoute::Normalize},
+      {types.name<"dst">(), TzRoute::Dst},
   };
-  Route route = Route::Unsupported;
-  for (const auto& [name, found] : Probes) {
-    const int has = has_attribute(tz, refs.*name, by_type);
-    if (has < 0) return Route::Failed;
+  TzRoute route = TzRoute::Unsupported;
+  for (const auto& [name, found] : probes) {
+    const int has = has_attribute(tz, name, by_type);
+    if (has < 0) return TzRoute::Failed;
     if (has == 1) {
       route = found;
       break;
     }
   }
-  if (by_type) known_routes.remember(type, route);
+  if (by_type) state.tz_routes.remember(type, route, state.probe());
   return route;
 }
 
@@ -185,30 +178,30 @@ PyRef call_method(PyObject* name, PyObject* self, PyObject* arg) {
 // The offset of an aware datetime, asked of its tzinfo in the order that
 // tells the time-zone libraries apart. A call that raises fails with its
 // exception pending (the cause). The caller holds dt, and dt its tzinfo.
-EncodeStatus aware_offset(PyObject* dt, Offset& offset) {
-  const TypeRefs& refs = type_refs;
+EncodeStatus aware_offset(PyObject* dt, DumpsState& state, Offset& offset) {
+  const TypeRegistry& types = state.types;
   PyObject* tz = PyDateTime_DATE_GET_TZINFO(dt);
   PyRef delta;
   // An instance of the base class itself is asked as a "dst" zone is.
-  switch (Py_TYPE(tz) == as_type(refs.type_tzinfo) ? Route::Dst : route_of(tz)) {
-    case Route::Convert:
-      delta = call_method(refs.name_utcoffset, dt);
+  switch (Py_TYPE(tz) == as_type(types.tzinfo) ? TzRoute::Dst : route_of(tz, state)) {
+    case TzRoute::Convert:
+      delta = call_method(types.name<"utcoffset">(), dt);
       break;
-    case Route::Normalize: {
-      const PyRef normalized = call_method(refs.name_normalize, tz, dt);
+    case TzRoute::Normalize: {
+      const PyRef normalized = call_method(types.name<"normalize">(), tz, dt);
       if (!normalized) return encode_failure(EncodeErrorKind::TzUnreadable);
-      delta = call_method(refs.name_utcoffset, normalized.get());
+      delta = call_method(types.name<"utcoffset">(), normalized.get());
       break;
     }
-    case Route::Dst:
-      delta = call_method(refs.name_utcoffset, tz, dt);
+    case TzRoute::Dst:
+      delta = call_method(types.name<"utcoffset">(), tz, dt);
       break;
-    case Route::Unsupported:
-    case Route::Failed:  // the probe's exception is the cause
+    case TzRoute::Unsupported:
+    case TzRoute::Failed:  // the probe's exception is the cause
       return encode_failure(EncodeErrorKind::TzUnreadable);
   }
   if (!delta) return encode_failure(EncodeErrorKind::TzUnreadable);
-  return read_offset(delta.get(), offset);
+  return read_offset(delta.get(), types, offset);
 }
 
 Offset naive_offset(Options options) {
@@ -219,13 +212,13 @@ Offset naive_offset(Options options) {
 
 }  // namespace
 
-EncodeStatus format_date(PyObject* date, Options, ScalarText& text) {
+EncodeStatus format_date(PyObject* date, DumpsState&, Options, ScalarText& text) {
   text.end = put_date(text.data, date);
   return EncodeStatus::ok();
 }
 
-EncodeStatus format_time(PyObject* time, Options options, ScalarText& text) {
-  if (_PyDateTime_HAS_TZINFO(time)) return encode_failure(EncodeErrorKind::TimeWithTzinfo);
+EncodeStatus format_time(PyObject* time, DumpsState&, Options options, ScalarText& text) {
+  if (ffi::compat::has_tzinfo(time)) return encode_failure(EncodeErrorKind::TimeWithTzinfo);
   text.end = put_time(text.data, time, options);
   return EncodeStatus::ok();
 }
@@ -233,44 +226,45 @@ EncodeStatus format_time(PyObject* time, Options options, ScalarText& text) {
 // The offset to write for dt: the naive one, or its tzinfo's. The tzinfo's
 // methods run Python code that may drop the last other reference to dt,
 // whose fields are read afterwards, so `hold` keeps it for the caller.
-[[gnu::always_inline]] inline EncodeStatus datetime_offset(PyObject* dt, Options options, Offset& offset, PyRef& hold) {
+[[gnu::always_inline]] inline EncodeStatus datetime_offset(PyObject* dt, DumpsState& state, Options options,
+                                                           Offset& offset, PyRef& hold) {
   offset = naive_offset(options);
-  if (!_PyDateTime_HAS_TZINFO(dt)) [[likely]]
+  if (!ffi::compat::has_tzinfo(dt)) [[likely]]
     return EncodeStatus::ok();
   // datetime.timezone.utc answers a zero offset without being asked.
-  if (PyDateTime_DATE_GET_TZINFO(dt) == type_refs.timezone_utc) {
+  if (PyDateTime_DATE_GET_TZINFO(dt) == state.types.utc) {
     offset.kind = Offset::Kind::Zero;
     return EncodeStatus::ok();
   }
   hold = PyRef::borrow(dt);
-  VELLUM_TRY(aware_offset(dt, offset));
+  VELLUM_TRY(aware_offset(dt, state, offset));
   if (offset.kind == Offset::Kind::None) offset = naive_offset(options);
   return EncodeStatus::ok();
 }
 
 // Every failure (and all Python code) comes before the text is formatted.
-EncodeStatus format_datetime(PyObject* dt, Options options, ScalarText& text) {
+EncodeStatus format_datetime(PyObject* dt, DumpsState& state, Options options, ScalarText& text) {
   Offset offset;
   PyRef hold;
-  VELLUM_TRY(datetime_offset(dt, options, offset, hold));
+  VELLUM_TRY(datetime_offset(dt, state, options, offset, hold));
   text.end = put_datetime(text.data, dt, offset, options);
   return EncodeStatus::ok();
 }
 
-EncodeStatus write_date(OutputBuffer& out, PyObject* date, Options options) {
-  return write_formatted<&format_date, TextStyle::Quoted>(out, date, options);
+EncodeStatus write_date(OutputBuffer& out, PyObject* date, DumpsState& state, Options options) {
+  return write_formatted<&format_date, TextStyle::Quoted>(out, date, state, options);
 }
 
-EncodeStatus write_time(OutputBuffer& out, PyObject* time, Options options) {
-  return write_formatted<&format_time, TextStyle::Quoted>(out, time, options);
+EncodeStatus write_time(OutputBuffer& out, PyObject* time, DumpsState& state, Options options) {
+  return write_formatted<&format_time, TextStyle::Quoted>(out, time, state, options);
 }
 
 // As format_datetime, with the offset asked (and any Python code run)
 // before the output is touched.
-EncodeStatus write_datetime(OutputBuffer& out, PyObject* dt, Options options) {
+EncodeStatus write_datetime(OutputBuffer& out, PyObject* dt, DumpsState& state, Options options) {
   Offset offset;
   PyRef hold;
-  VELLUM_TRY(datetime_offset(dt, options, offset, hold));
+  VELLUM_TRY(datetime_offset(dt, state, options, offset, hold));
   return write_text(out, TextStyle::Quoted, [&](ScalarText& text) __attribute__((always_inline)) {
     text.end = put_datetime(text.data, dt, offset, options);
     return EncodeStatus::ok();

@@ -3,12 +3,9 @@
 #include <algorithm>
 #include <string_view>
 
-#include "core/typeref.hpp"
+#include "dumps/type_registry.hpp"
 
 namespace vellum {
-
-using ffi::numpy::Datetime64Failure;
-using ffi::numpy::DatetimeUnit;
 
 namespace {
 
@@ -26,10 +23,10 @@ EncodeStatus unreadable() {
 
 }  // namespace
 
-EncodeStatus read_datetime_unit(PyObject* obj, DatetimeUnit& unit, PyRef& typestr) {
+EncodeStatus read_datetime_unit(PyObject* obj, const TypeRegistry& types, DatetimeUnit& unit, PyRef& typestr) {
   unit = DatetimeUnit::NaT;
-  const PyRef dtype = PyRef::steal(PyObject_GetAttr(obj, type_refs.name_dtype));
-  const PyRef descr = dtype ? PyRef::steal(PyObject_GetAttr(dtype.get(), type_refs.name_descr)) : PyRef();
+  const PyRef dtype = PyRef::steal(PyObject_GetAttr(obj, types.name<"dtype">()));
+  const PyRef descr = dtype ? PyRef::steal(PyObject_GetAttr(dtype.get(), types.name<"descr">())) : PyRef();
   if (!descr) return unreadable();
 
   // descr is a list of (name, type string) pairs; the first pair's string.
@@ -42,7 +39,7 @@ EncodeStatus read_datetime_unit(PyObject* obj, DatetimeUnit& unit, PyRef& typest
   Py_ssize_t size;
   const char* text = PyUnicode_AsUTF8AndSize(found, &size);
   if (text == nullptr) return unreadable();
-  unit = ffi::numpy::datetime_unit_of(std::string_view(text, static_cast<size_t>(size)));
+  unit = datetime_unit_of(std::string_view(text, static_cast<size_t>(size)));
   if (unit == DatetimeUnit::Unlisted) typestr = PyRef::borrow(found);
   return EncodeStatus::ok();
 }
@@ -53,17 +50,17 @@ EncodeStatus unlisted_unit(PyObject* typestr) {
   const char* text = PyUnicode_AsUTF8AndSize(typestr, &size);
   if (text == nullptr) return python_error();
   return encode_failure_text(UnsupportedUnit,
-                             ffi::numpy::datetime_unit_text(std::string_view(text, static_cast<size_t>(size))));
+                             datetime_unit_text(std::string_view(text, static_cast<size_t>(size))));
 }
 
 EncodeStatus datetime64_failure(Datetime64Failure failure, DatetimeUnit unit, int64_t count) {
   if (failure == Datetime64Failure::UnsupportedUnit)
-    return encode_failure_text(UnsupportedUnit, ffi::numpy::datetime_unit_name(unit));
+    return encode_failure_text(UnsupportedUnit, datetime_unit_name(unit));
   // A count, a space and the longest unit name.
   char buf[64];
   char* p = reinterpret_cast<char*>(format_i64(reinterpret_cast<uint8_t*>(buf), count));
   *p++ = ' ';
-  const std::string_view name = ffi::numpy::datetime_unit_name(unit);
+  const std::string_view name = datetime_unit_name(unit);
   p = std::copy(name.begin(), name.end(), p);
   return encode_failure_text(Unrepresentable, std::string_view(buf, static_cast<size_t>(p - buf)));
 }

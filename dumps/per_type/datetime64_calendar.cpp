@@ -1,8 +1,8 @@
-#include "core/ffi/numpy/datetime.hpp"
+#include "dumps/per_type/datetime64_calendar.hpp"
 
 #include <iterator>
 
-namespace vellum::ffi::numpy {
+namespace vellum {
 namespace {
 
 struct UnitEntry {
@@ -64,4 +64,4 @@ std::string_view datetime_unit_name(DatetimeUnit unit) {
   return code < std::size(Units) ? Units[code].name : std::string_view{};
 }
 
-}  // namespace vellum::ffi::numpy
+}  // namespace vellum

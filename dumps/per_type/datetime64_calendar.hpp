@@ -1,6 +1,7 @@
-// numpy's datetime64: the unit named in a dtype's type string, and a count
-// of units since 1970-01-01T00:00:00 (proleptic Gregorian, UTC, year 0
-// included) as a civil date and time within years 0 to 9999.
+// numpy's datetime64 as plain calendar arithmetic: the unit named in a
+// dtype's type string, and a count of units since 1970-01-01T00:00:00
+// (proleptic Gregorian, UTC, year 0 included) as a civil date and time
+// within years 0 to 9999.
 #pragma once
 
 #include <cstddef>
@@ -8,9 +9,7 @@
 #include <limits>
 #include <string_view>
 
-#include "core/options.hpp"
-
-namespace vellum::ffi::numpy {
+namespace vellum {
 
 enum class DatetimeUnit : uint8_t {
   NaT = 0,  // no readable unit
@@ -53,7 +52,6 @@ struct CivilDateTime {
   uint8_t minute;
   uint8_t second;
   uint32_t nanosecond;  // 0 to 999999999
-  Options options;      // the options that govern its text
 };
 
 enum class Datetime64Failure : uint8_t {
@@ -122,12 +120,12 @@ constexpr Date civil_from_days(int32_t days) {
 
 constexpr Datetime64Conversion failed(Datetime64Failure why) { return {why, {}}; }
 
-constexpr Datetime64Conversion from_date(int64_t year, uint32_t month, Options options) {
+constexpr Datetime64Conversion from_date(int64_t year, uint32_t month) {
   if (year < 0 || year > 9999) return failed(Datetime64Failure::Unrepresentable);
-  return {Datetime64Failure::None, {static_cast<int32_t>(year), static_cast<uint8_t>(month), 1, 0, 0, 0, 0, options}};
+  return {Datetime64Failure::None, {static_cast<int32_t>(year), static_cast<uint8_t>(month), 1, 0, 0, 0, 0}};
 }
 
-constexpr Datetime64Conversion from_instant(int64_t seconds, uint32_t nanosecond, Options options) {
+constexpr Datetime64Conversion from_instant(int64_t seconds, uint32_t nanosecond) {
   if (seconds < MinSeconds || seconds > MaxSeconds || (seconds == MaxSeconds && nanosecond != 0))
     return failed(Datetime64Failure::Unrepresentable);
   // Counted from the start of the range, every value is positive.
@@ -138,19 +136,19 @@ constexpr Datetime64Conversion from_instant(int64_t seconds, uint32_t nanosecond
   return {Datetime64Failure::None,
           {date.year, static_cast<uint8_t>(date.month), static_cast<uint8_t>(date.day),
            static_cast<uint8_t>(time / 3600), static_cast<uint8_t>(time / 60 % 60), static_cast<uint8_t>(time % 60),
-           nanosecond, options}};
+           nanosecond}};
 }
 
-constexpr Datetime64Conversion from_multiple(int64_t count, int64_t seconds_per_unit, Options options) {
+constexpr Datetime64Conversion from_multiple(int64_t count, int64_t seconds_per_unit) {
   int64_t seconds;
   if (__builtin_mul_overflow(count, seconds_per_unit, &seconds)) return failed(Datetime64Failure::Unrepresentable);
-  return from_instant(seconds, 0, options);
+  return from_instant(seconds, 0);
 }
 
-constexpr Datetime64Conversion from_fraction(int64_t count, int64_t units_per_second, Options options) {
+constexpr Datetime64Conversion from_fraction(int64_t count, int64_t units_per_second) {
   const FloorDivision split = floor_divide(count, units_per_second);
   const auto nanosecond = static_cast<uint32_t>(split.remainder * (1000000000 / units_per_second));
-  return from_instant(split.quotient, nanosecond, options);
+  return from_instant(split.quotient, nanosecond);
 }
 
 }  // namespace datetime64
@@ -158,7 +156,7 @@ constexpr Datetime64Conversion from_fraction(int64_t count, int64_t units_per_se
 // Accepted: 0000-01-01T00:00:00 to 9999-12-30T22:00:00 inclusive. No step
 // wraps, whatever the count; the minimum count is numpy's NaT and never a
 // date. Inline: arrays convert every element.
-constexpr Datetime64Conversion datetime64_to_civil(DatetimeUnit unit, int64_t count, Options options) {
+constexpr Datetime64Conversion datetime64_to_civil(DatetimeUnit unit, int64_t count) {
   using namespace datetime64;
   // Only years to nanoseconds convert: not NaT, generic, an unlisted unit
   // or the units finer than nanoseconds.
@@ -171,30 +169,30 @@ constexpr Datetime64Conversion datetime64_to_civil(DatetimeUnit unit, int64_t co
     case DatetimeUnit::Years:
       // Compared before adding, so that no count wraps into the range.
       if (count < -1970 || count > 9999 - 1970) return failed(Datetime64Failure::Unrepresentable);
-      return from_date(1970 + count, 1, options);
+      return from_date(1970 + count, 1);
     case DatetimeUnit::Months: {
       const FloorDivision years = floor_divide(count, 12);
-      return from_date(1970 + years.quotient, static_cast<uint32_t>(years.remainder) + 1, options);
+      return from_date(1970 + years.quotient, static_cast<uint32_t>(years.remainder) + 1);
     }
     case DatetimeUnit::Weeks:
-      return from_multiple(count, 7 * SecondsPerDay, options);
+      return from_multiple(count, 7 * SecondsPerDay);
     case DatetimeUnit::Days:
-      return from_multiple(count, SecondsPerDay, options);
+      return from_multiple(count, SecondsPerDay);
     case DatetimeUnit::Hours:
-      return from_multiple(count, 3600, options);
+      return from_multiple(count, 3600);
     case DatetimeUnit::Minutes:
-      return from_multiple(count, 60, options);
+      return from_multiple(count, 60);
     case DatetimeUnit::Seconds:
-      return from_instant(count, 0, options);
+      return from_instant(count, 0);
     case DatetimeUnit::Milliseconds:
-      return from_fraction(count, 1000, options);
+      return from_fraction(count, 1000);
     case DatetimeUnit::Microseconds:
-      return from_fraction(count, 1000000, options);
+      return from_fraction(count, 1000000);
     case DatetimeUnit::Nanoseconds:
-      return from_fraction(count, 1000000000, options);
+      return from_fraction(count, 1000000000);
     default:
       return failed(Datetime64Failure::UnsupportedUnit);
   }
 }
 
-}  // namespace vellum::ffi::numpy
+}  // namespace vellum

@@ -1,26 +1,24 @@
 #include "dumps/per_type/enum.hpp"
 
-#include "core/ffi/type_version.hpp"
+#include "core/ffi/class_attribute.hpp"
+#include "core/ffi/instance_dict.hpp"
 
 namespace vellum {
 namespace {
 
-// Enum classes found to keep their members' value in their "_value_" entry;
-// a change to the class or a base sends it through the checks again.
-ffi::ClassMemo<bool> plain_value_classes;
-
 // Whether `self.value` of the class's members is enum.Enum's own descriptor
 // reading `self._value_`, and that name is found in the instance's dict
 // alone: attributes looked up in the ordinary way, "value" found as that
-// very descriptor, and no class attribute "_value_".
-bool has_plain_value(PyTypeObject* type) {
-  if (plain_value_classes.find(type) != nullptr) [[likely]]
+// very descriptor, and no class attribute "_value_". Remembered per class;
+// a change to the class or a base sends it through the checks again.
+bool has_plain_value(PyTypeObject* type, DumpsState& state) {
+  if (state.plain_value_enums.find(type) != nullptr) [[likely]]
     return true;
-  const TypeRefs& refs = type_refs;
-  if (type->tp_getattro != PyObject_GenericGetAttr || refs.enum_value_descriptor == nullptr) return false;
-  if (_PyType_Lookup(type, refs.name_value) != refs.enum_value_descriptor) return false;
-  if (_PyType_Lookup(type, refs.name_enum_value) != nullptr) return false;
-  plain_value_classes.remember(type, true);
+  const TypeRegistry& types = state.types;
+  if (type->tp_getattro != PyObject_GenericGetAttr || types.enum_value_descriptor == nullptr) return false;
+  if (ffi::class_attribute(type, types.name<"value">()) != types.enum_value_descriptor) return false;
+  if (ffi::class_attribute(type, types.name<"_value_">()) != nullptr) return false;
+  state.plain_value_enums.remember(type, true, state.probe());
   return true;
 }
 
@@ -28,16 +26,16 @@ bool has_plain_value(PyTypeObject* type) {
 
 // The descriptor's getter would make two Python-level calls to return the
 // entry that is read here directly.
-PyRef enum_value(PyObject* member) {
-  if (has_plain_value(Py_TYPE(member))) {
-    PyObject** dict = _PyObject_GetDictPtr(member);
+PyRef enum_value(PyObject* member, DumpsState& state) {
+  if (has_plain_value(Py_TYPE(member), state)) {
+    PyObject** dict = ffi::instance_dict_slot(member);
     if (dict == nullptr && PyErr_Occurred()) return PyRef();
     if (dict != nullptr && *dict != nullptr) {
-      if (PyObject* value = PyDict_GetItemWithError(*dict, type_refs.name_enum_value)) return PyRef::borrow(value);
+      if (PyObject* value = PyDict_GetItemWithError(*dict, state.types.name<"_value_">())) return PyRef::borrow(value);
       if (PyErr_Occurred()) return PyRef();
     }
   }
-  return PyRef::steal(PyObject_GetAttr(member, type_refs.name_value));
+  return PyRef::steal(PyObject_GetAttr(member, state.types.name<"value">()));
 }
 
 }  // namespace vellum

@@ -4,18 +4,18 @@
 
 #include "core/pyref.hpp"
 #include "core/python.hpp"
-#include "core/typeref.hpp"
+#include "dumps/state.hpp"
 
 namespace vellum {
 
 // Whether the class is an enum: its metaclass is EnumMeta or derives from it.
-inline bool is_enum_type(PyTypeObject* type) {
+inline bool is_enum_type(PyTypeObject* type, const TypeRegistry& types) {
   PyTypeObject* meta = Py_TYPE(type);
-  PyTypeObject* enum_meta = as_type(type_refs.type_enum_meta);
+  PyTypeObject* enum_meta = as_type(types.enum_meta);
   return meta == enum_meta || (meta != &PyType_Type && PyType_IsSubtype(meta, enum_meta));
 }
 
 // The member's "value", or null with the interpreter's error pending.
-PyRef enum_value(PyObject* member);
+PyRef enum_value(PyObject* member, DumpsState& state);
 
 }  // namespace vellum

@@ -2,14 +2,13 @@
 
 #include <cstring>
 
-#include "core/ffi/numpy/datetime.hpp"
 #include "core/pyref.hpp"
 #include "dumps/number.hpp"
-#include "kernels/number/half.hpp"
 #include "dumps/per_type/datetime64.hpp"
-#include "core/typeref.hpp"
 #include "dumps/serializer.hpp"
+#include "dumps/state.hpp"
 #include "dumps/text.hpp"
+#include "kernels/number/half.hpp"
 
 namespace vellum {
 namespace {
@@ -25,27 +24,27 @@ T scalar_value(PyObject* obj) {
 
 EncodeStatus written(bool ok) { return ok ? EncodeStatus::ok() : python_error(); }
 
-EncodeStatus write_datetime64_scalar(PyObject* obj, Options options, OutputBuffer& out) {
+EncodeStatus write_datetime64_scalar(PyObject* obj, const TypeRegistry& types, Options options, OutputBuffer& out) {
   // The unit lookups may run Python code: the scalar is held until its
   // value has been read.
   const PyRef hold = PyRef::borrow(obj);
-  ffi::numpy::DatetimeUnit unit;
+  DatetimeUnit unit;
   PyRef typestr;
-  VELLUM_TRY(read_datetime_unit(obj, unit, typestr));
+  VELLUM_TRY(read_datetime_unit(obj, types, unit, typestr));
   if (typestr) return unlisted_unit(typestr.get());
   const auto count = scalar_value<int64_t>(obj);
-  const ffi::numpy::Datetime64Conversion c = ffi::numpy::datetime64_to_civil(unit, count, options);
-  if (c.failure != ffi::numpy::Datetime64Failure::None) return datetime64_failure(c.failure, unit, count);
-  return write_text(out, TextStyle::Quoted, [&c](ScalarText& text) __attribute__((always_inline)) {
-    text.end = put_datetime64(text.data, c.value);
+  const Datetime64Conversion c = datetime64_to_civil(unit, count);
+  if (c.failure != Datetime64Failure::None) return datetime64_failure(c.failure, unit, count);
+  return write_text(out, TextStyle::Quoted, [&c, options](ScalarText& text) __attribute__((always_inline)) {
+    text.end = put_datetime64(text.data, c.value, options);
     return EncodeStatus::ok();
   });
 }
 
 }  // namespace
 
-EncodeStatus write_numpy_scalar(PyObject* obj, uint32_t state, OutputBuffer& out) {
-  const NumpyTypes& np = *numpy_types();
+EncodeStatus write_numpy_scalar(PyObject* obj, SerializeContext ctx, OutputBuffer& out) {
+  const NumpyTypes& np = ctx.dumps->types.numpy;
   auto* type = reinterpret_cast<PyObject*>(Py_TYPE(obj));
   if (type == np.float64) return written(write_f64(out, scalar_value<double>(obj)));
   if (type == np.float32) return written(write_f32(out, scalar_value<float>(obj)));
@@ -70,7 +69,7 @@ EncodeStatus write_numpy_scalar(PyObject* obj, uint32_t state, OutputBuffer& out
     half_routines.half_to_float(reinterpret_cast<const uint8_t*>(obj) + sizeof(PyObject), 1, &value);
     return written(write_f32(out, value));
   }
-  if (type == np.datetime64) return write_datetime64_scalar(obj, state::options(state), out);
+  if (type == np.datetime64) return write_datetime64_scalar(obj, ctx.dumps->types, state::options(ctx.state), out);
   return not_serializable(obj);  // classified as a scalar: never reached
 }
 

@@ -5,7 +5,7 @@
 
 #include "core/ffi/long.hpp"
 #include "core/pyref.hpp"
-#include "core/typeref.hpp"
+#include "dumps/state.hpp"
 
 namespace vellum {
 namespace {
@@ -26,11 +26,11 @@ constexpr uint8_t GroupBytes[] = {4, 2, 2, 2, 6};
 
 }  // namespace
 
-EncodeStatus format_uuid(PyObject* uuid, Options, ScalarText& text) {
+EncodeStatus format_uuid(PyObject* uuid, DumpsState& state, Options, ScalarText& text) {
   // The lookup may run Python code (a patched class) that drops the last
   // other reference to uuid, which names the type of a failure.
   const PyRef hold = PyRef::borrow(uuid);
-  const PyRef value = PyRef::steal(PyObject_GetAttr(uuid, type_refs.name_int));
+  const PyRef value = PyRef::steal(PyObject_GetAttr(uuid, state.types.name<"int">()));
   if (!value) return not_serializable(uuid);
   uint8_t bytes[16];
   if (!PyLong_Check(value.get())) {
@@ -51,8 +51,8 @@ EncodeStatus format_uuid(PyObject* uuid, Options, ScalarText& text) {
   return EncodeStatus::ok();
 }
 
-EncodeStatus write_uuid(OutputBuffer& out, PyObject* uuid, Options options) {
-  return write_formatted<&format_uuid, TextStyle::Quoted>(out, uuid, options);
+EncodeStatus write_uuid(OutputBuffer& out, PyObject* uuid, DumpsState& state, Options options) {
+  return write_formatted<&format_uuid, TextStyle::Quoted>(out, uuid, state, options);
 }
 
 }  // namespace vellum

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "core/python.hpp"
+#include "core/ffi/compat_api.hpp"
 
 namespace vellum::ffi::numpy {
 
