@@ -163,7 +163,7 @@ template <class Layout>
     case ObjectKind::Dataclass:
       return write_dataclass(obj, ctx, layout);
     case ObjectKind::NumpyScalar:
-      return write_numpy_scalar(obj, ctx, out);
+      return write_numpy_scalar(obj, state.types, ctx.state, out);
     case ObjectKind::NumpyArray:
       return write_numpy_array(ctx, layout);
     case ObjectKind::Failed:

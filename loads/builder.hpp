@@ -60,12 +60,7 @@ class PyBuilder {
         ++key_hits_;
         return push(hit);
       }
-      ++key_misses_;
-      if (!s.ascii && !valid_utf8(s)) return false;
-      // A document of keys that never come back would only push out the
-      // ones that do: past a first few, its new keys stay out of the cache.
-      const bool keep = key_misses_ <= key_hits_ + KeyMissesAllowed;
-      return push(new_text_str(keep ? &slot : nullptr, hash, s.text, s.length, s.ascii, true));
+      return missed_key(s, slot, hash);
     }
     if (!s.ascii && !valid_utf8(s)) return false;
     return push(new_text_str(nullptr, 0, s.text, s.length, s.ascii, true));
@@ -106,6 +101,16 @@ class PyBuilder {
   // whose texts are often all different: a lookup would only cost a hash).
   static constexpr size_t KeyMissesAllowed = 256;
   static constexpr size_t ValueMissesAllowed = 64;
+
+  // A short key the cache did not hold. Out of line: most keys are found.
+  [[gnu::noinline]] bool missed_key(const StringToken& s, StrSlot& slot, uint64_t hash) {
+    ++key_misses_;
+    if (!s.ascii && !valid_utf8(s)) return false;
+    // A document of keys that never come back would only push out the
+    // ones that do: past a first few, its new keys stay out of the cache.
+    const bool keep = key_misses_ <= key_hits_ + KeyMissesAllowed;
+    return push(new_text_str(keep ? &slot : nullptr, hash, s.text, s.length, s.ascii, true));
+  }
 
   bool cached_value(const StringToken& s) {
     const uint64_t hash = text_hash(s.text, s.length);

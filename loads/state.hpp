@@ -12,11 +12,12 @@ namespace vellum {
 // Every PyObject* here is a reference the state owns. Zero-filled memory is
 // the empty state.
 struct LoadsState {
+  // First: a slot's address is then the state's plus the slot's offset.
+  StrCache keys;
+  StrCache values;
   PyObject* decode_error;  // vellum.JSONDecodeError, derived from json.JSONDecodeError
   PyObject* read_name;     // "read", interned: the attribute a file object has
   PyObject* empty_str;     // the interpreter's empty str
-  StrCache keys;
-  StrCache values;
 };
 
 // False with an exception pending (release_loads_state then gives back what

@@ -4,6 +4,7 @@
 #include "core/allocate.hpp"
 #include "core/export.hpp"
 #include "core/ffi/compat_module.hpp"
+#include "core/ffi/module_state.hpp"
 #include "core/python.hpp"
 #include "dumps/dumps.hpp"
 #include "dumps/fragment.hpp"
@@ -107,6 +108,11 @@ extern "C" VELLUM_EXPORT int vellum_init_exec(PyObject* module) {
       PyErr_Format(PyExc_ImportError, "module %U does not support loading in subinterpreters", name);
       Py_DECREF(name);
     }
+    return -1;
+  }
+  // The functions read their module's state from the module record.
+  if (ffi::module_state(module) != PyModule_GetState(module)) {
+    PyErr_SetString(PyExc_SystemError, "vellum: the module record is not laid out as this build expects");
     return -1;
   }
   // A failure leaves its exception pending: the import fails with it rather

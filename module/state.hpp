@@ -5,6 +5,7 @@
 
 #include <type_traits>
 
+#include "core/ffi/module_state.hpp"
 #include "core/python.hpp"
 #include "dumps/state.hpp"
 #include "loads/state.hpp"
@@ -22,6 +23,6 @@ struct ModuleState {
 static_assert(std::is_trivially_destructible_v<ModuleState> && std::is_trivially_copyable_v<ModuleState>);
 
 // The state of a vellum module object: `self` of the module's functions.
-inline ModuleState& module_state(PyObject* module) { return *static_cast<ModuleState*>(PyModule_GetState(module)); }
+inline ModuleState& module_state(PyObject* module) { return *static_cast<ModuleState*>(ffi::module_state(module)); }
 
 }  // namespace vellum

@@ -43,8 +43,8 @@ EncodeStatus write_datetime64_scalar(PyObject* obj, const TypeRegistry& types, O
 
 }  // namespace
 
-EncodeStatus write_numpy_scalar(PyObject* obj, SerializeContext ctx, OutputBuffer& out) {
-  const NumpyTypes& np = ctx.dumps->types.numpy;
+EncodeStatus write_numpy_scalar(PyObject* obj, const TypeRegistry& types, uint32_t state, OutputBuffer& out) {
+  const NumpyTypes& np = types.numpy;
   auto* type = reinterpret_cast<PyObject*>(Py_TYPE(obj));
   if (type == np.float64) return written(write_f64(out, scalar_value<double>(obj)));
   if (type == np.float32) return written(write_f32(out, scalar_value<float>(obj)));
@@ -69,7 +69,7 @@ EncodeStatus write_numpy_scalar(PyObject* obj, SerializeContext ctx, OutputBuffe
     half_routines.half_to_float(reinterpret_cast<const uint8_t*>(obj) + sizeof(PyObject), 1, &value);
     return written(write_f32(out, value));
   }
-  if (type == np.datetime64) return write_datetime64_scalar(obj, ctx.dumps->types, state::options(ctx.state), out);
+  if (type == np.datetime64) return write_datetime64_scalar(obj, types, state::options(state), out);
   return not_serializable(obj);  // classified as a scalar: never reached
 }
 

@@ -7,13 +7,15 @@
 #include "core/python.hpp"
 #include "dumps/error.hpp"
 #include "dumps/output_buffer.hpp"
-#include "dumps/serializer.hpp"
 
 namespace vellum {
 
+struct TypeRegistry;
+
 // obj is an instance of exactly one of the scalar types, which classify
-// found in the registry's numpy types (probed already); the options of the
-// context's state word govern datetime64 texts. Only a datetime64 can fail.
-EncodeStatus write_numpy_scalar(PyObject* obj, SerializeContext ctx, OutputBuffer& out);
+// found in the registry's numpy types (probed already); state is the
+// serializer's state word (its options govern datetime64 texts). Only a
+// datetime64 can fail.
+EncodeStatus write_numpy_scalar(PyObject* obj, const TypeRegistry& types, uint32_t state, OutputBuffer& out);
 
 }  // namespace vellum

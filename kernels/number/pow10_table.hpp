@@ -4,31 +4,28 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 
 namespace vellum::number {
 
-// 10^0 .. 10^22: every one is exact in binary64.
-inline constexpr std::array<double, 23> ExactPowers = [] {
-  std::array<double, 23> table{};
-  double v = 1.0;
-  for (double& entry : table) {
-    entry = v;
-    v *= 10.0;
-  }
-  return table;
-}();
-
-// 10^0 .. 10^19 as 64-bit integers.
-inline constexpr std::array<uint64_t, 20> IntegerPowers = [] {
-  std::array<uint64_t, 20> table{};
-  uint64_t v = 1;
-  for (uint64_t& entry : table) {
+// 10^0 .. 10^(N-1) in T.
+template <typename T, size_t N>
+constexpr std::array<T, N> powers_of_ten() {
+  std::array<T, N> table{};
+  T v = 1;
+  for (T& entry : table) {
     entry = v;
     v *= 10;
   }
   return table;
-}();
+}
+
+// 10^0 .. 10^22: every one is exact in binary64.
+inline constexpr std::array<double, 23> ExactPowers = powers_of_ten<double, 23>();
+
+// 10^0 .. 10^19 as 64-bit integers.
+inline constexpr std::array<uint64_t, 20> IntegerPowers = powers_of_ten<uint64_t, 20>();
 
 // floor(e * log2(10)), exact for |e| <= 1233.
 inline constexpr int floor_log2_pow10(int e) { return (e * 1741647) >> 19; }
