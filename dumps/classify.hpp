@@ -41,9 +41,11 @@ struct Kind {
 // it is, an imported one as the registry holds it.
 template <uint8_t Row>
 [[gnu::always_inline]] inline bool is_row_type(PyTypeObject* type, const TypeRegistry& types) {
-  constexpr PyTypeObject* Builtin = ScalarKinds[Row].type.builtin;
-  if constexpr (Builtin != nullptr)
-    return type == Builtin;
+  constexpr TypeSource Source = ScalarKinds[Row].type;
+  // (Told by the module name: a static type's address is no constant to
+  // compare under the sanitizers.)
+  if constexpr (Source.module == nullptr)
+    return type == Source.builtin;
   else
     return as_object(type) == types.scalar_types[Row];
 }

@@ -23,8 +23,8 @@
 namespace vellum {
 
 // Where a row's type comes from: one of the interpreter's static types,
-// compared as it is, or an attribute of a module, imported into each
-// module's registry. `attribute` names the row either way.
+// compared as it is (`module` null), or an attribute of a module, imported
+// into each module's registry. `attribute` names the row either way.
 struct TypeSource {
   PyTypeObject* builtin;
   const char* module;

@@ -2,9 +2,8 @@
 // and instantiated for each layout by dumps.cpp, its only includer.
 #pragma once
 
-#include <cstdint>
-
 #include <algorithm>
+#include <cstdint>
 #include <iterator>
 
 #include "core/pyref.hpp"
@@ -47,13 +46,13 @@ inline constexpr uint8_t Int = scalar_row("int"), Bool = scalar_row("bool"), Non
                          Float = scalar_row("float"), Datetime = scalar_row("datetime");
 inline constexpr uint8_t Rows[] = {Int, Bool, None, Float, Datetime};
 
-consteval bool rows_are_the_tables() {
+consteval bool rows_are_those_flagged() {
   for (uint8_t row = 0; row < ScalarKindCount; ++row)
     if (ScalarKinds[row].in_fast_chain != (std::find(std::begin(Rows), std::end(Rows), row) != std::end(Rows)))
       return false;
   return true;
 }
-static_assert(rows_are_the_tables(), "serialize_item tests every in_fast_chain row of ScalarKinds, and no other");
+static_assert(rows_are_those_flagged(), "serialize_item tests every in_fast_chain row of ScalarKinds, and no other");
 }  // namespace fast_chain
 
 // A row of the fast chain: whether it takes the object (its exact type,

@@ -86,7 +86,7 @@ bool fill_type_registry(TypeRegistry& types) {
   for_each_name_text([&](const char* text) { ok = ok && store(types.names[slot++], PyUnicode_InternFromString(text)); });
   for (size_t i = 0; ok && i < ScalarKindCount; ++i) {
     const TypeSource& source = ScalarKinds[i].type;
-    if (source.builtin == nullptr) ok = store(types.scalar_types[i], import_type_attribute(source.module, source.attribute));
+    if (source.module != nullptr) ok = store(types.scalar_types[i], import_type_attribute(source.module, source.attribute));
   }
   for (const Row& row : Rows) {
     if (!ok) break;

@@ -128,6 +128,29 @@ def test_reimport_makes_a_module_of_its_own():
     assert out.stdout.strip() == "ok"
 
 
+def test_a_module_is_freed_with_its_state():
+    # The module's types hold the module, and its state holds them: the
+    # collector must see that cycle to free a module no one uses any more.
+    code = textwrap.dedent(
+        """
+        import gc, sys, weakref, vellum
+        native = sys.modules["vellum.vellum"]
+        held = [native, native.Fragment, native.JSONDecodeError]
+        native.loads(b'[{"key": "value"}, {"key": "value"}]')
+        native.dumps({1: native.Fragment(b"[]")}, option=native.OPT_NON_STR_KEYS | native.OPT_SORT_KEYS)
+        refs = [weakref.ref(obj) for obj in held]
+        for name in [m for m in sys.modules if m == "vellum" or m.startswith("vellum.")]:
+            del sys.modules[name]
+        del native, vellum, held
+        gc.collect()
+        print([ref() is None for ref in refs])
+        """
+    )
+    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True)
+    assert out.returncode == 0, out.stderr
+    assert out.stdout.strip() == "[True, True, True]"
+
+
 @pytest.mark.parametrize("config", ["isolated", "legacy"])
 def test_subinterpreter_refuses_module(config):
     # The legacy kind shares the interpreter lock and would load modules
