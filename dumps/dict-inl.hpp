@@ -31,7 +31,7 @@ template <class Layout>
                                                          SerializeContext ctx, Layout& layout) {
   if (!layout.before_key(first) || !write_string(layout.out(), key) || !layout.before_value()) [[unlikely]]
     return python_error();
-  VELLUM_TRY(serialize_item(ctx.at(value, ctx.state), layout));
+  VELLUM_TRY(serialize_item({value, ctx.default_, ctx.state}, layout));
   layout.after_value();
   return EncodeStatus::ok();
 }
@@ -110,7 +110,7 @@ struct SortedEntry {
 template <class Layout>
 EncodeStatus write_dict_sorted(PyObject* dict, SerializeContext ctx, Layout& layout) {
   const Py_ssize_t count = PyDict_GET_SIZE(dict);
-  HeldEntries<SortedEntry> entries(ctx.dumps->scratch);
+  HeldEntries<SortedEntry> entries(layout.state().scratch);
   if (!entries.allocate(static_cast<size_t>(count))) return python_error();
   Py_ssize_t pos = 0;
   PyObject* key;
@@ -151,7 +151,7 @@ template <class Layout>
 EncodeStatus write_dict_converted(PyObject* dict, SerializeContext ctx, Layout& layout) {
   const Py_ssize_t count = PyDict_GET_SIZE(dict);
   const Options options = key_options(state::options(ctx.state));
-  DumpsState& state = *ctx.dumps;
+  DumpsState& state = layout.state();
   HeldEntries<ConvertedEntry> entries(state.scratch);
   if (!entries.allocate(static_cast<size_t>(count))) return python_error();
   KeyTexts texts(state.scratch);
@@ -191,7 +191,7 @@ EncodeStatus write_dict_converted(PyObject* dict, SerializeContext ctx, Layout& 
       VELLUM_TRY(write_text(layout.out(), TextStyle::Quoted, copy_of(text)));
       if (!layout.before_value()) [[unlikely]]
         return python_error();
-      VELLUM_TRY(serialize_item(ctx.at(entry.value, ctx.state), layout));
+      VELLUM_TRY(serialize_item({entry.value, ctx.default_, ctx.state}, layout));
       layout.after_value();
     } else {
       VELLUM_TRY(write_member(text, entry.value, first, ctx, layout));
@@ -209,7 +209,7 @@ template <class Layout>
   if (!enter_container(s)) return encode_failure(EncodeErrorKind::TooDeep);
   if (PyDict_GET_SIZE(dict) == 0) return layout.empty_object() ? EncodeStatus::ok() : python_error();
   const PyRef hold = PyRef::borrow(dict);
-  const SerializeContext members = ctx.at(dict, s);
+  const SerializeContext members{dict, ctx.default_, s};
   if (state::options(s) & OPT_NON_STR_KEYS) return write_dict_converted(dict, members, layout);
   if (state::options(s) & OPT_SORT_KEYS) return write_dict_sorted(dict, members, layout);
   return write_dict_plain(dict, members, layout);

@@ -91,8 +91,8 @@ bool decode_options(PyObject* option, Options& options) {
 
 template <class Layout>
 EncodeStatus serialize_root(const Arguments& arguments, DumpsState& state, Options options, OutputBuffer& out) {
-  Layout layout(out);
-  return serialize_value(SerializeContext{arguments.obj, arguments.default_, &state, options}, layout);
+  Layout layout(out, state);
+  return serialize_value(SerializeContext{arguments.obj, arguments.default_, options}, layout);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // The two layouts of dumps' output. The serializer is written once against
-// these operations and instantiated for each.
+// these operations and instantiated for each. A layout also carries the
+// module's state of dumps down the recursion (state()), by reference.
 #pragma once
 
 #include <cstddef>
@@ -10,13 +11,16 @@
 
 namespace vellum {
 
+struct DumpsState;
+
 // Reservation for a scalar token (number, literal, date-time, UUID).
 inline constexpr size_t ScalarReserve = 128;
 
 class CompactLayout {
  public:
-  explicit CompactLayout(OutputBuffer& out) : out_(out) {}
+  CompactLayout(OutputBuffer& out, DumpsState& state) : out_(out), state_(state) {}
   OutputBuffer& out() { return out_; }
+  DumpsState& state() { return state_; }
 
   [[nodiscard]] bool open_array() { return open('['); }
   [[nodiscard]] bool open_object() { return open('{'); }
@@ -58,12 +62,14 @@ class CompactLayout {
   }
 
   OutputBuffer& out_;
+  DumpsState& state_;
 };
 
 class IndentLayout {
  public:
-  explicit IndentLayout(OutputBuffer& out) : out_(out) {}
+  IndentLayout(OutputBuffer& out, DumpsState& state) : out_(out), state_(state) {}
   OutputBuffer& out() { return out_; }
+  DumpsState& state() { return state_; }
 
   [[nodiscard]] bool open_array() { return open('['); }
   [[nodiscard]] bool open_object() { return open('{'); }
@@ -124,6 +130,7 @@ class IndentLayout {
   }
 
   OutputBuffer& out_;
+  DumpsState& state_;
   size_t depth_ = 0;
   bool has_value_ = false;
 };

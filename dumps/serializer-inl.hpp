@@ -76,7 +76,7 @@ template <class Layout>
   PyObject* obj = ctx.object;
   PyTypeObject* type = Py_TYPE(obj);
   OutputBuffer& out = layout.out();
-  DumpsState& state = *ctx.dumps;
+  DumpsState& state = layout.state();
   const Options options = state::options(ctx.state);
   if (type == &PyUnicode_Type) return write_str(out, obj);
   if (chain_takes<Int>(type, state, options)) return chain_write<Int>(out, obj, state, options);
@@ -108,7 +108,7 @@ EncodeStatus serialize_with_default(SerializeContext ctx, Layout& layout) {
   PyRef result = PyRef::steal(PyObject_Vectorcall(ctx.default_, args + 1, 1 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
   // default's exception becomes the cause.
   if (!result) return not_serializable(obj);
-  return serialize_value(ctx.at(result.get(), ctx.state + state::DefaultDepthUnit), layout);
+  return serialize_value({result.get(), ctx.default_, ctx.state + state::DefaultDepthUnit}, layout);
 }
 
 // Lists, list subclasses and tuples. Items may run Python code (default)
@@ -125,7 +125,7 @@ template <class Layout, bool IsTuple>
     PyObject* item = IsTuple ? PyTuple_GET_ITEM(seq, i) : PyList_GET_ITEM(seq, i);
     if (!layout.before_element(i == 0)) [[unlikely]]
       return python_error();
-    VELLUM_TRY(serialize_item(ctx.at(item, s), layout));
+    VELLUM_TRY(serialize_item({item, ctx.default_, s}, layout));
     layout.after_element();
   }
   return layout.close_array() ? EncodeStatus::ok() : python_error();
@@ -137,7 +137,7 @@ template <class Layout>
   PyObject* obj = ctx.object;
   OutputBuffer& out = layout.out();
   const Options options = state::options(ctx.state);
-  DumpsState& state = *ctx.dumps;
+  DumpsState& state = layout.state();
   const Kind kind = classify</*AfterFastChain=*/true>(Py_TYPE(obj), state, options);
   switch (kind.kind) {
     case ObjectKind::Scalar:

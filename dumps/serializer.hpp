@@ -26,16 +26,13 @@ constexpr uint32_t default_depth(uint32_t s) { return (s >> 16) & 0xff; }
 constexpr uint32_t container_depth(uint32_t s) { return s >> 24; }
 }  // namespace state
 
-struct DumpsState;
-
+// What one step writes: the object, the call's `default` and the state word.
+// The module's state travels with the layout (layout.state(), by
+// reference), so that this record, which every level copies, stays small.
 struct SerializeContext {
-  PyObject* object;    // borrowed
+  PyObject* object;   // borrowed
   PyObject* default_;  // borrowed; null when absent
-  DumpsState* dumps;   // the module's state (dumps/state.hpp)
   uint32_t state;
-
-  // The same call's context for another object, in the state word `s`.
-  SerializeContext at(PyObject* obj, uint32_t s) const { return {obj, default_, dumps, s}; }
 };
 
 // Whether the thread's stack still has room for a step that recurses or

@@ -11,12 +11,12 @@ namespace vellum {
 
 // What the recursion spends between two checks, measured with
 // tests/support/stack_costs.py (bytes per level of nesting, optimised build;
-// under AddressSanitizer in brackets): lists 96 (820, tuples 3040), dicts
-// 240-256 (1680, sorted 1920, converted keys 2910), dataclasses 272,
-// through their declared fields 464 (3790), enum members 368 (2980), enum
-// keys 96 (450), default calls 208 (3250), numpy dimensions 96 (220). A
+// under AddressSanitizer in brackets): lists 96 (560, tuples 2450), dicts
+// 256 (1200, sorted 2580, converted keys 3300), dataclasses 272 (1900),
+// through their declared fields 464 (3150), enum members 368 (2370), enum
+// keys 96 (420), default calls 208 (2640), numpy dimensions 96 (220). A
 // leaf writer with a call into a time-zone library or a `default` of a few
-// frames takes up to 2 KiB (9.5 KiB). The budgets leave a margin over the
+// frames takes up to 2 KiB (8.5 KiB). The budgets leave a margin over the
 // largest level; a 32 KiB thread has about 27 KiB left when its Python code
 // calls dumps.
 #if defined(__SANITIZE_ADDRESS__)

@@ -189,7 +189,7 @@ EncodeStatus write_numpy_array(SerializeContext ctx, Layout& layout) {
   const PyRef hold = PyRef::borrow(ctx.object);
   PyRef capsule;
   NumpyArrayView view;
-  const ArrayCheck check = open_numpy_array(ctx.object, ctx.dumps->types, state::options(ctx.state), capsule, view);
+  const ArrayCheck check = open_numpy_array(ctx.object, layout.state().types, state::options(ctx.state), capsule, view);
   if (check != ArrayCheck::Writable) {
     if (ctx.default_ != nullptr && default_takes_array(check)) return serialize_with_default(ctx, layout);
     return refuse_array(check, view);

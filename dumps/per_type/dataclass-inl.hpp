@@ -26,7 +26,7 @@ EncodeStatus write_dataclass_dict(PyObject* dict, SerializeContext ctx, Layout& 
 // while it is used.
 template <class Layout>
 EncodeStatus write_dataclass_fields(PyObject* obj, SerializeContext ctx, Layout& layout) {
-  const PyRef fields = dataclass_fields(obj, *ctx.dumps);
+  const PyRef fields = dataclass_fields(obj, layout.state());
   if (!fields) return not_serializable(obj);
   if (PyDict_GET_SIZE(fields.get()) == 0) return layout.empty_object() ? EncodeStatus::ok() : python_error();
   if (!layout.open_object()) return python_error();
@@ -38,7 +38,7 @@ EncodeStatus write_dataclass_fields(PyObject* obj, SerializeContext ctx, Layout&
        remaining > 0 && PyDict_Next(fields.get(), &pos, &name, &field); --remaining) {
     const PyRef name_ref = PyRef::borrow(name);
     const PyRef field_ref = PyRef::borrow(field);
-    const int regular = is_regular_field(field, *ctx.dumps);
+    const int regular = is_regular_field(field, layout.state());
     if (regular < 0) return not_serializable(obj);
     if (regular == 0) continue;
     Utf8View text;
@@ -59,19 +59,20 @@ EncodeStatus write_dataclass(PyObject* obj, SerializeContext ctx, Layout& layout
   uint32_t s = ctx.state;
   if (!enter_dataclass(s)) return encode_failure(EncodeErrorKind::TooDeep);
   const PyRef hold = PyRef::borrow(obj);
-  const SerializeContext members = ctx.at(obj, s);
+  const SerializeContext members{obj, ctx.default_, s};
   // An instance without __dict__ (slots) answers without an exception made
   // and cleared; any other failure to read it is cleared as well, unless it
   // must reach the caller.
   PyObject* found = nullptr;
-  if (PyObject_GetOptionalAttr(obj, ctx.dumps->types.name<"__dict__">(), &found) <= 0) {
+  DumpsState& state = layout.state();
+  if (PyObject_GetOptionalAttr(obj, state.types.name<"__dict__">(), &found) <= 0) {
     if (pending_error_passes_through()) return python_error();
     PyErr_Clear();
     return write_dataclass_fields(obj, members, layout);
   }
   PyRef dict = PyRef::steal(found);
   bool holds;
-  VELLUM_TRY(dict_holds_members(obj, dict.get(), *ctx.dumps, holds));
+  VELLUM_TRY(dict_holds_members(obj, dict.get(), state, holds));
   if (holds) return write_dataclass_dict(dict.get(), members, layout);
   dict = PyRef();
   return write_dataclass_fields(obj, members, layout);

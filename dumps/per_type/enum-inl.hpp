@@ -19,11 +19,12 @@ EncodeStatus write_enum(PyObject* member, SerializeContext ctx, Layout& layout) 
   // Reading the value may run Python code that drops the last other
   // reference to the member, which names the type of a failure.
   const PyRef hold = PyRef::borrow(member);
-  const PyRef value = enum_value(member, *ctx.dumps);
+  DumpsState& state = layout.state();
+  const PyRef value = enum_value(member, state);
   if (!value) return not_serializable(member);
   uint32_t s = ctx.state;
-  if (is_enum_type(Py_TYPE(value.get()), ctx.dumps->types) && !enter_container(s)) return encode_failure(EncodeErrorKind::TooDeep);
-  return serialize_value(ctx.at(value.get(), s), layout);
+  if (is_enum_type(Py_TYPE(value.get()), state.types) && !enter_container(s)) return encode_failure(EncodeErrorKind::TooDeep);
+  return serialize_value(SerializeContext{value.get(), ctx.default_, s}, layout);
 }
 
 }  // namespace vellum
