@@ -57,15 +57,15 @@ static_assert(rows_are_those_flagged(), "serialize_item tests every in_fast_chai
 
 // A row of the fast chain: whether it takes the object (its exact type,
 // unless the row's option sends it to default), and its value writer called
-// directly (inlined for the numbers and literals).
-template <uint8_t Row>
-[[gnu::always_inline]] inline bool chain_takes(PyTypeObject* type, const DumpsState& state, Options options) {
-  return is_row_type<Row>(type, state.types) && !(options & ScalarKinds[Row].passthrough);
+// directly (inlined for the numbers and literals). The module's state is
+// read from the layout only where a row needs it.
+template <uint8_t Row, class Layout>
+[[gnu::always_inline]] inline bool chain_takes(PyTypeObject* type, Layout& layout, Options options) {
+  return is_row_type<Row>(type, layout.state().types) && !(options & ScalarKinds[Row].passthrough);
 }
-template <uint8_t Row>
-[[gnu::always_inline]] inline EncodeStatus chain_write(OutputBuffer& out, PyObject* obj, DumpsState& state,
-                                                       Options options) {
-  return ScalarKinds[Row].write(out, obj, state, options);
+template <uint8_t Row, class Layout>
+[[gnu::always_inline]] inline EncodeStatus chain_write(PyObject* obj, Layout& layout, Options options) {
+  return ScalarKinds[Row].write(layout.out(), obj, layout.state(), options);
 }
 
 // The fast chain of exact types, inlined into every container loop; the
@@ -75,17 +75,15 @@ template <class Layout>
   using namespace fast_chain;
   PyObject* obj = ctx.object;
   PyTypeObject* type = Py_TYPE(obj);
-  OutputBuffer& out = layout.out();
-  DumpsState& state = layout.state();
   const Options options = state::options(ctx.state);
-  if (type == &PyUnicode_Type) return write_str(out, obj);
-  if (chain_takes<Int>(type, state, options)) return chain_write<Int>(out, obj, state, options);
-  if (chain_takes<Bool>(type, state, options)) return chain_write<Bool>(out, obj, state, options);
-  if (chain_takes<None>(type, state, options)) return chain_write<None>(out, obj, state, options);
-  if (chain_takes<Float>(type, state, options)) return chain_write<Float>(out, obj, state, options);
+  if (type == &PyUnicode_Type) return write_str(layout.out(), obj);
+  if (chain_takes<Int>(type, layout, options)) return chain_write<Int>(obj, layout, options);
+  if (chain_takes<Bool>(type, layout, options)) return chain_write<Bool>(obj, layout, options);
+  if (chain_takes<None>(type, layout, options)) return chain_write<None>(obj, layout, options);
+  if (chain_takes<Float>(type, layout, options)) return chain_write<Float>(obj, layout, options);
   if (type == &PyList_Type) return serialize_sequence<Layout, false>(obj, ctx, layout);
   if (type == &PyDict_Type) return serialize_dict(obj, ctx, layout);
-  if (chain_takes<Datetime>(type, state, options)) return chain_write<Datetime>(out, obj, state, options);
+  if (chain_takes<Datetime>(type, layout, options)) return chain_write<Datetime>(obj, layout, options);
   return serialize_other(ctx, layout);
 }
 
