@@ -120,7 +120,7 @@ def counted(lib_name: str, args) -> dict[str, float]:
 def fmt(n: float) -> str:
     if n >= 1e6:
         return f"{n / 1e6:.2f} M"
-    if n >= 1e3:
+    if n >= 1e4:
         return f"{n / 1e3:.1f} k"
     return f"{n:.0f}"
 
