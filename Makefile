@@ -1,14 +1,22 @@
-# Every target does its own set-up: Debian packages (as root), a virtual
-# environment per interpreter version (.venv for 3.13, .venv-3.11 and
-# .venv-3.12 for the others), and the build.
+# Every target does its own set-up: Debian packages (as root), the
+# interpreters this host lacks (tests/support/interpreters.sh), a virtual
+# environment per interpreter version (.venv for 3.13, .venv-3.X for the
+# others), and the build.
 SHELL := /bin/bash
 .DEFAULT_GOAL := test
 
 # The interpreter a target runs on: 3.13 unless PYTHON_VERSION says otherwise
-# (make test-versions and make wheel set it for 3.11 and 3.12).
+# (make test-versions and make wheel set it for the others). 3.11 and 3.12
+# come from PATH, pyenv or the system; 3.14 and 3.15 from Debian unstable in
+# a folder, made once per machine under VELLUM_CACHE (its C library is newer
+# than this system's, so their targets run inside it).
 PYTHON_VERSION ?= 3.13
-OTHER_VERSIONS := 3.11 3.12
-ALL_VERSIONS := $(OTHER_VERSIONS) 3.13
+HOST_VERSIONS := 3.11 3.12
+SID_VERSIONS := 3.14 3.15
+OTHER_VERSIONS := $(HOST_VERSIONS) $(SID_VERSIONS)
+ALL_VERSIONS := $(HOST_VERSIONS) 3.13 $(SID_VERSIONS)
+INTERPRETERS := tests/support/interpreters.sh
+export VELLUM_CACHE ?= $(HOME)/.cache/vellum
 VENV := $(if $(filter 3.13,$(PYTHON_VERSION)),.venv,.venv-$(PYTHON_VERSION))
 PY := $(VENV)/bin/python
 JOBS ?= 2
@@ -31,8 +39,12 @@ find_python = $(firstword $(foreach p,$(shell command -v python$(1) 2>/dev/null)
 	$(wildcard $(HOME)/.pyenv/versions/$(1).*/bin/python$(1)) /usr/bin/python$(1) /usr/local/bin/python$(1),\
 	$(if $(shell $(p) -c 'import sys, sysconfig, os; print(sys.version_info[:2] == ($(subst .,$(comma),$(1))) and os.path.isfile(os.path.join(sysconfig.get_paths()["include"], "Python.h")))' 2>/dev/null | grep True),$(p))))
 PYTHON_EXE ?= $(call find_python,$(PYTHON_VERSION))
+# A version this machine lacks and cannot make ($(2) says why): CI, which
+# has them all, fails; elsewhere its step is skipped with a message.
+missing_version = if [ -n "$$CI" ]; then echo "python$(1): $(2); CI runs every version"; exit 1; fi; \
+	echo "python$(1): $(2); skipped"
 
-.PHONY: test test-versions $(addprefix test-,$(OTHER_VERSIONS)) pytest cpptest build deps sanitize leaks fuzz fuzz-python fuzz-cpp bench bench-full bench-marshal bench-instructions bench-cpp exhaustive wheel wheel-test clean
+.PHONY: test test-versions $(addprefix test-,$(OTHER_VERSIONS)) $(addprefix on-,$(ALL_VERSIONS)) raw-wheel pytest cpptest build deps sanitize leaks fuzz fuzz-python fuzz-cpp bench bench-full bench-marshal bench-instructions bench-cpp exhaustive wheel wheel-test clean
 
 test: pytest cpptest
 
@@ -65,15 +77,22 @@ build: deps
 pytest: build
 	cd tests && ../$(VENV)/bin/pytest -q
 
-# The Python suites on 3.11 and 3.12 (make test runs them on 3.13). A version
-# that this machine lacks is skipped with a message, except on CI, which has
-# them all.
+# `make $(TARGET)` on version X's interpreter (on-X): the host's for 3.11 to
+# 3.13, inside the folder system (which has the Debian packages the build
+# needs) for 3.14 and 3.15.
+$(addprefix on-,$(HOST_VERSIONS) 3.13): on-%:
+	@py="$(call find_python,$*)"; \
+	if [ -z "$$py" ]; then $(call missing_version,$*,not found with its headers (PATH$(comma) pyenv$(comma) /usr/bin)); \
+	else $(MAKE) --no-print-directory $(TARGET) PYTHON_VERSION=$* PYTHON_EXE=$$py; fi
+$(addprefix on-,$(SID_VERSIONS)): on-%:
+	@if [ "$$(id -u)" != 0 ]; then $(call missing_version,$*,the folder system needs root); \
+	else $(INTERPRETERS) in-sid $(MAKE) --no-print-directory $(TARGET) PYTHON_VERSION=$* APT_PACKAGES=; fi
+
+# The Python suites on every version but 3.13 (make test runs them there),
+# each in its own environment and build folder.
 test-versions: $(addprefix test-,$(OTHER_VERSIONS))
 $(addprefix test-,$(OTHER_VERSIONS)): test-%:
-	@if [ -z "$(call find_python,$*)" ]; then \
-	  if [ -n "$$CI" ]; then echo "python$* with its headers is missing: CI runs the tests on it"; exit 1; fi; \
-	  echo "python$* with its headers not found (PATH, pyenv, /usr/bin): its tests are skipped"; \
-	else $(MAKE) --no-print-directory pytest PYTHON_VERSION=$* PYTHON_EXE="$(call find_python,$*)"; fi
+	@$(MAKE) --no-print-directory on-$* TARGET=pytest
 
 build/cpp/Makefile: deps CMakeLists.txt
 	cmake -S . -B build/cpp -DVELLUM_MODULE=OFF -DVELLUM_TESTS=ON -DPython_EXECUTABLE=$(abspath $(PY))
@@ -170,34 +189,33 @@ exhaustive: build/cpp/Makefile
 	cmake --build build/cpp -j$(JOBS) --target number_f32_exhaustive
 	build/cpp/tests/cpp/number_f32_exhaustive
 
-# What users install: one manylinux wheel per interpreter version present
-# (built by pip in that version's environment and build folder, which the
-# tests of that version built already; repaired by auditwheel) and an sdist,
-# all in dist/. A missing version is skipped with a message, except on CI.
+# What users install: one manylinux wheel per interpreter version (each built
+# by pip in that version's environment and build folder, which its tests
+# built already; repaired by auditwheel) and an sdist, all in dist/. A
+# version this machine lacks is skipped with a message, except on CI.
 wheel: deps
 	$(PY) -m pip install -q $(PACKAGING_PACKAGES)
 	rm -rf dist build/wheel-raw
-	@for pair in $(foreach v,$(ALL_VERSIONS),$(v)=$(or $(call find_python,$(v)),none)); do \
-	  v=$${pair%%=*}; py=$${pair#*=}; \
-	  if [ "$$py" = none ]; then \
-	    if [ -n "$$CI" ]; then echo "python$$v with its headers is missing: CI builds its wheel"; exit 1; fi; \
-	    echo "python$$v with its headers not found (PATH, pyenv, /usr/bin): no wheel for it"; continue; \
-	  fi; \
-	  $(MAKE) --no-print-directory deps PYTHON_VERSION=$$v PYTHON_EXE=$$py || exit 1; \
-	  venv=.venv; [ "$$v" = 3.13 ] || venv=.venv-$$v; \
-	  cmd="$$venv/bin/python -m pip wheel -q --no-deps --no-build-isolation --config-settings=build-dir=build/wheel-$$v -w build/wheel-raw/$$v ."; \
-	  echo "$$cmd"; $$cmd || exit 1; \
-	done
+	for v in $(ALL_VERSIONS); do $(MAKE) --no-print-directory on-$$v TARGET=raw-wheel || exit 1; done
 	PATH=$(abspath $(VENV))/bin:$$PATH auditwheel repair -w dist build/wheel-raw/*/vellum_json-*.whl
 	$(PY) -m build -q --sdist -o dist .
 
-# Each wheel installed into a fresh virtual environment of its interpreter,
-# its manylinux tag checked with auditwheel, and the sdist installed and
-# running its own tests, all away from the source tree (tests/wheel; `make
-# test` leaves them out).
+raw-wheel: deps
+	$(PY) -m pip wheel -q --no-deps --no-build-isolation --config-settings=build-dir=build/wheel-$(PYTHON_VERSION) \
+	  -w build/wheel-raw/$(PYTHON_VERSION) .
+
+# Each wheel installed into a fresh virtual environment of its interpreter
+# (inside the folder system for 3.14 and 3.15), its manylinux tag checked
+# with auditwheel, and the sdist installed and running its own tests, all
+# away from the source tree (tests/wheel; `make test` leaves them out).
+WHEEL_TEST_ENV = VELLUM_DIST=$(abspath dist) VELLUM_VERSIONS="$$(ls $(abspath build/wheel-raw) | tr '\n' ' ')"
 wheel-test: wheel build
-	cd tests && VELLUM_DIST=$(abspath dist) VELLUM_AUDITWHEEL=$(abspath $(VENV))/bin/auditwheel \
-	  VELLUM_PYTHONS="$(foreach v,$(ALL_VERSIONS),$(call find_python,$(v)))" ../$(VENV)/bin/pytest -q wheel
+	cd tests && $(WHEEL_TEST_ENV) VELLUM_AUDITWHEEL=$(abspath $(VENV))/bin/auditwheel \
+	  VELLUM_PYTHONS="$(foreach v,$(HOST_VERSIONS) 3.13,$(call find_python,$(v)))" \
+	  ../$(VENV)/bin/pytest -q wheel
+	for v in $(SID_VERSIONS); do [ ! -d build/wheel-raw/$$v ] || $(INTERPRETERS) in-sid bash -c \
+	  "cd tests && $(WHEEL_TEST_ENV) VELLUM_PYTHONS=/usr/bin/python$$v ../.venv-$$v/bin/pytest -q wheel -k installs_and_works" \
+	  || exit 1; done
 
 clean:
 	rm -rf build dist

@@ -165,7 +165,10 @@ SMALL_STACKS = textwrap.dedent(
                 try:
                     outcomes.append([name, "written" if write(doc, option) == want else "wrong output"])
                 except vellum.JSONEncodeError as e:
-                    outcomes.append([name, str(e)])
+                    # From 3.14 the interpreter refuses a Python call (here
+                    # `default`) near the end of the stack itself.
+                    refused = isinstance(e.__cause__, RecursionError)
+                    outcomes.append([name, "interpreter refused" if refused else str(e)])
 
         threading.stack_size(stack)
         t = threading.Thread(target=in_thread)
@@ -173,6 +176,11 @@ SMALL_STACKS = textwrap.dedent(
         t.join()
         return outcomes
 
+    try:
+        threading.stack_size(stack)
+    except ValueError:  # below this interpreter's smallest thread stack (3.14 raised it)
+        print(json.dumps(None))
+        raise SystemExit
     print(json.dumps({"deep": run(254), "shallow": run(3)}))
     """
 )
@@ -189,8 +197,10 @@ def test_every_kind_of_nesting_on_the_smallest_stacks(stack):
     )
     assert done.returncode == 0, done.stderr[-2000:]
     outcomes = json.loads(done.stdout)
+    if outcomes is None:
+        pytest.skip(f"the interpreter makes no thread stack of {stack} bytes")
     for name, outcome in outcomes["deep"]:
-        assert outcome in ("written", "Recursion limit reached"), name
+        assert outcome in ("written", "Recursion limit reached", "interpreter refused"), name
     # What little a shallow document needs fits every stack (a sanitized
     # build's frames are several times larger: it may refuse at once).
     for name, outcome in outcomes["shallow"]:

@@ -1,5 +1,5 @@
 """The interpreter records that vellum reads and writes directly, whose layout
-differs between 3.11, 3.12 and 3.13 (core/ffi/compat_*.hpp): ints at every
+differs between 3.11 and 3.15 (core/ffi/compat_*.hpp): ints at every
 digit-count boundary, both ways, the strs and dicts that loads lays down
 itself, and the dict tables that dumps walks in place. A wrong layout gives
 wrong digits, signs, hashes or members here. The class

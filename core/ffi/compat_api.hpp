@@ -8,8 +8,8 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
-#if PY_VERSION_HEX < 0x030B0000 || PY_VERSION_HEX >= 0x030E0000
-#error "vellum builds for CPython 3.11, 3.12 and 3.13"
+#if PY_VERSION_HEX < 0x030B0000 || PY_VERSION_HEX >= 0x03100000
+#error "vellum builds for CPython 3.11 to 3.15"
 #endif
 
 #if PY_VERSION_HEX < 0x030C0000

@@ -1,7 +1,7 @@
 // The datetime C API, included from here only. Its capsule (the types and
 // the UTC singleton) and the records its macros read (the packed date and
-// time bytes, the tzinfo flag and pointer) are the same on 3.11, 3.12 and
-// 3.13; the assertions stop a build for an interpreter where they moved.
+// time bytes, the tzinfo flag and pointer) are the same on 3.11 to 3.15;
+// the assertions stop a build for an interpreter where they moved.
 #pragma once
 
 #include <cstddef>

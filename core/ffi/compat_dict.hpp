@@ -26,7 +26,7 @@ inline int dict_insert_known_hash(PyObject* dict, PyObject* key, PyObject* value
 // The entries of a dict with a combined table, read in place. The keys
 // record is private to the interpreter on every version (and its internal
 // header does not build as C++ on each), so its head is written out here
-// with its offsets asserted; it is the same on 3.11, 3.12 and 3.13, except
+// with its offsets asserted; it is the same on 3.11 to 3.15, except
 // for a lock that only the free-threaded build has, which takes the call.
 // tests/test_interpreter_layouts.py walks dicts of each kind and index width
 // on every version.
@@ -54,7 +54,7 @@ static_assert(offsetof(DictKeysHead, kind) == 10 && offsetof(DictKeysHead, versi
 static_assert(offsetof(DictKeysHead, nentries) == 24 && offsetof(DictKeysHead, indices) == 32);
 static_assert(sizeof(DictGeneralEntry) == 24 && sizeof(DictStrEntry) == 16);
 static_assert(offsetof(PyDictObject, ma_keys) == 32 && offsetof(PyDictObject, ma_values) == 40,
-              "the dict record of 3.11 to 3.13");
+              "the dict record of 3.11 to 3.15");
 
 // PyDict_Next for a dict or dict subclass, with the walk of a combined
 // table inline: the same entries in the same order, `pos` the same index

@@ -2,8 +2,9 @@
 // one tag word (the count of 30-bit digits above three flag bits, the sign in
 // the low two: 0 positive, 1 zero, 2 negative); 3.11 keeps the count in the
 // object's size, negative for a negative int. The digits themselves, least
-// significant first, lie at the same place on both. Only core/ffi/long.hpp
-// and core/ffi/make.hpp use this.
+// significant first, lie at the same place on both. A new int is made by the
+// public writer calls from 3.14 (which deprecated the private allocation),
+// by hand before. Only core/ffi/long.hpp and core/ffi/make.hpp use this.
 #pragma once
 
 #include <cstddef>
@@ -20,12 +21,6 @@ static_assert(PyLong_SHIFT == 30, "digits of 30 bits");
 inline uintptr_t long_sign_code(const PyLongObject* v) { return v->long_value.lv_tag & 3; }
 inline size_t long_digit_count(const PyLongObject* v) { return v->long_value.lv_tag >> _PyLong_NON_SIZE_BITS; }
 inline const digit* long_digits(const PyLongObject* v) { return v->long_value.ob_digit; }
-inline digit* long_digits(PyLongObject* v) { return v->long_value.ob_digit; }
-
-// The sign and count of an int that _PyLong_New made with `count` digits.
-inline void set_long_shape(PyLongObject* v, size_t count, bool negative) {
-  v->long_value.lv_tag = (static_cast<uintptr_t>(count) << _PyLong_NON_SIZE_BITS) | (negative ? 2u : 0u);
-}
 #else
 inline Py_ssize_t long_signed_size(const PyLongObject* v) { return reinterpret_cast<const PyVarObject*>(v)->ob_size; }
 // Without branches: the signs of an array's ints are often random, and a
@@ -41,13 +36,31 @@ inline size_t long_digit_count(const PyLongObject* v) {
   return static_cast<size_t>((size ^ all_sign) - all_sign);
 }
 inline const digit* long_digits(const PyLongObject* v) { return v->ob_digit; }
-inline digit* long_digits(PyLongObject* v) { return v->ob_digit; }
-
-inline void set_long_shape(PyLongObject* v, size_t count, bool negative) {
-  const auto size = static_cast<Py_ssize_t>(count);
-  Py_SET_SIZE(v, negative ? -size : size);
-}
 #endif
+
+// A new int of `count` digits, the most significant one not zero, with the
+// sign given; fill(digit*) lays the digits down, least significant first.
+template <class Fill>
+inline PyObject* long_from_digits(Py_ssize_t count, bool negative, Fill fill) {
+#if PY_VERSION_HEX >= 0x030E0000
+  void* digits = nullptr;
+  PyLongWriter* writer = PyLongWriter_Create(negative, count, &digits);
+  if (writer == nullptr) return nullptr;
+  fill(static_cast<digit*>(digits));
+  return PyLongWriter_Finish(writer);
+#else
+  PyLongObject* v = _PyLong_New(count);
+  if (v == nullptr) return nullptr;
+#if PY_VERSION_HEX >= 0x030C0000
+  fill(v->long_value.ob_digit);
+  v->long_value.lv_tag = (static_cast<uintptr_t>(count) << _PyLong_NON_SIZE_BITS) | (negative ? 2u : 0u);
+#else
+  fill(v->ob_digit);
+  Py_SET_SIZE(v, negative ? -count : count);
+#endif
+  return reinterpret_cast<PyObject*>(v);
+#endif
+}
 
 // The int's low 8 * n bits as big-endian bytes; false (and no exception
 // pending) when it is negative or does not fit.

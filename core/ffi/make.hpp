@@ -27,15 +27,12 @@ inline PyObject* int_from_magnitude(uint64_t v, bool negative) {
     return PyLong_FromLong(negative ? -small : small);
   }
   const Py_ssize_t count = v < (uint64_t{1} << (2 * Shift)) ? 2 : 3;
-  PyLongObject* result = _PyLong_New(count);
-  if (result == nullptr) return nullptr;
-  digit* digits = compat::long_digits(result);
-  constexpr uint64_t Mask = (uint64_t{1} << Shift) - 1;
-  digits[0] = static_cast<digit>(v & Mask);
-  digits[1] = static_cast<digit>((v >> Shift) & Mask);
-  if (count == 3) digits[2] = static_cast<digit>(v >> (2 * Shift));
-  compat::set_long_shape(result, static_cast<size_t>(count), negative);
-  return reinterpret_cast<PyObject*>(result);
+  return compat::long_from_digits(count, negative, [v, count](digit* digits) {
+    constexpr uint64_t Mask = (uint64_t{1} << Shift) - 1;
+    digits[0] = static_cast<digit>(v & Mask);
+    digits[1] = static_cast<digit>((v >> Shift) & Mask);
+    if (count == 3) digits[2] = static_cast<digit>(v >> (2 * Shift));
+  });
 }
 
 inline PyObject* int_from_u64(uint64_t v) { return int_from_magnitude(v, false); }

@@ -1,5 +1,5 @@
 // The UTF-8 text that a compact str which is not ASCII keeps once the
-// interpreter's encoder has made it (the same fields on 3.11, 3.12 and 3.13),
+// interpreter's encoder has made it (the same fields on 3.11 to 3.15),
 // read without a call.
 #pragma once
 

@@ -1,7 +1,7 @@
 // A class's version tag: it changes whenever the class or a base changes and
 // is never reused; 0 means it has none (every supported interpreter sets it
 // to 0 when the class changes; 3.13 no longer sets the "valid version tag"
-// flag, so the tag alone tells). 3.12 and 3.13 assign one through an
+// flag, so the tag alone tells). 3.12 on assign one through an
 // unstable call; 3.11 assigns one when its method cache looks a name up.
 #pragma once
 
