@@ -99,17 +99,6 @@ void module_free(void* module) { module_clear(static_cast<PyObject*>(module)); }
 
 extern "C" VELLUM_EXPORT int vellum_init_exec(PyObject* module) {
   using namespace vellum;
-  // Each module object holds its own state, but the state is not yet safe
-  // to share between interpreters that run at the same time (every kind on
-  // 3.11): the multiple-interpreters slot (from 3.12 on) keeps the module out
-  // of isolated sub-interpreters only, so exec refuses the legacy kind too.
-  if (PyInterpreterState_Get() != PyInterpreterState_Main()) {
-    if (PyObject* name = PyModule_GetNameObject(module)) {
-      PyErr_Format(PyExc_ImportError, "module %U does not support loading in subinterpreters", name);
-      Py_DECREF(name);
-    }
-    return -1;
-  }
   // The functions read their module's state from the module record.
   if (ffi::module_state(module) != PyModule_GetState(module)) {
     PyErr_SetString(PyExc_SystemError, "vellum: the module record is not laid out as this build expects");

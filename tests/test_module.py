@@ -1,6 +1,5 @@
 import ast
 import functools
-import importlib.util
 import json
 import operator
 import pathlib
@@ -149,46 +148,3 @@ def test_a_module_is_freed_with_its_state():
     out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True)
     assert out.returncode == 0, out.stderr
     assert out.stdout.strip() == "[True, True, True]"
-
-
-@pytest.mark.parametrize("config", ["isolated", "legacy"])
-def test_subinterpreter_refuses_module(config):
-    # The legacy kind shares the interpreter lock and would load modules
-    # that declare no support for sub-interpreters; a module loaded there
-    # first would keep that interpreter's objects after it is gone.
-    # 3.13 names the module _interpreters; 3.11 and 3.12 name it
-    # _xxsubinterpreters, whose run_string raises the failure as text.
-    if importlib.util.find_spec("_interpreters") is not None:
-        run = f"""
-            import _interpreters
-            interp = _interpreters.create({config!r})
-            try:
-                err = _interpreters.run_string(interp, "import vellum")
-            finally:
-                _interpreters.destroy(interp)
-            print(type(err).__name__ if err is None else err.type.__name__)
-            """
-    else:
-        run = f"""
-            import re, _xxsubinterpreters as interpreters
-            interp = interpreters.create(isolated={config == "isolated"})
-            try:
-                interpreters.run_string(interp, "import vellum")
-                print("NoneType")
-            except interpreters.RunFailedError as err:
-                print(re.match(r"<class '(\\w+)'>", str(err)).group(1))
-            finally:
-                interpreters.destroy(interp)
-            """
-    code = textwrap.dedent(run) + textwrap.dedent(
-        """
-        import vellum
-        try:
-            vellum.loads(b"[")
-        except vellum.JSONDecodeError as exc:
-            print(exc.msg)
-        """
-    )
-    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True)
-    assert out.returncode == 0, out.stderr
-    assert out.stdout.split("\n")[:2] == ["ImportError", "unexpected end of data"]

@@ -1,8 +1,10 @@
 // Module set-up across interpreter versions: adding a value whose reference
 // the module takes (PyModule_Add is 3.13's), and the definition slots each
-// version knows beside exec. 3.12 added the sub-interpreter slot, 3.13 the
-// one that tells a free-threaded build the module needs the interpreter
-// lock; on 3.11 the exec function's own check keeps sub-interpreters out.
+// version knows beside exec. 3.12 added the sub-interpreter slot: each
+// module object holds its own state, so every kind of interpreter may load
+// it, from 3.13 also those with a lock of their own (3.12's datetime module,
+// whose C API vellum uses, does not load in those). 3.13 added the slot that
+// tells a free-threaded build the module needs the interpreter lock.
 #pragma once
 
 #include <cstddef>
@@ -25,9 +27,11 @@ inline int module_add(PyObject* module, const char* name, PyObject* value) {
 }
 
 // The definition slots beside exec, and how many there are.
-inline constexpr PyModuleDef_Slot VersionSlots[] = {
-#if PY_VERSION_HEX >= 0x030C0000
-    {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_NOT_SUPPORTED},
+inline const PyModuleDef_Slot VersionSlots[] = {
+#if PY_VERSION_HEX >= 0x030D0000
+    {Py_mod_multiple_interpreters, Py_MOD_PER_INTERPRETER_GIL_SUPPORTED},
+#elif PY_VERSION_HEX >= 0x030C0000
+    {Py_mod_multiple_interpreters, Py_MOD_MULTIPLE_INTERPRETERS_SUPPORTED},
 #endif
 #if PY_VERSION_HEX >= 0x030D0000
     {Py_mod_gil, Py_MOD_GIL_USED},
