@@ -57,12 +57,13 @@ extern "C" VELLUM_EXPORT void vellum_fragment_dealloc(PyObject* self) {
   Py_TRASHCAN_END
 }
 
-extern "C" VELLUM_EXPORT PyObject* vellum_fragmenttype_new() {
+extern "C" VELLUM_EXPORT PyObject* vellum_fragmenttype_new(const char* doc) {
   PyType_Slot slots[] = {
       {Py_tp_new, reinterpret_cast<void*>(vellum_fragment_tp_new)},
       {Py_tp_dealloc, reinterpret_cast<void*>(vellum_fragment_dealloc)},
       {Py_tp_traverse, reinterpret_cast<void*>(fragment_traverse)},
       {Py_tp_clear, reinterpret_cast<void*>(fragment_clear)},
+      {Py_tp_doc, const_cast<char*>(doc)},
       {0, nullptr},
   };
   PyType_Spec spec = {
@@ -79,7 +80,7 @@ extern "C" VELLUM_EXPORT PyObject* vellum_fragmenttype_new() {
   return type;
 }
 
-bool vellum::create_fragment_type() {
-  type_refs.type_fragment = vellum_fragmenttype_new();
+bool vellum::create_fragment_type(const char* doc) {
+  type_refs.type_fragment = vellum_fragmenttype_new(doc);
   return type_refs.type_fragment != nullptr;
 }

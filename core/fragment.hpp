@@ -13,14 +13,14 @@ struct Fragment {
   PyObject* content;
 };
 
-// Creates the Fragment type into the type table; false with an exception
-// pending.
-bool create_fragment_type();
+// Creates the Fragment type, with its docstring, into the type table; false
+// with an exception pending.
+bool create_fragment_type(const char* doc);
 
 }  // namespace vellum
 
 extern "C" {
-PyObject* vellum_fragmenttype_new();
+PyObject* vellum_fragmenttype_new(const char* doc);
 PyObject* vellum_fragment_tp_new(PyTypeObject* type, PyObject* args, PyObject* kwargs);
 void vellum_fragment_dealloc(PyObject* self);
 }

@@ -6,6 +6,3 @@
 
 extern "C" VELLUM_EXPORT PyObject* dumps(PyObject* self, PyObject* const* args, Py_ssize_t nargsf,
                                          PyObject* kwnames);
-
-inline constexpr const char DumpsDoc[] =
-    "dumps(obj, /, default=None, option=None)\n--\n\nSerialize Python objects to JSON.";

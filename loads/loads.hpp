@@ -5,5 +5,3 @@
 #include "core/python.hpp"
 
 extern "C" VELLUM_EXPORT PyObject* loads(PyObject* self, PyObject* obj);
-
-inline constexpr const char LoadsDoc[] = "loads(obj, /)\n--\n\nDeserialize JSON to Python objects.";

@@ -11,6 +11,7 @@
 #include "dumps/dumps.hpp"
 #include "loads/key_cache.hpp"
 #include "loads/loads.hpp"
+#include "module/docstrings.hpp"
 
 namespace vellum {
 namespace {
@@ -31,11 +32,19 @@ const Function Functions[] = {
     {"loads", loads, METH_O, LoadsDoc},
 };
 
+// The exception type is a plain heap type, whose docstring is an attribute.
+bool set_doc(PyObject* type, const char* doc) {
+  PyObject* text = PyUnicode_FromString(doc);
+  const bool set = text != nullptr && PyObject_SetAttrString(type, "__doc__", text) == 0;
+  Py_XDECREF(text);
+  return set;
+}
+
 // The process-wide state that every module object shares.
 bool set_up_shared_state() {
   if (KEY_MAP == nullptr && !create_key_map()) return false;
   if (!fill_type_refs()) return false;
-  if (create_fragment_type()) return true;
+  if (set_doc(type_refs.exc_decode, JSONDecodeErrorDoc) && create_fragment_type(FragmentDoc)) return true;
   release_type_refs();
   return false;
 }
@@ -122,7 +131,7 @@ PyMODINIT_FUNC PyInit_vellum() {
     return nullptr;
   }
   *def = PyModuleDef{
-      PyModuleDef_HEAD_INIT, "vellum", nullptr, 0, nullptr, slots, nullptr, nullptr, nullptr,
+      PyModuleDef_HEAD_INIT, "vellum", vellum::ModuleDoc, 0, nullptr, slots, nullptr, nullptr, nullptr,
   };
   return PyModuleDef_Init(def);
 }
