@@ -15,7 +15,7 @@ JOBS ?= 2
 # The benchmark documents, kept in the repository; the C++ corpus test reads them too.
 CORPUS ?= bench/data
 # clang and its libFuzzer runtime build the C++ fuzz targets (make fuzz).
-APT_PACKAGES := g++ cmake make libxxhash-dev libgtest-dev libsimde-dev libbenchmark-dev libfmt-dev clang libclang-rt-14-dev
+APT_PACKAGES := g++ cmake make libxxhash-dev libgtest-dev libsimde-dev libbenchmark-dev libfmt-dev clang libclang-rt-dev
 # The build backend and what it runs (pyproject.toml's build-system), and (on
 # 3.13, where the fuzz targets run) the fuzzer; the tests' own needs are
 # pyproject.toml's group `test`.
