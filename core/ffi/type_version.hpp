@@ -30,8 +30,15 @@ class ClassMemo {
     return nullptr;
   }
 
-  void remember(PyTypeObject* type, Value value) {
-    entries_[slot(type)] = {type, compat::assign_version_tag(type), value};
+  // The tag to remember an answer under, taken before the answer is found
+  // out: finding it out may run Python code (a namespace key's __eq__, an
+  // attribute lookup) that changes the class.
+  [[nodiscard]] static unsigned int tag(PyTypeObject* type) { return compat::assign_version_tag(type); }
+
+  // Remembers the answer found out since `version` was taken, unless the
+  // class changed meanwhile (the answer may be of the class it was before).
+  void remember(PyTypeObject* type, unsigned int version, Value value) {
+    if (version != 0 && type->tp_version_tag == version) entries_[slot(type)] = {type, version, value};
   }
 
  private:

@@ -54,7 +54,8 @@ bool is_dataclass_type(PyTypeObject* type) {
   if (dataclass_classes.find(type) != nullptr) [[likely]]
     return true;
   if (!own_namespace_has(type, type_refs.name_dataclass_fields)) return false;
-  dataclass_classes.remember(type, answers_of(type));
+  const unsigned int version = dataclass_classes.tag(type);
+  dataclass_classes.remember(type, version, answers_of(type));
   return true;
 }
 

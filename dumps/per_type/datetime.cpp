@@ -153,6 +153,7 @@ Route route_of(PyObject* tz) {
   if (const Route* known = known_routes.find(type)) [[likely]]
     return *known;
   const TypeRefs& refs = type_refs;
+  const unsigned int version = known_routes.tag(type);
   bool by_type = true;
   constexpr std::pair<PyObject* TypeRefs::*, Route> Probes[] = {
       {&TypeRefs::name_convert, Route::Convert},
@@ -168,7 +169,7 @@ Route route_of(PyObject* tz) {
       break;
     }
   }
-  if (by_type) known_routes.remember(type, route);
+  if (by_type) known_routes.remember(type, version, route);
   return route;
 }
 

@@ -18,9 +18,10 @@ bool has_plain_value(PyTypeObject* type) {
     return true;
   const TypeRefs& refs = type_refs;
   if (type->tp_getattro != PyObject_GenericGetAttr || refs.enum_value_descriptor == nullptr) return false;
+  const unsigned int version = plain_value_classes.tag(type);
   if (_PyType_Lookup(type, refs.name_value) != refs.enum_value_descriptor) return false;
   if (_PyType_Lookup(type, refs.name_enum_value) != nullptr) return false;
-  plain_value_classes.remember(type, true);
+  plain_value_classes.remember(type, version, true);
   return true;
 }
 
@@ -33,7 +34,10 @@ PyRef enum_value(PyObject* member) {
     PyObject** dict = _PyObject_GetDictPtr(member);
     if (dict == nullptr && PyErr_Occurred()) return PyRef();
     if (dict != nullptr && *dict != nullptr) {
-      if (PyObject* value = PyDict_GetItemWithError(*dict, type_refs.name_enum_value)) return PyRef::borrow(value);
+      // A key of the dict may compare with Python code that replaces it.
+      const PyRef held = PyRef::borrow(*dict);
+      if (PyObject* value = PyDict_GetItemWithError(held.get(), type_refs.name_enum_value))
+        return PyRef::borrow(value);
       if (PyErr_Occurred()) return PyRef();
     }
   }
