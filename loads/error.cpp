@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "core/pending_error.hpp"
 #include "core/pyref.hpp"
 #include "kernels/utf8/utf8_routines.hpp"
 #include "core/str/utf8_to_str.hpp"
@@ -11,7 +12,8 @@ namespace vellum {
 
 void raise_decode_error(const char* message, const uint8_t* document, size_t document_length, size_t position) {
   // Anything pending (the str encoder's error for a lone surrogate) is
-  // replaced, not chained.
+  // replaced, not chained; what must reach the caller stays.
+  if (pending_error_passes_through()) return;
   PyErr_Clear();
   const size_t chars = document ? utf8_routines.count_chars(document, position) : 0;
   PyRef pos = PyRef::steal(PyLong_FromSize_t(chars));

@@ -2,6 +2,7 @@
 being written, return themselves, raise or call dumps again."""
 
 import gc
+import warnings
 
 import pytest
 
@@ -226,6 +227,20 @@ def make_enum(error):
     return Member.A
 
 
+def make_namespace_key(error):
+    # Looking the class up as a dataclass compares this key with the name.
+    class Key:
+        def __hash__(self):
+            return hash("__dataclass_fields__")
+
+        def __eq__(self, other):
+            raise error
+
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", RuntimeWarning)  # a key that is not a str
+        return type("Host", (), {Key(): None})()
+
+
 INTERRUPTED = {
     "default": lambda e: ([Payload(1)], {"default": raising(e)}),
     "tzinfo utcoffset": lambda e: ([make_tzinfo(e, "utcoffset")], {}),
@@ -236,6 +251,8 @@ INTERRUPTED = {
     "dataclass __dict__": lambda e: ([make_dict_reading_dataclass(e)], {}),
     "enum value": lambda e: ([make_enum(e)], {}),
     "enum key": lambda e: ({make_enum(e): 1}, {"option": vellum.OPT_NON_STR_KEYS}),
+    "class namespace key": lambda e: ([make_namespace_key(e)], {"default": repr}),
+    "class namespace key of a key": lambda e: ({make_namespace_key(e): 1}, {"option": vellum.OPT_NON_STR_KEYS}),
 }
 
 

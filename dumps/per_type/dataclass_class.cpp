@@ -1,6 +1,7 @@
 #include "dumps/per_type/dataclass_class.hpp"
 
 #include "core/ffi/type_version.hpp"
+#include "core/pending_error.hpp"
 #include "core/typeref.hpp"
 
 namespace vellum {
@@ -17,13 +18,17 @@ struct DataclassClass {
 };
 ffi::ClassMemo<DataclassClass> dataclass_classes;
 
-// Whether the class's own namespace holds `name`; a failure counts as no.
-bool own_namespace_has(PyTypeObject* type, PyObject* name) {
+// Whether the class's own namespace holds `name`: 1, 0, or -1 with an
+// exception pending that must reach the caller. A namespace key's __eq__ may
+// raise; any other failure counts as no.
+int own_namespace_has(PyTypeObject* type, PyObject* name) {
   PyObject* dict = PyType_GetDict(type);
   const int found = dict ? PyDict_Contains(dict, name) : 0;
   Py_XDECREF(dict);
-  if (found < 0) PyErr_Clear();
-  return found == 1;
+  if (found >= 0) return found;
+  if (pending_error_passes_through()) return -1;
+  PyErr_Clear();
+  return 0;
 }
 
 // Whether the class keeps the attribute `name` in a slot (its own or a
@@ -34,29 +39,36 @@ bool held_in_slot(PyTypeObject* type, PyObject* name) {
   return attribute != nullptr && Py_TYPE(attribute) == &PyMemberDescr_Type;
 }
 
-bool defines_own_slots(PyTypeObject* type) {
-  return _PyType_Lookup(type, type_refs.name_slots) != nullptr && own_namespace_has(type, type_refs.name_slots);
+// As own_namespace_has.
+int defines_own_slots(PyTypeObject* type) {
+  if (_PyType_Lookup(type, type_refs.name_slots) == nullptr) return 0;
+  return own_namespace_has(type, type_refs.name_slots);
 }
 
-DataclassClass answers_of(PyTypeObject* type) {
-  DataclassClass answers;
-  answers.own_slots = defines_own_slots(type);
+// False with the exception of defines_own_slots pending.
+bool find_answers(PyTypeObject* type, DataclassClass& answers) {
+  const int own_slots = defines_own_slots(type);
+  if (own_slots < 0) return false;
+  answers.own_slots = own_slots == 1;
   if (type->tp_getattro == PyObject_GenericGetAttr) {
     PyObject* fields = _PyType_Lookup(type, type_refs.name_dataclass_fields);
     if (fields != nullptr && PyDict_CheckExact(fields)) answers.fields = fields;
   }
-  return answers;
+  return true;
 }
 
 }  // namespace
 
-bool is_dataclass_type(PyTypeObject* type) {
+int is_dataclass_type(PyTypeObject* type) {
   if (dataclass_classes.find(type) != nullptr) [[likely]]
-    return true;
-  if (!own_namespace_has(type, type_refs.name_dataclass_fields)) return false;
+    return 1;
+  const int own = own_namespace_has(type, type_refs.name_dataclass_fields);
+  if (own != 1) return own;
   const unsigned int version = dataclass_classes.tag(type);
-  dataclass_classes.remember(type, version, answers_of(type));
-  return true;
+  DataclassClass answers;
+  if (!find_answers(type, answers)) return -1;
+  dataclass_classes.remember(type, version, answers);
+  return 1;
 }
 
 PyRef dataclass_fields(PyObject* obj) {
@@ -86,7 +98,9 @@ EncodeStatus dict_holds_members(PyObject* obj, PyObject* dict, bool& holds) {
     if (known->own_slots) return EncodeStatus::ok();
     fields = PyRef::borrow(known->fields);
   } else {
-    if (defines_own_slots(type)) return EncodeStatus::ok();
+    const int own_slots = defines_own_slots(type);
+    if (own_slots < 0) return python_error();
+    if (own_slots == 1) return EncodeStatus::ok();
     fields = dataclass_fields(obj);
     if (!fields) return not_serializable(obj);
   }
