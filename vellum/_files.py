@@ -57,6 +57,13 @@ def _write_raw(fp: io.RawIOBase, data: bytes) -> None:
     view = memoryview(data)
     while view:
         n = fp.write(view)
+        if n is not None and not 0 < n <= len(view):
+            # Retrying a write that takes nothing would never end, and one
+            # that claims too much would lose the rest: io.BufferedWriter
+            # refuses both too.
+            if n == 0:
+                raise OSError(f"raw write() wrote nothing of {len(view)} bytes")
+            raise OSError(f"raw write() returned invalid length {n} (should have been between 0 and {len(view)})")
         if n is None:
             # A non-blocking file that is full: wait until it takes more.
             try:
