@@ -239,6 +239,9 @@ def test_dump_lines_writes_the_documents_before_a_failure():
     with pytest.raises(vellum.JSONEncodeError, match="line break"):
         vellum.dump_lines([[1], [vellum.Fragment(b"[1,\n2]")]], out)
     assert out.getvalue() == b"[1]\n"
+    # A text-mode reader splits at a carriage return too.
+    with pytest.raises(vellum.JSONEncodeError, match="line break"):
+        vellum.dump_lines([[vellum.Fragment(b"[1,\r2]")]], out)
     vellum.dump_lines([[vellum.Fragment(b"[1,\t2]")]], out)
     assert out.getvalue() == b"[1]\n[[1,\t2]]\n"
 

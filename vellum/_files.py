@@ -142,7 +142,8 @@ def dump_lines(iterable: Iterable[Any], fp: Any, /, default: Callable[[Any], Any
 
 def checked_line(data: bytes) -> bytes:
     """`data`, a compact document and its newline, if it holds no other line
-    break (only a Fragment can bring one)."""
-    if data.find(b"\n", 0, len(data) - 1) >= 0:
+    break (only a Fragment can bring one): no other newline, and no carriage
+    return, at which a text-mode reader splits too."""
+    if data.find(b"\n", 0, len(data) - 1) >= 0 or data.find(b"\r") >= 0:
         raise JSONEncodeError("A Fragment holds a line break, which would split the JSON Lines document")
     return data
