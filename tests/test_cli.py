@@ -96,15 +96,23 @@ def test_decode_error_names_file_line_and_column(tmp_path, text, line, col, msg)
         assert not target.exists()
 
 
-def test_encode_failure_is_reported_without_traceback(tmp_path):
-    # loads accepts deeper nesting than dumps writes.
+@pytest.mark.parametrize("depth", [256, 1024])
+def test_encode_failure_is_reported_without_traceback(tmp_path, depth):
+    # loads accepts deeper nesting than dumps writes; --check answers what a
+    # reformat would.
+    deep = b"[" * depth + b"]" * depth
     path = tmp_path / "deep.json"
-    path.write_bytes(b"[" * 300 + b"]" * 300)
-    out = run(path)
-    assert out.returncode == 1
-    assert out.stdout == b""
-    assert out.stderr.decode() == f"{path}: cannot write: Recursion limit reached\n"
-    assert run("--check", path).returncode == 0
+    path.write_bytes(deep)
+    for flags in ([], ["--check"]):
+        out = run(*flags, path)
+        assert (out.returncode, out.stdout) == (1, b"")
+        assert out.stderr.decode() == f"{path}: cannot write: Recursion limit reached\n"
+    path.write_bytes(b"[1]\n" + deep + b"\n" + deep + b"\n[2]\n")
+    # Standard output gets the lines before the first bad one.
+    for flags, written in (([], b"[1]\n"), (["--check"], b"")):
+        out = run("--json-lines", *flags, path)
+        assert (out.returncode, out.stdout) == (1, written)
+        assert out.stderr.decode().splitlines() == [f"{path}:{n}: cannot write: Recursion limit reached" for n in (2, 3)]
 
 
 JSONL = b'{"b": 1, "a": [1, 2]}\n\n"text"\r\n  \n[]\n{"x": null}'

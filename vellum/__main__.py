@@ -361,16 +361,16 @@ def _one_document(source: _Source, output: _Output | None, option: int) -> None:
     if at is not None:
         line, col = _position(data, at)
         raise _Exit(1, [f"{name}:{line}:{col}: {_INEXACT}"])
-    if output is None:
-        return
     del data
+    # Also under --check, which answers what a reformat would.
     try:
         out = vellum.dumps(doc, option=option)
     except vellum.JSONEncodeError as e:
         # Deeper nesting than dumps writes, though loads accepted it.
         raise _Exit(1, [f"{name}: cannot write: {e}"]) from None
     del doc
-    output.write(out)
+    if output is not None:
+        output.write(out)
 
 
 def _json_lines(source: _Source, output: _Output | None, option: int) -> None:
@@ -390,15 +390,14 @@ def _json_lines(source: _Source, output: _Output | None, option: int) -> None:
         if at is not None:
             errors.append(f"{name}:{number}:{_position(line, at)[1]}: {_INEXACT}")
             continue
-        if output is None or errors:
-            continue
         try:
             out = vellum.dumps(doc, option=option)
         except vellum.JSONEncodeError as e:
             errors.append(f"{name}:{number}: cannot write: {e}")
             continue
         del doc
-        output.write(out)
+        if output is not None and not errors:
+            output.write(out)
     if errors:
         raise _Exit(1, errors)
 
