@@ -314,6 +314,33 @@ def test_outfile_through_a_link_replaces_the_file_it_points_to(tmp_path, infile)
     assert real.read_bytes() == expected(DOC, indent=False)
 
 
+def written_through_path(infile, kind):
+    """What the tool writes to OUTFILE when that names a pipe or socket by a
+    path: /dev/stdout, or /dev/fd/N (as the shell's >(...) gives)."""
+    import socket
+
+    if kind == "/dev/stdout":
+        out = run(infile, "/dev/stdout")
+        return out.returncode, out.stderr, out.stdout
+    if kind == "pipe":
+        read_end, write_end = os.pipe()
+    else:
+        ours, theirs = socket.socketpair()
+        read_end, write_end = os.dup(ours.fileno()), os.dup(theirs.fileno())
+        ours.close()
+        theirs.close()
+    proc = subprocess.run([sys.executable, "-m", "vellum", infile, f"/dev/fd/{write_end}"],
+                          pass_fds=(write_end,), capture_output=True)
+    os.close(write_end)
+    with os.fdopen(read_end, "rb") as f:
+        return proc.returncode, proc.stderr, f.read()
+
+
+@pytest.mark.parametrize("kind", ["/dev/stdout", "pipe", "socket"])
+def test_outfile_that_names_a_pipe_or_socket_is_written_in_place(infile, kind):
+    assert written_through_path(infile, kind) == (0, b"", expected(DOC))
+
+
 def test_outfile_that_is_a_device_is_written_in_place(infile):
     out = run(infile, os.devnull)
     assert (out.returncode, out.stderr) == (0, b"")
