@@ -107,15 +107,15 @@ EncodeStatus read_offset(PyObject* delta, Offset& offset) {
     offset.kind = Offset::Kind::Zero;
     return EncodeStatus::ok();
   }
-  offset.kind = Offset::Kind::Signed;
-  offset.sign = days == -1 ? '-' : '+';
   const uint32_t magnitude = static_cast<uint32_t>(days == -1 ? SecondsPerDay - seconds : seconds);
-  offset.hours = magnitude / 3600;
-  offset.minutes = magnitude / 60 % 60;
-  if (magnitude % 60 >= 30 && ++offset.minutes == 60) {
-    offset.minutes = 0;
-    ++offset.hours;
-  }
+  const uint32_t minutes = (magnitude + 30) / 60;
+  // +24:00 is no offset RFC 3339 knows.
+  if (minutes == 24 * 60) return offset_out_of_range(days, seconds, microseconds);
+  offset.kind = Offset::Kind::Signed;
+  // -00:00 would say that the local offset is unknown.
+  offset.sign = days == -1 && minutes != 0 ? '-' : '+';
+  offset.hours = minutes / 60;
+  offset.minutes = minutes % 60;
   return EncodeStatus::ok();
 }
 
