@@ -189,8 +189,10 @@ PyObject* read(const InputText& text) {
   // Byte input is validated only where the reader met a byte above 0x7F in
   // a string; invalid UTF-8 anywhere in it is still the failure reported,
   // whatever else went wrong.
-  if (builder.found_invalid_utf8() || (text.is_bytes() && !utf8_routines.validate(text.data(), text.size())))
-    return fail(Utf8Message);
+  if (builder.found_invalid_utf8() || (text.is_bytes() && !utf8_routines.validate(text.data(), text.size()))) {
+    raise_invalid_utf8(Utf8Message, text.data(), text.size());
+    return nullptr;
+  }
   if (error.code == ReadErrorCode::Stopped) return nullptr;  // the builder's exception stands
   if (error.code == ReadErrorCode::OutOfMemory) return PyErr_NoMemory();
   raise_decode_error(error.message, text.data(), text.size(), error.position);
@@ -213,7 +215,10 @@ extern "C" PyObject* loads(PyObject*, PyObject* obj) {
       return fail(Utf8Message);
     case Acquired::NoMemory:
       // Not known to be text yet: the document is given only when it is.
-      if (!utf8_routines.validate(text.data(), text.size())) return fail(Utf8Message);
+      if (!utf8_routines.validate(text.data(), text.size())) {
+        raise_invalid_utf8(Utf8Message, text.data(), text.size());
+        return nullptr;
+      }
       raise_decode_error(BufferMessage, text.data(), text.size(), 0);
       return nullptr;
     case Acquired::RaisedError:

@@ -80,6 +80,8 @@ def test_large_file(tmp_path):
     (b"[1] [2]", 1, 5, "unexpected content after document"),
     (b"NaN", 1, 1, "unexpected character"),
     (b"", 1, 1, "Input is a zero-length, empty document"),
+    ('{"a": "é",\n "b": "\xff"}'.encode("latin-1").replace("é".encode("latin-1"), "é".encode()), 2, 8,
+     "str is not valid UTF-8: surrogates not allowed"),
 ])
 def test_decode_error_names_file_line_and_column(tmp_path, text, line, col, msg):
     with pytest.raises(vellum.JSONDecodeError) as info:
