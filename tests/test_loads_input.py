@@ -110,7 +110,23 @@ def test_invalid_utf8_in_bytes_is_placed_in_the_document(obj, pos):
     assert err.__cause__ is None
 
 
-@pytest.mark.parametrize("obj", ["\ud800", '["\udfff"]'])
+@pytest.mark.parametrize("text", [
+    '["é", "x"]', '{"ключ": "значение"}', '["日本語", "é"]', '["\U0001f600 abc", "€"]',
+    '["' + "é" * 5000 + '"]', '{"k": ["' + "日本" * 40000 + '", 1]}',
+])
+def test_str_input_keeps_no_utf8_copy(text):
+    # The UTF-8 that loads reads is its own: the caller's str is left as it
+    # was, not holding an encoded copy of itself for the rest of its life.
+    import json
+    import sys
+
+    text = "".join([text[:1], text[1:]])  # a str of its own, never encoded
+    size = sys.getsizeof(text)
+    assert vellum.loads(text) == json.loads(text)
+    assert sys.getsizeof(text) == size
+
+
+@pytest.mark.parametrize("obj", ["\ud800", '["\udfff"]', '["\U0001f600", "\ud800"]', "[1, 2]\udc00"])
 def test_str_with_a_lone_surrogate(obj):
     err = decode_error(obj)
     assert (err.msg, err.doc, err.pos) == (UTF8_MESSAGE, "", 0)
