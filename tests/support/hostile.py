@@ -101,6 +101,7 @@ class Hostile:
         real = self.dumps
 
         running = self.running_dumps = threading.Event()
+        mutating = self.mutating = threading.Lock()
 
         def dumps(*args, **kwargs):
             documents.append(args[0] if args else kwargs.get("obj"))
@@ -111,6 +112,10 @@ class Hostile:
                 documents.pop()
                 if not documents:
                     running.clear()
+                    # The thread's walk is over, with the references it took:
+                    # the test may count them.
+                    with mutating:
+                        pass
 
         vellum.dumps = dumps
         self.thread = threading.Thread(target=self.keep_mutating, daemon=True)
@@ -126,7 +131,9 @@ class Hostile:
         # Only while a dumps call runs: the test's own code runs undisturbed.
         while self.running:
             if self.running_dumps.wait(0.05):
-                mutate()
+                with self.mutating:
+                    if self.running_dumps.is_set():
+                        mutate()
 
     def __exit__(self, *exc):
         gc.set_threshold(*self.threshold)
