@@ -84,7 +84,9 @@ cpptest: build/cpp/Makefile
 	cd build/cpp && VELLUM_CORPUS=$(abspath $(CORPUS)) ctest --output-on-failure -j$(JOBS)
 
 # The extension and the C++ tests built with AddressSanitizer and
-# UndefinedBehaviorSanitizer. The interpreter is not rebuilt: the runtime is
+# UndefinedBehaviorSanitizer; the dumps tests once more in the hostile mode
+# (VELLUM_HOSTILE=1, tests/support/hostile.py: their documents change under
+# them wherever Python code can run). The interpreter is not rebuilt: the runtime is
 # preloaded, leak detection stays off for the interpreter, and PYTHONMALLOC
 # sends its allocations through malloc so that buffer overruns are caught.
 # The multi-GiB documents already ran in `make test`.
@@ -95,6 +97,7 @@ sanitize: deps
 	cd tests && LD_PRELOAD=$(SAN_LIBASAN) ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 \
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 PYTHONMALLOC=malloc \
 	  PYTHONPATH=$(abspath build/san/pkg) VELLUM_TEST_SCALE=0.1 ../$(VENV)/bin/pytest -q -p no:faulthandler -m "not bigmem"
+	cd tests && $(SAN_ENV) VELLUM_TEST_SCALE=0.1 VELLUM_HOSTILE=1 ../$(VENV)/bin/pytest -q -p no:faulthandler -m "not bigmem" test_dumps_*.py
 	cd build/san && VELLUM_CORPUS=$(abspath $(CORPUS)) LSAN_OPTIONS=suppressions=$(abspath tests/cpp/lsan.supp) VELLUM_TEST_SCALE=0.1 \
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j$(JOBS)
 

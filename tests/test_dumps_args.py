@@ -139,6 +139,7 @@ def test_option_constants_without_effect():
     assert vellum.dumps(data, option=vellum.OPT_SERIALIZE_DATACLASS | vellum.OPT_SERIALIZE_UUID) == plain
 
 
+@pytest.mark.not_hostile  # the hostile mode wraps dumps
 def test_signatures():
     assert vellum.dumps.__text_signature__ == "(obj, /, default=None, option=None)"
     assert str(inspect.signature(vellum.dumps)) == "(obj, /, default=None, option=None)"

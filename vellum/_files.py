@@ -62,6 +62,13 @@ def _write_raw(fp: io.RawIOBase, data: bytes) -> None:
     view = memoryview(data)
     while view:
         n = fp.write(view)
+        if n is not None and not 0 < n <= len(view):
+            # Retrying a write that takes nothing would never end, and one
+            # that claims too much would lose the rest: io.BufferedWriter
+            # refuses both too.
+            if n == 0:
+                raise OSError(f"raw write() wrote nothing of {len(view)} bytes")
+            raise OSError(f"raw write() returned invalid length {n} (should have been between 0 and {len(view)})")
         if n is None:
             # A non-blocking file that is full: wait until it takes more.
             try:
@@ -150,7 +157,8 @@ def dump_lines(iterable: Iterable[Any], fp: Any, /, default: Callable[[Any], Any
 
 def checked_line(data: bytes) -> bytes:
     """`data`, a compact document and its newline, if it holds no other line
-    break (only a Fragment can bring one)."""
-    if data.find(b"\n", 0, len(data) - 1) >= 0:
+    break (only a Fragment can bring one): no other newline, and no carriage
+    return, at which a text-mode reader splits too."""
+    if data.find(b"\n", 0, len(data) - 1) >= 0 or data.find(b"\r") >= 0:
         raise JSONEncodeError("A Fragment holds a line break, which would split the JSON Lines document")
     return data
