@@ -94,9 +94,7 @@ sanitize: deps
 	cmake -S . -B build/san -DVELLUM_SANITIZE=ON -DVELLUM_TESTS=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DPython_EXECUTABLE=$(abspath $(PY))
 	cmake --build build/san -j$(JOBS)
-	cd tests && LD_PRELOAD=$(SAN_LIBASAN) ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 \
-	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 PYTHONMALLOC=malloc \
-	  PYTHONPATH=$(abspath build/san/pkg) VELLUM_TEST_SCALE=0.1 ../$(VENV)/bin/pytest -q -p no:faulthandler -m "not bigmem"
+	cd tests && $(SAN_ENV) VELLUM_TEST_SCALE=0.1 ../$(VENV)/bin/pytest -q -p no:faulthandler -m "not bigmem"
 	cd tests && $(SAN_ENV) VELLUM_TEST_SCALE=0.1 VELLUM_HOSTILE=1 ../$(VENV)/bin/pytest -q -p no:faulthandler -m "not bigmem" test_dumps_*.py
 	cd build/san && VELLUM_CORPUS=$(abspath $(CORPUS)) LSAN_OPTIONS=suppressions=$(abspath tests/cpp/lsan.supp) VELLUM_TEST_SCALE=0.1 \
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j$(JOBS)
