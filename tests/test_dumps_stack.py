@@ -167,7 +167,7 @@ SMALL_STACKS = textwrap.dedent(
                 except vellum.JSONEncodeError as e:
                     # From 3.14 the interpreter refuses a Python call (here
                     # `default`) near the end of the stack itself.
-                    refused = isinstance(e.__cause__, RecursionError)
+                    refused = str(e) != "Recursion limit reached" and isinstance(e.__cause__, RecursionError)
                     outcomes.append([name, "interpreter refused" if refused else str(e)])
 
         threading.stack_size(stack)
