@@ -64,7 +64,7 @@ def main() -> None:
     combined = 0
     for flag in OPTIONS:
         combined |= flag
-    assert combined == 4095
+    assert combined == 8191
 
     out: bytes = dumps({"b": Decimal("1.5"), "a": [1, None]}, default=as_text,
                        option=OPT_SORT_KEYS | OPT_INDENT_2)

@@ -30,6 +30,7 @@ class JSONDecodeError(json.JSONDecodeError):
 JSONEncodeError = TypeError
 
 OPT_APPEND_NEWLINE: Final = 1024
+OPT_DECIMAL: Final = 4096
 OPT_INDENT_2: Final = 1
 OPT_NAIVE_UTC: Final = 2
 OPT_NON_STR_KEYS: Final = 4
