@@ -94,6 +94,20 @@ class PyBuilder {
     return push(dict);
   }
 
+ protected:
+  // Takes the reference of `object`; false (releasing nothing) when it is
+  // null, the interpreter's exception pending.
+  [[gnu::always_inline]] bool push(PyObject* object) {
+    if (object == nullptr) [[unlikely]]
+      return false;
+    if (top_ == end_ && !grow()) [[unlikely]] {
+      Py_DECREF(object);
+      return false;
+    }
+    *top_++ = object;
+    return true;
+  }
+
  private:
   static constexpr size_t InlineSlots = 64;
   // Misses a document may have beyond its hits before its new texts stop
@@ -150,18 +164,6 @@ class PyBuilder {
     top_ = first - 1;
   }
 
-  // Takes the reference of `object`; false (releasing nothing) when it is
-  // null, the interpreter's exception pending.
-  [[gnu::always_inline]] bool push(PyObject* object) {
-    if (object == nullptr) [[unlikely]]
-      return false;
-    if (top_ == end_ && !grow()) [[unlikely]] {
-      Py_DECREF(object);
-      return false;
-    }
-    *top_++ = object;
-    return true;
-  }
   // Doubles the stack; false with MemoryError set.
   bool grow();
 
@@ -174,6 +176,32 @@ class PyBuilder {
   size_t value_hits_ = 0, value_misses_ = 0;
   bool invalid_utf8_ = false;
   PyObject* inline_[InlineSlots];
+};
+
+// loads' builder under parse_float: every number that would be a float is
+// the callable's result for its text, as a str. The callable is the
+// caller's code: it may raise (its exception then ends the call as it is),
+// call loads again or return anything, which the document then holds.
+class ParseFloatBuilder : public PyBuilder {
+ public:
+  // `parse_float` is borrowed: the caller's argument, held for the call.
+  ParseFloatBuilder(LoadsState& state, PyObject* parse_float) : PyBuilder(state), parse_float_(parse_float) {}
+
+  bool real_text(const uint8_t* text, size_t size) {
+    PyObject* const str = ffi::ascii_str(text, size);
+    if (str == nullptr) return false;
+    PyObject* const value = PyObject_CallOneArg(parse_float_, str);
+    Py_DECREF(str);
+    called_failed_ = value == nullptr;
+    return push(value);
+  }
+
+  // Whether the callable raised (rather than the builder failing).
+  bool callable_raised() const { return called_failed_; }
+
+ private:
+  PyObject* parse_float_;
+  bool called_failed_ = false;
 };
 
 }  // namespace vellum

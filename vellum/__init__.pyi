@@ -72,7 +72,7 @@ def dump(
 ) -> None:
     """Write obj to a file as dumps does: str to a text file, bytes to any other."""
 
-def load(fp: _Reader, /) -> Any:
+def load(fp: _Reader, /, *, parse_float: Callable[[str], Any] | None = None) -> Any:
     """Parse the document that fp.read() returns (bytes or str)."""
 
 def dump_lines(
@@ -84,5 +84,10 @@ def dump_lines(
 ) -> None:
     """Write each object as one compact line of JSON Lines."""
 
-def load_lines(fp: Iterable[bytes | bytearray | memoryview | str], /) -> Iterator[Any]:
+def load_lines(
+    fp: Iterable[bytes | bytearray | memoryview | str],
+    /,
+    *,
+    parse_float: Callable[[str], Any] | None = None,
+) -> Iterator[Any]:
     """Iterate the documents of JSON Lines, a line at a time; blank lines are skipped."""

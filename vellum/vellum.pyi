@@ -15,8 +15,17 @@ def dumps(
 ) -> bytes:
     """Serialize obj to compact (or OPT_INDENT_2) UTF-8 JSON bytes."""
 
-def loads(obj: bytes | bytearray | memoryview | str, /) -> Any:
-    """Parse one JSON document from bytes, bytearray, memoryview or str."""
+def loads(
+    obj: bytes | bytearray | memoryview | str,
+    /,
+    *,
+    parse_float: Callable[[str], Any] | None = None,
+) -> Any:
+    """Parse one JSON document from bytes, bytearray, memoryview or str.
+
+    parse_float, when given, is called with the text of every number that
+    would otherwise be a float (a fraction, an exponent, or an integer beyond
+    64 bits); decimal.Decimal keeps such numbers exactly as written."""
 
 @final
 class Fragment:
