@@ -73,7 +73,8 @@ def dump(
     """Write obj to a file as dumps does: str to a text file, bytes to any other."""
 
 def load(fp: _Reader, /, *, parse_float: Callable[[str], Any] | None = None) -> Any:
-    """Parse the document that fp.read() returns (bytes or str)."""
+    """Parse the document that fp.read() returns (bytes or str); parse_float
+    as for loads."""
 
 def dump_lines(
     iterable: Iterable[Any],
@@ -90,4 +91,5 @@ def load_lines(
     *,
     parse_float: Callable[[str], Any] | None = None,
 ) -> Iterator[Any]:
-    """Iterate the documents of JSON Lines, a line at a time; blank lines are skipped."""
+    """Iterate the documents of JSON Lines, a line at a time; blank lines are
+    skipped; parse_float as for loads."""

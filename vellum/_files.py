@@ -30,7 +30,8 @@ _WHITESPACE_STR = (" ", "\t", "\r", "\n")
 
 
 def load(fp: Any, /, *, parse_float: Callable[[str], Any] | None = None) -> Any:
-    """The document of a file: fp.read() gives bytes (binary file) or str (text file)."""
+    """The document of a file: fp.read() gives bytes (binary file) or str
+    (text file); parse_float as for loads."""
     return loads(fp.read(), parse_float=parse_float)
 
 
@@ -107,7 +108,8 @@ def is_blank(line: bytes | str) -> bool:
 
 def load_lines(fp: Iterable[bytes | str], /, *,
                parse_float: Callable[[str], Any] | None = None) -> Iterator[Any]:
-    """Each document of a JSON Lines file, one line at a time; blank lines are skipped."""
+    """Each document of a JSON Lines file, one line at a time; blank lines are
+    skipped; parse_float as for loads."""
     if isinstance(fp, (str, bytes, bytearray, memoryview)):
         # Iterating these gives characters or numbers, not lines.
         raise TypeError(f"load_lines reads a file or an iterable of lines, not {type(fp).__name__}: "
