@@ -34,20 +34,25 @@ std::atomic<uint64_t> selected_word{0};
 
 uint64_t probe_features() {
   const CpuidRegs leaf1 = cpuid(1, 0);
-  const CpuidRegs leaf7 = cpuid(7, 0);
   uint64_t word = Filled;
-
   const bool os_xsave = (leaf1.ecx & bit(26)) && (leaf1.ecx & bit(27));
   if (!os_xsave) return word;
   const uint64_t xcr0 = xgetbv0();
   const bool ymm_state = (xcr0 & 0x6) == 0x6;                 // XMM and YMM
   const bool zmm_state = ymm_state && (xcr0 & 0xe0) == 0xe0;  // opmask, ZMM_Hi256, Hi16_ZMM
 
-  if (ymm_state && (leaf7.ebx & bit(5))) word |= Avx2;
-  // The conversions are VEX-encoded: without the YMM state they fault.
-  if (ymm_state && (leaf1.ecx & bit(28)) && (leaf1.ecx & bit(29))) word |= F16c;
-  const bool avx512_f_bw_vl = (leaf7.ebx & bit(16)) && (leaf7.ebx & bit(30)) && (leaf7.ebx & bit(31));
-  if (zmm_state && avx512_f_bw_vl) word |= Avx512Vl;
+  const CpuidRegs leaf7 = cpuid(7, 0);
+  const CpuidRegs extended1 = cpuid(0x80000001, 0);
+  // The features whose every extension the processor has.
+  uint64_t offered = Avx2 | Avx512Vl | F16c;
+  for (const Extension& e : Extensions) {
+    const CpuidRegs& regs = e.leaf == 1 ? leaf1 : e.leaf == 7 ? leaf7 : extended1;
+    const unsigned value = e.reg == CpuidRegister::Ebx ? regs.ebx : e.reg == CpuidRegister::Ecx ? regs.ecx : regs.edx;
+    if (!(value & bit(e.bit))) offered &= ~e.needed_by;
+  }
+  // Every form is VEX- or EVEX-encoded: without the register state it faults.
+  if (ymm_state) word |= offered & (Avx2 | F16c);
+  if (zmm_state) word |= offered & Avx512Vl;
   return word;
 }
 

@@ -29,9 +29,18 @@ class ClassMemo {
     return nullptr;
   }
 
-  // `probe`: the registry's version probe name (ffi::assign_version_tag).
-  void remember(PyTypeObject* type, Value value, PyObject* probe) {
-    entries_[slot(type)] = {type, ffi::assign_version_tag(type, probe), value};
+  // The tag to remember an answer under, taken before the answer is found
+  // out: finding it out may run Python code (a namespace key's __eq__, an
+  // attribute lookup) that changes the class. `probe`: the registry's
+  // version probe name (ffi::assign_version_tag).
+  [[nodiscard]] static unsigned int tag(PyTypeObject* type, PyObject* probe) {
+    return ffi::assign_version_tag(type, probe);
+  }
+
+  // Remembers the answer found out since `version` was taken, unless the
+  // class changed meanwhile (the answer may be of the class it was before).
+  void remember(PyTypeObject* type, unsigned int version, Value value) {
+    if (version != 0 && ffi::version_tag(type) == version) entries_[slot(type)] = {type, version, value};
   }
 
  private:

@@ -29,7 +29,7 @@ enum class ObjectKind : uint8_t {
   NumpyScalar,
   NumpyArray,
   Other,   // goes to default
-  Failed,  // classifying raised (numpy's import was interrupted): the exception is pending
+  Failed,  // classifying raised (numpy's import or a class's namespace key was interrupted): the exception is pending
 };
 
 struct Kind {
@@ -98,7 +98,10 @@ template <bool AfterFastChain = false>
       return {ObjectKind::Scalar, Decimal};
   }
   if (is_enum_type(type, types)) return {ObjectKind::Enum};
-  if (!(options & OPT_PASSTHROUGH_DATACLASS) && is_dataclass_type(type, state)) return {ObjectKind::Dataclass};
+  if (!(options & OPT_PASSTHROUGH_DATACLASS)) {
+    const int dataclass = is_dataclass_type(type, state);
+    if (dataclass != 0) return {dataclass == 1 ? ObjectKind::Dataclass : ObjectKind::Failed};
+  }
   if (!(options & OPT_SERIALIZE_NUMPY)) return {ObjectKind::Other};
   return classify_numpy(type, state.types);
 }

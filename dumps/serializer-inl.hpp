@@ -99,9 +99,8 @@ EncodeStatus serialize_with_default(SerializeContext ctx, Layout& layout) {
   if (state::default_depth(ctx.state) == state::MaxDepth) return encode_failure(EncodeErrorKind::DefaultTooDeep);
   // default may call dumps again, however deep this call already is.
   if (!stack_has_room()) return encode_failure(EncodeErrorKind::TooDeep);
-  // default may release the last other reference to the object (by
-  // clearing the container it came from); the failure below names its type.
-  const PyRef hold = PyRef::borrow(obj);
+  // serialize_other holds obj: default may clear the container it came
+  // from, and the failure below names its type.
   PyObject* args[2] = {nullptr, obj};
   PyRef result = PyRef::steal(PyObject_Vectorcall(ctx.default_, args + 1, 1 | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
   // default's exception becomes the cause.
@@ -129,10 +128,16 @@ template <class Layout, bool IsTuple>
   return layout.close_array() ? EncodeStatus::ok() : python_error();
 }
 
-// Everything the fast chain does not take, by its kind.
+// Everything the fast chain does not take, by its kind. The container loops
+// hand their items over borrowed, and from here on Python code may run
+// (classify imports numpy and compares a class's namespace keys; default,
+// properties, enum values), which may drop the container's reference: the
+// object is held until it is written, so none of the steps below holds it
+// again. The fast chain runs no Python code and holds nothing.
 template <class Layout>
 [[gnu::noinline]] EncodeStatus serialize_other(SerializeContext ctx, Layout& layout) {
   PyObject* obj = ctx.object;
+  const PyRef hold = PyRef::borrow(obj);
   OutputBuffer& out = layout.out();
   const Options options = state::options(ctx.state);
   DumpsState& state = layout.state();

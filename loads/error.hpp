@@ -16,4 +16,10 @@ struct LoadsState;
 void raise_decode_error(const LoadsState& state, const char* message, const uint8_t* document, size_t document_length,
                         size_t position);
 
+// For byte input that is not valid UTF-8: `pos` is the first invalid byte's,
+// and the document is the input with each invalid sequence replaced by
+// U+FFFD (the text before that byte is the same in both).
+void raise_invalid_utf8(const LoadsState& state, const char* message, const uint8_t* document,
+                        size_t document_length);
+
 }  // namespace vellum

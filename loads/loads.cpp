@@ -1,6 +1,7 @@
 #include "loads/loads.hpp"
 
 #include "core/str/utf8_view.hpp"
+#include "kernels/utf8/utf8_encode.hpp"
 #include "kernels/utf8/utf8_routines.hpp"
 #include "loads/builder.hpp"
 #include "loads/error.hpp"
@@ -48,16 +49,17 @@ enum class Acquired {
   Text,         // the text is ready to read
   WrongType,    // not one of the accepted types, or a memoryview that is not contiguous
   NotUtf8,      // a str with a lone surrogate
-  NoMemory,     // the private copy could not be made
+  NoMemory,     // the private copy of bytes could not be made
   RaisedError,  // the interpreter's exception stands: a released memoryview, or MemoryError from
                 // encoding a str
 };
 
 // The input's text, as the reader reads it. bytes and str are immutable and
-// end in a zero byte: they are read in place. A bytearray or a memoryview
-// may change under another thread's hands or lack the zero byte: their text
-// is copied first, into a small block here or, when larger, into one taken
-// for the call.
+// end in a zero byte: they are read in place, a str where it holds its UTF-8
+// (ASCII, or encoded before). A bytearray or a memoryview may change under
+// another thread's hands or lack the zero byte: their text is copied first,
+// as the UTF-8 of any other str is made, into a small block here or, when
+// larger, into one taken for the call.
 class InputText {
  public:
   InputText() = default;
@@ -77,9 +79,7 @@ class InputText {
     }
     if (type == &PyUnicode_Type) {
       Utf8View text;
-      if (!string_utf8(obj, text))
-        return PyErr_ExceptionMatches(PyExc_MemoryError) ? Acquired::RaisedError : Acquired::NotUtf8;
-      // The interpreter's encoder guarantees valid UTF-8.
+      if (!held_utf8(obj, text)) return encoded(obj);
       in_place(text.data, static_cast<Py_ssize_t>(text.size));
       return Acquired::Text;
     }
@@ -110,21 +110,47 @@ class InputText {
     limit_ = readable_limit(begin_ + size_);
   }
 
-  Acquired copied(const void* data, Py_ssize_t size) {
-    size_ = static_cast<size_t>(size);
-    if (size_ + CopyPadding <= SmallCopy) {
-      copy_ = small_;
-    } else {
-      copy_ = size_ <= PY_SSIZE_T_MAX - CopyPadding ? static_cast<uint8_t*>(PyMem_Malloc(size_ + CopyPadding)) : nullptr;
-      if (copy_ == nullptr) {
-        begin_ = static_cast<const uint8_t*>(data);  // for the failure's document
-        return Acquired::NoMemory;
-      }
+  // The UTF-8 of a str that holds none, made in memory of the call's own: the
+  // interpreter's encoder would leave its copy in the caller's str for as
+  // long as the str lives. Valid UTF-8 unless the str holds a surrogate.
+  Acquired encoded(PyObject* str) {
+    const size_t n = static_cast<size_t>(PyUnicode_GET_LENGTH(str));
+    const unsigned kind = PyUnicode_KIND(str);
+    if (n > (PY_SSIZE_T_MAX - CopyPadding) / 4 || !reserve(utf8_bound(n, kind))) {
+      PyErr_NoMemory();
+      return Acquired::RaisedError;
     }
-    std::memcpy(copy_, data, size_);
+    size_ = utf8_encode(PyUnicode_DATA(str), n, kind, copy_);
+    if (size_ == Utf8Unencodable) return Acquired::NotUtf8;
+    padded();
+    return Acquired::Text;
+  }
+
+  // A private block for n bytes and the padding; false when it cannot be had.
+  bool reserve(size_t n) {
+    if (n + CopyPadding <= SmallCopy) {
+      copy_ = small_;
+      return true;
+    }
+    copy_ = n <= PY_SSIZE_T_MAX - CopyPadding ? static_cast<uint8_t*>(PyMem_Malloc(n + CopyPadding)) : nullptr;
+    return copy_ != nullptr;
+  }
+
+  // The private copy of size_ bytes made readable: its zero byte and padding.
+  void padded() {
     std::memset(copy_ + size_, 0, CopyPadding);
     begin_ = copy_;
     limit_ = copy_ + size_ + CopyPadding;
+  }
+
+  Acquired copied(const void* data, Py_ssize_t size) {
+    size_ = static_cast<size_t>(size);
+    if (!reserve(size_)) {
+      begin_ = static_cast<const uint8_t*>(data);  // for the failure's document
+      return Acquired::NoMemory;
+    }
+    std::memcpy(copy_, data, size_);
+    padded();
     return Acquired::Text;
   }
 
@@ -195,8 +221,10 @@ PyObject* read(LoadsState& state, const InputText& text, Builder& builder, bool 
   // Byte input is validated only where the reader met a byte above 0x7F in
   // a string; invalid UTF-8 anywhere in it is still the failure reported,
   // whatever else went wrong.
-  if (builder.found_invalid_utf8() || (text.is_bytes() && !utf8_routines.validate(text.data(), text.size())))
-    return fail(state, Utf8Message);
+  if (builder.found_invalid_utf8() || (text.is_bytes() && !utf8_routines.validate(text.data(), text.size()))) {
+    raise_invalid_utf8(state, Utf8Message, text.data(), text.size());
+    return nullptr;
+  }
   if (error.code == ReadErrorCode::Stopped) return nullptr;  // the builder's exception stands
   if (error.code == ReadErrorCode::OutOfMemory) return PyErr_NoMemory();
   raise_decode_error(state, error.message, text.data(), text.size(), error.position);
@@ -252,7 +280,10 @@ PyObject* loads(LoadsState& state, PyObject* const* args, Py_ssize_t nargsf, PyO
       return fail(state, Utf8Message);
     case Acquired::NoMemory:
       // Not known to be text yet: the document is given only when it is.
-      if (!utf8_routines.validate(text.data(), text.size())) return fail(state, Utf8Message);
+      if (!utf8_routines.validate(text.data(), text.size())) {
+        raise_invalid_utf8(state, Utf8Message, text.data(), text.size());
+        return nullptr;
+      }
       raise_decode_error(state, BufferMessage, text.data(), text.size(), 0);
       return nullptr;
     case Acquired::RaisedError:

@@ -10,6 +10,4 @@ struct LoadsState;
 // loads(obj, /, *, parse_float=None), with the module's state of loads.
 PyObject* loads(LoadsState& state, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
 
-inline constexpr const char LoadsDoc[] = "loads(obj, /, *, parse_float=None)\n--\n\nDeserialize JSON to Python objects.";
-
 }  // namespace vellum

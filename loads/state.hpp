@@ -22,9 +22,9 @@ struct LoadsState {
   PyObject* decimal_type;      // decimal.Decimal
 };
 
-// False with an exception pending (release_loads_state then gives back what
-// was taken).
-bool fill_loads_state(LoadsState& state);
+// The exception type gets the docstring given. False with an exception
+// pending (release_loads_state then gives back what was taken).
+bool fill_loads_state(LoadsState& state, const char* decode_error_doc);
 
 // Gives back every reference, the cached strs included.
 void release_loads_state(LoadsState& state);

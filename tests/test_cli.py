@@ -80,6 +80,8 @@ def test_large_file(tmp_path):
     (b"[1] [2]", 1, 5, "unexpected content after document"),
     (b"NaN", 1, 1, "unexpected character"),
     (b"", 1, 1, "Input is a zero-length, empty document"),
+    ('{"a": "é",\n "b": "\xff"}'.encode("latin-1").replace("é".encode("latin-1"), "é".encode()), 2, 8,
+     "str is not valid UTF-8: surrogates not allowed"),
 ])
 def test_decode_error_names_file_line_and_column(tmp_path, text, line, col, msg):
     with pytest.raises(vellum.JSONDecodeError) as info:
@@ -96,15 +98,23 @@ def test_decode_error_names_file_line_and_column(tmp_path, text, line, col, msg)
         assert not target.exists()
 
 
-def test_encode_failure_is_reported_without_traceback(tmp_path):
-    # loads accepts deeper nesting than dumps writes.
+@pytest.mark.parametrize("depth", [256, 1024])
+def test_encode_failure_is_reported_without_traceback(tmp_path, depth):
+    # loads accepts deeper nesting than dumps writes; --check answers what a
+    # reformat would.
+    deep = b"[" * depth + b"]" * depth
     path = tmp_path / "deep.json"
-    path.write_bytes(b"[" * 300 + b"]" * 300)
-    out = run(path)
-    assert out.returncode == 1
-    assert out.stdout == b""
-    assert out.stderr.decode() == f"{path}: cannot write: Recursion limit reached\n"
-    assert run("--check", path).returncode == 0
+    path.write_bytes(deep)
+    for flags in ([], ["--check"]):
+        out = run(*flags, path)
+        assert (out.returncode, out.stdout) == (1, b"")
+        assert out.stderr.decode() == f"{path}: cannot write: Recursion limit reached\n"
+    path.write_bytes(b"[1]\n" + deep + b"\n" + deep + b"\n[2]\n")
+    # Standard output gets the lines before the first bad one.
+    for flags, written in (([], b"[1]\n"), (["--check"], b"")):
+        out = run("--json-lines", *flags, path)
+        assert (out.returncode, out.stdout) == (1, written)
+        assert out.stderr.decode().splitlines() == [f"{path}:{n}: cannot write: Recursion limit reached" for n in (2, 3)]
 
 
 JSONL = b'{"b": 1, "a": [1, 2]}\n\n"text"\r\n  \n[]\n{"x": null}'
@@ -304,6 +314,33 @@ def test_outfile_through_a_link_replaces_the_file_it_points_to(tmp_path, infile)
     assert run("--compact", infile, link).returncode == 0
     assert link.is_symlink() and os.readlink(link) == real.name
     assert real.read_bytes() == expected(DOC, indent=False)
+
+
+def written_through_path(infile, kind):
+    """What the tool writes to OUTFILE when that names a pipe or socket by a
+    path: /dev/stdout, or /dev/fd/N (as the shell's >(...) gives)."""
+    import socket
+
+    if kind == "/dev/stdout":
+        out = run(infile, "/dev/stdout")
+        return out.returncode, out.stderr, out.stdout
+    if kind == "pipe":
+        read_end, write_end = os.pipe()
+    else:
+        ours, theirs = socket.socketpair()
+        read_end, write_end = os.dup(ours.fileno()), os.dup(theirs.fileno())
+        ours.close()
+        theirs.close()
+    proc = subprocess.run([sys.executable, "-m", "vellum", infile, f"/dev/fd/{write_end}"],
+                          pass_fds=(write_end,), capture_output=True)
+    os.close(write_end)
+    with os.fdopen(read_end, "rb") as f:
+        return proc.returncode, proc.stderr, f.read()
+
+
+@pytest.mark.parametrize("kind", ["/dev/stdout", "pipe", "socket"])
+def test_outfile_that_names_a_pipe_or_socket_is_written_in_place(infile, kind):
+    assert written_through_path(infile, kind) == (0, b"", expected(DOC))
 
 
 def test_outfile_that_is_a_device_is_written_in_place(infile):

@@ -143,7 +143,10 @@ def test_layouts(obj, option, expected):
         (dt.timedelta(hours=5, minutes=30), "+05:30"),
         (dt.timedelta(hours=-3, minutes=-30), "-03:30"),
         (dt.timedelta(seconds=-30), "-00:01"),
-        (dt.timedelta(seconds=-29), "-00:00"),
+        # An offset that rounds to zero is +00:00: -00:00 would say that the
+        # local offset is unknown.
+        (dt.timedelta(seconds=-29), "+00:00"),
+        (dt.timedelta(microseconds=-1), "+00:00"),
         (dt.timedelta(seconds=29), "+00:00"),
         (dt.timedelta(hours=1, seconds=30), "+01:01"),
         (dt.timedelta(hours=1, minutes=59, seconds=30), "+02:00"),
@@ -151,10 +154,10 @@ def test_layouts(obj, option, expected):
         (dt.timedelta(hours=1, minutes=59, seconds=29), "+01:59"),
         (dt.timedelta(hours=23, minutes=59), "+23:59"),
         (-dt.timedelta(hours=23, minutes=59), "-23:59"),
+        (dt.timedelta(hours=23, minutes=59, seconds=29), "+23:59"),
+        (-dt.timedelta(hours=23, minutes=59, seconds=29), "-23:59"),
         (dt.timedelta(microseconds=999999), "+00:00"),
         (dt.timedelta(hours=2, microseconds=999999), "+02:00"),
-        # -23:59:59.999999 rounds to the minute like any other offset.
-        (dt.timedelta(hours=-24, microseconds=1), "-24:00"),
         (dt.timedelta(0), "+00:00"),
     ],
 )
@@ -167,6 +170,15 @@ def test_offsets(offset, expected):
     assert text(d, UTC_Z).endswith("Z" if zero else expected)
 
 
+def test_offsets_of_historical_zones_are_rounded_to_the_minute():
+    from zoneinfo import ZoneInfo
+
+    # Amsterdam kept its mean solar time, 19 min 32 s ahead of Greenwich, until 1937.
+    d = dt.datetime(1900, 1, 1, tzinfo=ZoneInfo("Europe/Amsterdam"))
+    assert d.utcoffset() == dt.timedelta(minutes=19, seconds=32)
+    assert text(d) == "1900-01-01T00:00:00+00:20"
+
+
 @pytest.mark.parametrize(
     "offset,shown",
     [
@@ -174,6 +186,10 @@ def test_offsets(offset, expected):
         (dt.timedelta(hours=30), "+30:00:00"),
         (dt.timedelta(hours=-24), "-24:00:00"),
         (dt.timedelta(hours=-30, seconds=-5), "-30:00:05"),
+        # Offsets that round to a whole day.
+        (dt.timedelta(hours=23, minutes=59, seconds=30), "+23:59:30"),
+        (-dt.timedelta(hours=23, minutes=59, seconds=30), "-23:59:30"),
+        (dt.timedelta(hours=-24, microseconds=1), "-23:59:59.999999"),
         (dt.timedelta(days=1, microseconds=1), "+24:00:00.000001"),
         (dt.timedelta(days=-2, microseconds=1), "-47:59:59.999999"),
         (dt.timedelta(days=999999999), "+23999999976:00:00"),

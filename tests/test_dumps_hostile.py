@@ -2,6 +2,7 @@
 being written, return themselves, raise or call dumps again."""
 
 import gc
+import warnings
 
 import pytest
 
@@ -82,6 +83,7 @@ def test_default_wrapping_its_argument_stops_at_the_limit():
         vellum.dumps(Payload(1), default=lambda obj: [obj])
 
 
+@pytest.mark.not_hostile  # the hostile mode's wrapper takes frames of the recursion limit
 def test_default_calling_dumps_on_its_own_argument():
     # Python's recursion limit ends it, as the cause of one encode error.
     def default(obj):
@@ -135,6 +137,7 @@ class CountingKey(str):
         raise RuntimeError("compared")
 
 
+@pytest.mark.not_hostile  # the hostile mode's mutator hashes keys too
 @pytest.mark.parametrize("option", [0, vellum.OPT_SORT_KEYS])
 def test_hostile_str_subclass_keys_are_refused_without_running_their_code(option):
     d = {CountingKey("k"): 1}
@@ -226,6 +229,20 @@ def make_enum(error):
     return Member.A
 
 
+def make_namespace_key(error):
+    # Looking the class up as a dataclass compares this key with the name.
+    class Key:
+        def __hash__(self):
+            return hash("__dataclass_fields__")
+
+        def __eq__(self, other):
+            raise error
+
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", RuntimeWarning)  # a key that is not a str
+        return type("Host", (), {Key(): None})()
+
+
 INTERRUPTED = {
     "default": lambda e: ([Payload(1)], {"default": raising(e)}),
     "tzinfo utcoffset": lambda e: ([make_tzinfo(e, "utcoffset")], {}),
@@ -236,6 +253,8 @@ INTERRUPTED = {
     "dataclass __dict__": lambda e: ([make_dict_reading_dataclass(e)], {}),
     "enum value": lambda e: ([make_enum(e)], {}),
     "enum key": lambda e: ({make_enum(e): 1}, {"option": vellum.OPT_NON_STR_KEYS}),
+    "class namespace key": lambda e: ([make_namespace_key(e)], {"default": repr}),
+    "class namespace key of a key": lambda e: ({make_namespace_key(e): 1}, {"option": vellum.OPT_NON_STR_KEYS}),
 }
 
 
@@ -248,3 +267,176 @@ def test_exceptions_not_derived_from_exception_pass_through(where, error):
         vellum.dumps(doc, **kwargs)
     assert info.value is raised
     assert info.value.__cause__ is None and info.value.__context__ is None
+
+
+# ---------------------------------------------------------------- borrowed items
+# A container's items are handed down borrowed. Before anything owns an item
+# that missed the fast chain, the object's kind is found out, which may run
+# Python code: numpy's first import (import hooks, other threads, a garbage
+# collection running finalizers) and the comparison of a class's namespace
+# keys. That code may drop the container's reference; default must still get
+# a live object. Each case runs in a fresh interpreter (numpy's probe happens
+# once per process) whose allocator fills freed memory, so that reading it
+# fails loudly.
+
+BORROWED_PRELUDE = """
+import gc, sys, threading, vellum
+class X: pass
+CONTAINER = {container!r}
+doc = [X()] if CONTAINER == "list" else {{"k": X()}}
+def drop():
+    if CONTAINER == "list": doc[0] = None
+    else: doc["k"] = None
+name = lambda o: type(o).__name__
+"""
+
+BORROWED = {
+    "numpy import hook": """
+class Finder:
+    def find_spec(self, fullname, path=None, target=None):
+        if fullname == "numpy": drop()
+        return None
+sys.meta_path.insert(0, Finder())
+out = vellum.dumps(doc, option=vellum.OPT_SERIALIZE_NUMPY, default=name)
+""",
+    "finalizer during numpy import": """
+class Cycle:
+    def __init__(self): self.me = self
+    def __del__(self):
+        # Rearmed until numpy's import has begun, then drops the item.
+        if "numpy" in sys.modules: drop()
+        else: Cycle()
+Cycle()
+gc.set_threshold(1)
+out = vellum.dumps(doc, option=vellum.OPT_SERIALIZE_NUMPY, default=name)
+gc.set_threshold(700)
+""",
+    "thread during numpy import": """
+stop = False
+def mutate():
+    while not stop:
+        if CONTAINER == "list": doc[0] = X()
+        else: doc["k"] = X()
+sys.setswitchinterval(1e-6)
+t = threading.Thread(target=mutate); t.start()
+try: out = vellum.dumps(doc, option=vellum.OPT_SERIALIZE_NUMPY, default=name)
+finally:
+    stop = True; t.join()
+""",
+    "class namespace key": """
+class Key:
+    def __hash__(self): return hash("__dataclass_fields__")
+    def __eq__(self, other):
+        drop()
+        return False
+import warnings
+warnings.simplefilter("ignore", RuntimeWarning)  # a key that is not a str
+X = type("X", (), {Key(): None})
+doc = [X()] if CONTAINER == "list" else {"k": X()}
+out = vellum.dumps(doc, default=name)
+""",
+}
+
+
+def output_of_fresh_interpreter(code):
+    """What `code` writes to standard output, run in a new interpreter."""
+    import os
+    import subprocess
+    import sys
+
+    env = dict(os.environ)
+    # The sanitizer build sets its own allocator; elsewhere the debug hooks
+    # fill what is freed.
+    env.setdefault("PYTHONMALLOC", "debug")
+    run = subprocess.run([sys.executable, "-c", code], env=env, capture_output=True, text=True, timeout=120)
+    assert run.returncode == 0, run.stderr[-2000:]
+    return run.stdout
+
+
+@pytest.mark.parametrize("container", ["list", "dict"])
+@pytest.mark.parametrize("case", list(BORROWED))
+def test_items_are_held_before_their_kind_runs_python_code(case, container):
+    code = BORROWED_PRELUDE.format(container=container) + BORROWED[case] + "\nsys.stdout.write(out.decode())\n"
+    assert output_of_fresh_interpreter(code) == ('["X"]' if container == "list" else '{"k":"X"}')
+
+
+def test_enum_member_dict_replaced_while_its_value_is_looked_up():
+    # The key met first in the member's dict compares with Python code that
+    # gives the member another dict, freeing the one being read.
+    code = """
+import enum, sys, vellum
+class E(enum.Enum):
+    A = 1
+member = E.A
+class Key:
+    def __hash__(self): return hash("_value_")
+    def __eq__(self, other):
+        member.__dict__ = dict(fields)
+        return False
+fields = dict(member.__dict__)
+member.__dict__ = {Key(): None, **fields}
+sys.stdout.write(vellum.dumps([member]).decode())
+"""
+    assert output_of_fresh_interpreter(code) == "[1]"
+
+
+
+# A class whose order of bases leaves it out (nothing in it refers back to
+# it) is freed as soon as its last instance moves to another class: here
+# from the __eq__ of a namespace key that hashes like the name dumps looks
+# up, while the lookup is under way. The class must stay alive until dumps
+# is done with it.
+CLASS_FREED_PRELUDE = """
+import datetime as dt, sys, warnings, vellum
+warnings.simplefilter("ignore", RuntimeWarning)  # a key that is not a str
+armed = short_order = False
+def key_hashing_like(name, move):
+    class Key:
+        def __hash__(self): return hash(name)
+        def __eq__(self, other):
+            if armed: move()
+            return False
+    return Key()
+def class_left_out_of_its_order(base, namespace, order):
+    class Meta(type):
+        def mro(cls): return order if short_order else type.mro(cls)
+    cls = Meta("X", (base,), namespace)
+    return cls
+def shorten(cls):
+    global short_order
+    short_order = True
+    cls.__bases__ = cls.__bases__
+"""
+
+CLASS_FREED = {
+    # Looked up in its own namespace as a dataclass.
+    "dataclass namespace": ("""
+class Other:
+    __slots__ = ()
+    __dataclass_fields__ = {}
+def move(): doc[0].__class__ = Other
+X = class_left_out_of_its_order(object, {key_hashing_like("__dataclass_fields__", move): None,
+                                         "__dataclass_fields__": {}, "__slots__": ()}, (object,))
+shorten(X)
+doc = [X()]
+""", "[{}]"),
+    # A tzinfo's route, looked up through its bases.
+    "tzinfo route": ("""
+class Other(dt.tzinfo):
+    __slots__ = ()
+    def utcoffset(self, d): return dt.timedelta(hours=1)
+def move(): tz.__class__ = Other
+Base = type("Base", (dt.tzinfo,), {key_hashing_like("convert", move): None, "__slots__": ()})
+X = class_left_out_of_its_order(Base, {"__slots__": ()}, (Base, dt.tzinfo, object))
+shorten(X)
+tz = X()
+doc = [dt.datetime(2020, 1, 1, tzinfo=tz)]
+""", '["2020-01-01T00:00:00+01:00"]'),
+}
+
+
+@pytest.mark.parametrize("case", list(CLASS_FREED))
+def test_class_freed_while_it_is_looked_up(case):
+    code, written = CLASS_FREED[case]
+    code = CLASS_FREED_PRELUDE + code + "del X\narmed = True\nsys.stdout.write(vellum.dumps(doc).decode())\n"
+    assert output_of_fresh_interpreter(code) == written

@@ -310,6 +310,7 @@ def test_large_array_grows_the_output():
 # --- references and memory -------------------------------------------
 
 
+@pytest.mark.not_hostile  # the hostile mode replaces items, which changes their counts
 def test_reference_counts_unchanged():
     good = [np.arange(6).reshape(2, 3), np.array([0.5], dtype=np.float16), np.array([1], dtype="M8[ms]")]
     bad = [np.arange(6).reshape(2, 3).T, np.array([1], dtype=">i4"), np.array([1j]), np.array([2932896], dtype="M8[D]")]
@@ -340,6 +341,7 @@ def attempt_without_memory(testcapi, start, call, box):
         testcapi.remove_mem_hooks()
 
 
+@pytest.mark.not_hostile  # the hostile mode's finalizer and thread allocate too
 def test_out_of_memory_is_a_memory_error():
     testcapi = pytest.importorskip("_testcapi")
     dumps(np.zeros(1))  # numpy's types are looked up once, beforehand

@@ -79,6 +79,7 @@ def test_unreadable_uuid(make, cause):
         assert type(err.__cause__) is cause
 
 
+@pytest.mark.not_hostile  # the hostile mode replaces items, which changes their counts
 def test_uuid_int_references():
     value = uuid.UUID(int=2**100 + 12345)
     number = value.int
@@ -272,6 +273,7 @@ def test_unreadable_enum_value(option):
         assert type(err.__cause__) is cause
 
 
+@pytest.mark.not_hostile  # the hostile mode replaces items, which changes their counts
 def test_enum_value_references():
     value = ["shared", 1.5]
 

@@ -63,11 +63,26 @@ def test_dump_takes_default_and_option_like_dumps():
 
 
 class Trickle(io.RawIOBase):
-    """An unbuffered file that takes at most three bytes per call, and none
-    every other call (as a full non-blocking file would)."""
+    """An unbuffered file that takes at most three bytes per call."""
 
     def __init__(self):
         self.data = bytearray()
+
+    def writable(self):
+        return True
+
+    def write(self, b):
+        chunk = bytes(b[:3])
+        self.data += chunk
+        return len(chunk)
+
+
+class Misreporting(io.RawIOBase):
+    """An unbuffered file whose write takes nothing, or claims to have
+    written more than it was given; it gives up after a few calls."""
+
+    def __init__(self, extra):
+        self.extra = extra
         self.calls = 0
 
     def writable(self):
@@ -75,11 +90,9 @@ class Trickle(io.RawIOBase):
 
     def write(self, b):
         self.calls += 1
-        if self.calls % 2:
-            return 0
-        chunk = bytes(b[:3])
-        self.data += chunk
-        return len(chunk)
+        if self.calls > 100:
+            raise RuntimeError("write was called again and again")
+        return 0 if self.extra is None else len(b) + self.extra
 
 
 class Collector:
@@ -99,6 +112,18 @@ def test_dump_writes_everything_to_an_unbuffered_or_plain_writer():
     plain = Collector()
     vellum.dump(DOCS[1], plain)
     assert plain.parts == [vellum.dumps(DOCS[1])]
+
+
+@pytest.mark.parametrize("extra,message", [
+    (None, r"raw write\(\) wrote nothing of 7 bytes"),
+    (1, r"raw write\(\) returned invalid length 8 \(should have been between 0 and 7\)"),
+])
+def test_dump_refuses_a_write_that_takes_nothing_or_claims_too_much(extra, message):
+    # As io.BufferedWriter refuses it: no endless retries, no bytes lost.
+    raw = Misreporting(extra)
+    with pytest.raises(OSError, match=message):
+        vellum.dump([1, 2, 3], raw)
+    assert raw.calls == 1
 
 
 def test_dump_to_an_unbuffered_file(tmp_path):
@@ -214,6 +239,9 @@ def test_dump_lines_writes_the_documents_before_a_failure():
     with pytest.raises(vellum.JSONEncodeError, match="line break"):
         vellum.dump_lines([[1], [vellum.Fragment(b"[1,\n2]")]], out)
     assert out.getvalue() == b"[1]\n"
+    # A text-mode reader splits at a carriage return too.
+    with pytest.raises(vellum.JSONEncodeError, match="line break"):
+        vellum.dump_lines([[vellum.Fragment(b"[1,\r2]")]], out)
     vellum.dump_lines([[vellum.Fragment(b"[1,\t2]")]], out)
     assert out.getvalue() == b"[1]\n[[1,\t2]]\n"
 

@@ -86,8 +86,48 @@ def test_released_memoryview_is_never_read():
         vellum.loads(view)
 
 
-@pytest.mark.parametrize("obj", [b"\xff", b'"\xc3"', b'["\xed\xa0\x80"]', bytearray(b"\xc0\x80"), memoryview(b"\xf4\x90\x80\x80"), "\ud800", '["\udfff"]'])
-def test_invalid_utf8(obj):
+@pytest.mark.parametrize("obj,pos", [
+    (b"\xff", 0),
+    (b'"\xc3"', 1),
+    (b'["\xed\xa0\x80"]', 2),
+    (bytearray(b"\xc0\x80"), 0),
+    (memoryview(b"\xf4\x90\x80\x80"), 0),
+    ('{"é":\n  ["€", "x\U0001f600'.encode() + b"\xe0\x80\xbf" + b'"]}', 17),
+    # Reported before any other failure, wherever it lies.
+    (b'[1 2, "\xff"]', 7),
+    (bytearray(b"[1, \xff"), 4),
+    (b"[" + b"1," * 2000 + b'"\x80"]', 4002),
+])
+def test_invalid_utf8_in_bytes_is_placed_in_the_document(obj, pos):
+    # doc is the input decoded with each invalid sequence replaced, and pos
+    # the first one's index in it: the text before it is valid, so it counts
+    # as in the input.
+    err = decode_error(obj)
+    doc = bytes(obj).decode("utf-8", "replace")
+    assert (err.msg, err.doc, err.pos) == (UTF8_MESSAGE, doc, pos)
+    assert doc[pos] == "\ufffd"
+    assert (err.lineno, err.colno) == (doc.count("\n", 0, pos) + 1, pos - doc.rfind("\n", 0, pos))
+    assert err.__cause__ is None
+
+
+@pytest.mark.parametrize("text", [
+    '["é", "x"]', '{"ключ": "значение"}', '["日本語", "é"]', '["\U0001f600 abc", "€"]',
+    '["' + "é" * 5000 + '"]', '{"k": ["' + "日本" * 40000 + '", 1]}',
+])
+def test_str_input_keeps_no_utf8_copy(text):
+    # The UTF-8 that loads reads is its own: the caller's str is left as it
+    # was, not holding an encoded copy of itself for the rest of its life.
+    import json
+    import sys
+
+    text = "".join([text[:1], text[1:]])  # a str of its own, never encoded
+    size = sys.getsizeof(text)
+    assert vellum.loads(text) == json.loads(text)
+    assert sys.getsizeof(text) == size
+
+
+@pytest.mark.parametrize("obj", ["\ud800", '["\udfff"]', '["\U0001f600", "\ud800"]', "[1, 2]\udc00"])
+def test_str_with_a_lone_surrogate(obj):
     err = decode_error(obj)
     assert (err.msg, err.doc, err.pos) == (UTF8_MESSAGE, "", 0)
     assert err.__cause__ is None
@@ -124,4 +164,3 @@ def test_signature():
     assert vellum.loads.__text_signature__ == "(obj, /, *, parse_float=None)"
     assert str(inspect.signature(vellum.loads)) == "(obj, /, *, parse_float=None)"
     assert vellum.loads.__module__ == "vellum"
-    assert vellum.loads.__doc__ == "Deserialize JSON to Python objects."

@@ -267,6 +267,38 @@ def _umask() -> int:
     return mask
 
 
+_DESCRIPTOR_PATH = re.compile(rf"/(?:dev|proc/self|proc/thread-self|proc/{os.getpid()})/fd/([0-9]+)")
+
+
+def _descriptor_named(path: str) -> int | None:
+    """The descriptor of this process that `path` names through its links
+    (/dev/stdout, /dev/fd/N, /proc/self/fd/N), or None."""
+    path = os.path.abspath(path)
+    for _ in range(40):  # the kernel's own limit on links followed
+        found = _DESCRIPTOR_PATH.fullmatch(path)
+        if found:
+            return int(found.group(1))
+        try:
+            link = os.readlink(path)
+        except OSError:
+            return None
+        path = os.path.normpath(os.path.join(os.path.dirname(path), link))
+    return None
+
+
+def _open_in_place(path: str, info: os.stat_result) -> IO[bytes]:
+    """A pipe, device or socket, written as it is. A socket cannot be opened
+    by a path; one named as a descriptor of this process is written through
+    a copy of that descriptor."""
+    try:
+        return open(path, "wb")
+    except OSError as e:
+        fd = _descriptor_named(path) if e.errno == errno.ENXIO and stat.S_ISSOCK(info.st_mode) else None
+        if fd is None:
+            raise
+    return os.fdopen(os.dup(fd), "wb")
+
+
 class _FileOutput(_Output):
     """OUTFILE, written to a temporary file in its folder that replaces it
     only once everything was written and synced: until then, and after any
@@ -282,17 +314,20 @@ class _FileOutput(_Output):
         self.existing: os.stat_result | None = None
 
     def _open(self) -> IO[bytes]:
-        # Beside the file that a link points to, so that the link stays one.
-        target = os.path.realpath(self.path)
+        # Through the links to what is written. Not by its real path: that of
+        # /dev/stdout or /dev/fd/N behind which a pipe or socket lies is a
+        # name such as /proc/PID/fd/pipe:[N], which names nothing.
         try:
-            info: os.stat_result | None = os.stat(target)
+            info: os.stat_result | None = os.stat(self.path)
         except FileNotFoundError:
             info = None
         if info is not None and stat.S_ISDIR(info.st_mode):
             raise IsADirectoryError(errno.EISDIR, os.strerror(errno.EISDIR))
         if info is not None and not stat.S_ISREG(info.st_mode):
-            self.file = open(target, "wb")
+            self.file = _open_in_place(self.path, info)
             return self.file
+        # Beside the file that a link points to, so that the link stays one.
+        target = os.path.realpath(self.path)
         if info is not None and not os.access(target, os.W_OK, effective_ids=True):
             # A file that could not be written in place is not replaced either.
             raise PermissionError(errno.EACCES, os.strerror(errno.EACCES))
@@ -374,16 +409,16 @@ def _one_document(source: _Source, output: _Output | None, option: int) -> None:
     if at is not None:
         line, col = _position(data, at)
         raise _Exit(1, [f"{name}:{line}:{col}: {_INEXACT}"])
-    if output is None:
-        return
     del data
+    # Also under --check, which answers what a reformat would.
     try:
         out = vellum.dumps(doc, option=option)
     except vellum.JSONEncodeError as e:
         # Deeper nesting than dumps writes, though loads accepted it.
         raise _Exit(1, [f"{name}: cannot write: {e}"]) from None
     del doc
-    output.write(out)
+    if output is not None:
+        output.write(out)
 
 
 def _json_lines(source: _Source, output: _Output | None, option: int) -> None:
@@ -403,15 +438,14 @@ def _json_lines(source: _Source, output: _Output | None, option: int) -> None:
         if at is not None:
             errors.append(f"{name}:{number}:{_position(line, at)[1]}: {_INEXACT}")
             continue
-        if output is None or errors:
-            continue
         try:
             out = vellum.dumps(doc, option=option)
         except vellum.JSONEncodeError as e:
             errors.append(f"{name}:{number}: cannot write: {e}")
             continue
         del doc
-        output.write(out)
+        if output is not None and not errors:
+            output.write(out)
     if errors:
         raise _Exit(1, errors)
 

@@ -30,14 +30,18 @@ _WHITESPACE_STR = (" ", "\t", "\r", "\n")
 
 
 def load(fp: Any, /, *, parse_float: Callable[[str], Any] | None = None) -> Any:
-    """The document of a file: fp.read() gives bytes (binary file) or str
-    (text file); parse_float as for loads."""
+    """Parse the document that fp.read() returns: bytes from a binary file or
+    str from a text file. parse_float as for loads."""
     return loads(fp.read(), parse_float=parse_float)
 
 
 def dump(obj: Any, fp: Any, /, default: Callable[[Any], Any] | None = None,
          option: int | None = None) -> None:
-    """Write obj to a file as dumps gives it: str to a text file, bytes to any other."""
+    """Serialize obj as dumps does and write it to fp.
+
+    A text file (an io.TextIOBase) gets str; any other object with a write
+    method gets bytes, written in full even to an unbuffered file.
+    """
     writer(fp)(dumps(obj, default, option))
 
 
@@ -58,6 +62,13 @@ def _write_raw(fp: io.RawIOBase, data: bytes) -> None:
     view = memoryview(data)
     while view:
         n = fp.write(view)
+        if n is not None and not 0 < n <= len(view):
+            # Retrying a write that takes nothing would never end, and one
+            # that claims too much would lose the rest: io.BufferedWriter
+            # refuses both too.
+            if n == 0:
+                raise OSError(f"raw write() wrote nothing of {len(view)} bytes")
+            raise OSError(f"raw write() returned invalid length {n} (should have been between 0 and {len(view)})")
         if n is None:
             # A non-blocking file that is full: wait until it takes more.
             try:
@@ -108,8 +119,13 @@ def is_blank(line: bytes | str) -> bool:
 
 def load_lines(fp: Iterable[bytes | str], /, *,
                parse_float: Callable[[str], Any] | None = None) -> Iterator[Any]:
-    """Each document of a JSON Lines file, one line at a time; blank lines are
-    skipped; parse_float as for loads."""
+    """Iterate the documents of JSON Lines, reading fp (a binary or text
+    file, or any iterable of lines as bytes or str) a line at a time.
+
+    Lines holding only whitespace are skipped. A bad line raises
+    JSONDecodeError with the line and column in the whole file. parse_float
+    as for loads.
+    """
     if isinstance(fp, (str, bytes, bytearray, memoryview)):
         # Iterating these gives characters or numbers, not lines.
         raise TypeError(f"load_lines reads a file or an iterable of lines, not {type(fp).__name__}: "
@@ -126,7 +142,12 @@ def _documents(lines: Iterable[bytes | str], parse_float: Callable[[str], Any] |
 
 def dump_lines(iterable: Iterable[Any], fp: Any, /, default: Callable[[Any], Any] | None = None,
                option: int | None = None) -> None:
-    """Write each object as one compact line of JSON Lines (see dump for the file kinds)."""
+    """Write each object of iterable to fp as one line of compact JSON (JSON
+    Lines), one at a time.
+
+    default and option as for dumps; OPT_INDENT_2, and a Fragment holding a
+    line break, raise JSONEncodeError. The files taken are those of dump.
+    """
     option = (option or 0) | OPT_APPEND_NEWLINE
     if option & OPT_INDENT_2:
         raise JSONEncodeError("OPT_INDENT_2 would spread a document over several lines")
@@ -138,7 +159,8 @@ def dump_lines(iterable: Iterable[Any], fp: Any, /, default: Callable[[Any], Any
 
 def checked_line(data: bytes) -> bytes:
     """`data`, a compact document and its newline, if it holds no other line
-    break (only a Fragment can bring one)."""
-    if data.find(b"\n", 0, len(data) - 1) >= 0:
+    break (only a Fragment can bring one): no other newline, and no carriage
+    return, at which a text-mode reader splits too."""
+    if data.find(b"\n", 0, len(data) - 1) >= 0 or data.find(b"\r") >= 0:
         raise JSONEncodeError("A Fragment holds a line break, which would split the JSON Lines document")
     return data

@@ -19,6 +19,13 @@
 #include <cstddef>
 #include <cstdint>
 
+// What each target region enables. The processor probe (base/cpu_features.hpp,
+// Extensions) requires every one of them before a form of the region is
+// chosen; tests/cpp/base_cpu_features_test.cpp compares the lists.
+#define VELLUM_TARGETS_AVX2 "avx2,bmi,bmi2,lzcnt,popcnt"
+#define VELLUM_TARGETS_AVX512 "avx2,bmi,bmi2,lzcnt,popcnt,avx512f,avx512bw,avx512vl,avx512dq"
+#define VELLUM_TARGETS_F16C "avx,f16c"
+
 #if defined(VELLUM_SIMDE)
 
 #define SIMDE_ENABLE_NATIVE_ALIASES
@@ -44,27 +51,23 @@ using mask64 = __mmask64;
 }  // namespace vellum::simd
 
 #define VELLUM_VARIANT(name) name
+// _Pragma takes one string literal: the directive is written out as words
+// and turned into one, the region's list of extensions expanded first.
+#define VELLUM_PRAGMA(...) _Pragma(#__VA_ARGS__)
 #if defined(__clang__)
 // Clang ignores GCC's target pragmas; its attribute region gives every
 // function declared inside (lambdas and the stamped helpers included) the
 // same target, which is what the GCC region does.
-// (_Pragma takes one string literal: no splitting these lines.)
-#define VELLUM_TARGET_AVX2_BEGIN \
-  _Pragma("clang attribute push(__attribute__((target(\"avx2,bmi,bmi2,lzcnt,popcnt\"))), apply_to = function)")
-#define VELLUM_TARGET_AVX512_BEGIN \
-  _Pragma("clang attribute push(__attribute__((target(\"avx2,bmi,bmi2,lzcnt,popcnt,avx512f,avx512bw,avx512vl,avx512dq\"))), apply_to = function)")
-#define VELLUM_TARGET_F16C_BEGIN \
-  _Pragma("clang attribute push(__attribute__((target(\"avx,f16c\"))), apply_to = function)")
+#define VELLUM_TARGET_REGION(targets) \
+  VELLUM_PRAGMA(clang attribute push(__attribute__((target(targets))), apply_to = function))
 #define VELLUM_TARGET_END _Pragma("clang attribute pop")
 #else
-#define VELLUM_TARGET_AVX2_BEGIN \
-  _Pragma("GCC push_options") _Pragma("GCC target(\"avx2,bmi,bmi2,lzcnt,popcnt\")")
-#define VELLUM_TARGET_AVX512_BEGIN \
-  _Pragma("GCC push_options")      \
-      _Pragma("GCC target(\"avx2,bmi,bmi2,lzcnt,popcnt,avx512f,avx512bw,avx512vl,avx512dq\")")
-// The half-precision conversions, on 256-bit registers.
-#define VELLUM_TARGET_F16C_BEGIN _Pragma("GCC push_options") _Pragma("GCC target(\"avx,f16c\")")
+#define VELLUM_TARGET_REGION(targets) _Pragma("GCC push_options") VELLUM_PRAGMA(GCC target(targets))
 #define VELLUM_TARGET_END _Pragma("GCC pop_options")
 #endif
+#define VELLUM_TARGET_AVX2_BEGIN VELLUM_TARGET_REGION(VELLUM_TARGETS_AVX2)
+#define VELLUM_TARGET_AVX512_BEGIN VELLUM_TARGET_REGION(VELLUM_TARGETS_AVX512)
+// The half-precision conversions, on 256-bit registers.
+#define VELLUM_TARGET_F16C_BEGIN VELLUM_TARGET_REGION(VELLUM_TARGETS_F16C)
 
 #endif

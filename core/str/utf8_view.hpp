@@ -25,16 +25,22 @@ inline bool subclass_utf8(PyObject* str, Utf8View& view) {
   return true;
 }
 
-// The UTF-8 text of an exact str, without copying when the interpreter
-// already holds it. False (with the encoder's exception pending) for a str
-// holding a lone surrogate.
-[[gnu::always_inline]] inline bool string_utf8(PyObject* str, Utf8View& view) {
+// The UTF-8 text an exact str holds already: its ASCII text, or the copy
+// the interpreter's encoder left in it. False when it holds none.
+[[gnu::always_inline]] inline bool held_utf8(PyObject* str, Utf8View& view) {
   if (PyUnicode_IS_COMPACT_ASCII(str)) [[likely]] {
     view = {static_cast<const uint8_t*>(PyUnicode_DATA(str)), static_cast<size_t>(PyUnicode_GET_LENGTH(str))};
     return true;
   }
-  if (ffi::cached_utf8(str, view.data, view.size)) return true;
-  return subclass_utf8(str, view);
+  return ffi::cached_utf8(str, view.data, view.size);
+}
+
+// The UTF-8 text of an exact str, without copying when the interpreter
+// already holds it; else through the encoder, which leaves its copy in the
+// str. False (with the encoder's exception pending) for a str holding a
+// lone surrogate.
+[[gnu::always_inline]] inline bool string_utf8(PyObject* str, Utf8View& view) {
+  return held_utf8(str, view) || subclass_utf8(str, view);
 }
 
 }  // namespace vellum

@@ -185,8 +185,6 @@ EncodeStatus write_dimension(const NumpyArrayView& view, RowWriter<Layout> row, 
 // `default` when it is given; the other failures are the call's.
 template <class Layout>
 EncodeStatus write_numpy_array(SerializeContext ctx, Layout& layout) {
-  // Looking up the capsule and the datetime64 unit may run Python code.
-  const PyRef hold = PyRef::borrow(ctx.object);
   PyRef capsule;
   NumpyArrayView view;
   const ArrayCheck check = open_numpy_array(ctx.object, layout.state().types, state::options(ctx.state), capsule, view);

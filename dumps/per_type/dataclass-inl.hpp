@@ -58,7 +58,6 @@ template <class Layout>
 EncodeStatus write_dataclass(PyObject* obj, SerializeContext ctx, Layout& layout) {
   uint32_t s = ctx.state;
   if (!enter_dataclass(s)) return encode_failure(EncodeErrorKind::TooDeep);
-  const PyRef hold = PyRef::borrow(obj);
   const SerializeContext members{obj, ctx.default_, s};
   // An instance without __dict__ (slots) answers without an exception made
   // and cleared; any other failure to read it is cleared as well, unless it

@@ -1,51 +1,70 @@
 #include "dumps/per_type/dataclass_class.hpp"
 
 #include "core/ffi/class_attribute.hpp"
+#include "core/pending_error.hpp"
 #include "dumps/state.hpp"
 
 namespace vellum {
 namespace {
 
-// Whether the class's own namespace holds `name`; a failure counts as no.
-bool own_namespace_has(PyTypeObject* type, PyObject* name) {
+// Whether the class's own namespace holds `name`: 1, 0, or -1 with an
+// exception pending that must reach the caller. A namespace key's __eq__ may
+// raise; any other failure counts as no.
+int own_namespace_has(PyTypeObject* type, PyObject* name) {
   PyObject* dict = PyType_GetDict(type);
   const int found = dict ? PyDict_Contains(dict, name) : 0;
   Py_XDECREF(dict);
-  if (found < 0) PyErr_Clear();
-  return found == 1;
+  if (found >= 0) return found;
+  if (pending_error_passes_through()) return -1;
+  PyErr_Clear();
+  return 0;
 }
 
 // Whether the class keeps the attribute `name` in a slot (its own or a
 // base's): the name resolves to a member descriptor.
 bool held_in_slot(PyTypeObject* type, PyObject* name) {
   if (!PyUnicode_CheckExact(name)) return false;
+  const PyRef hold = PyRef::borrow(as_object(type));  // see class_attribute
   PyObject* attribute = ffi::class_attribute(type, name);
   return attribute != nullptr && Py_TYPE(attribute) == &PyMemberDescr_Type;
 }
 
-bool defines_own_slots(PyTypeObject* type, const TypeRegistry& types) {
+// As own_namespace_has.
+int defines_own_slots(PyTypeObject* type, const TypeRegistry& types) {
   PyObject* const name = types.name<"__slots__">();
-  return ffi::class_attribute(type, name) != nullptr && own_namespace_has(type, name);
+  const PyRef hold = PyRef::borrow(as_object(type));  // see class_attribute
+  if (ffi::class_attribute(type, name) == nullptr) return 0;
+  return own_namespace_has(type, name);
 }
 
-DataclassClass answers_of(PyTypeObject* type, const TypeRegistry& types) {
-  DataclassClass answers;
-  answers.own_slots = defines_own_slots(type, types);
+// False with the exception of defines_own_slots pending.
+bool find_answers(PyTypeObject* type, const TypeRegistry& types, DataclassClass& answers) {
+  const int own_slots = defines_own_slots(type, types);
+  if (own_slots < 0) return false;
+  answers.own_slots = own_slots == 1;
   if (type->tp_getattro == PyObject_GenericGetAttr) {
     PyObject* fields = ffi::class_attribute(type, types.name<"__dataclass_fields__">());
     if (fields != nullptr && PyDict_CheckExact(fields)) answers.fields = fields;
   }
-  return answers;
+  return true;
 }
 
 }  // namespace
 
-bool is_dataclass_type(PyTypeObject* type, DumpsState& state) {
+int is_dataclass_type(PyTypeObject* type, DumpsState& state) {
   if (state.dataclass_classes.find(type) != nullptr) [[likely]]
-    return true;
-  if (!own_namespace_has(type, state.types.name<"__dataclass_fields__">())) return false;
-  state.dataclass_classes.remember(type, answers_of(type, state.types), state.probe());
-  return true;
+    return 1;
+  // A namespace key's __eq__ may move the instance to another class, which
+  // can free this one: it is held until the answer is remembered (and so
+  // through find_answers' lookups).
+  const PyRef hold = PyRef::borrow(as_object(type));
+  const int own = own_namespace_has(type, state.types.name<"__dataclass_fields__">());
+  if (own != 1) return own;
+  const unsigned int version = state.dataclass_classes.tag(type, state.probe());
+  DataclassClass answers;
+  if (!find_answers(type, state.types, answers)) return -1;
+  state.dataclass_classes.remember(type, version, answers);
+  return 1;
 }
 
 PyRef dataclass_fields(PyObject* obj, const DumpsState& state) {
@@ -75,7 +94,9 @@ EncodeStatus dict_holds_members(PyObject* obj, PyObject* dict, DumpsState& state
     if (known->own_slots) return EncodeStatus::ok();
     fields = PyRef::borrow(known->fields);
   } else {
-    if (defines_own_slots(type, state.types)) return EncodeStatus::ok();
+    const int own_slots = defines_own_slots(type, state.types);
+    if (own_slots < 0) return python_error();
+    if (own_slots == 1) return EncodeStatus::ok();
     fields = dataclass_fields(obj, state);
     if (!fields) return not_serializable(obj);
   }

@@ -23,7 +23,9 @@ struct DataclassClass {
 
 // Whether the class's own namespace (not an inherited one) holds
 // "__dataclass_fields__": an undecorated subclass of a dataclass is not one.
-bool is_dataclass_type(PyTypeObject* type, DumpsState& state);
+// 1, 0, or -1 with an exception pending that must reach the caller (a
+// namespace key's __eq__ raised KeyboardInterrupt).
+int is_dataclass_type(PyTypeObject* type, DumpsState& state);
 
 // The declared fields, read from the instance, as a new reference to the
 // class's field dict; null with the interpreter's error pending when it

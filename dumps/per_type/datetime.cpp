@@ -106,15 +106,15 @@ EncodeStatus read_offset(PyObject* delta, const TypeRegistry& types, Offset& off
     offset.kind = Offset::Kind::Zero;
     return EncodeStatus::ok();
   }
-  offset.kind = Offset::Kind::Signed;
-  offset.sign = days == -1 ? '-' : '+';
   const uint32_t magnitude = static_cast<uint32_t>(days == -1 ? SecondsPerDay - seconds : seconds);
-  offset.hours = magnitude / 3600;
-  offset.minutes = magnitude / 60 % 60;
-  if (magnitude % 60 >= 30 && ++offset.minutes == 60) {
-    offset.minutes = 0;
-    ++offset.hours;
-  }
+  const uint32_t minutes = (magnitude + 30) / 60;
+  // +24:00 is no offset RFC 3339 knows.
+  if (minutes == 24 * 60) return offset_out_of_range(days, seconds, microseconds);
+  offset.kind = Offset::Kind::Signed;
+  // -00:00 would say that the local offset is unknown.
+  offset.sign = days == -1 && minutes != 0 ? '-' : '+';
+  offset.hours = minutes / 60;
+  offset.minutes = minutes % 60;
   return EncodeStatus::ok();
 }
 
@@ -146,6 +146,9 @@ TzRoute route_of(PyObject* tz, DumpsState& state) {
   if (const TzRoute* known = state.tz_routes.find(type)) [[likely]]
     return *known;
   const TypeRegistry& types = state.types;
+  // The probes' lookups may free the class (see class_attribute).
+  const PyRef hold = PyRef::borrow(as_object(type));
+  const unsigned int version = state.tz_routes.tag(type, state.probe());
   bool by_type = true;
   const std::pair<PyObject*, TzRoute> probes[] = {
       {types.name<"convert">(), TzRoute::Convert},
@@ -161,7 +164,7 @@ TzRoute route_of(PyObject* tz, DumpsState& state) {
       break;
     }
   }
-  if (by_type) state.tz_routes.remember(type, route, state.probe());
+  if (by_type) state.tz_routes.remember(type, version, route);
   return route;
 }
 

@@ -16,9 +16,6 @@ EncodeStatus write_enum(PyObject* member, SerializeContext ctx, Layout& layout) 
   // A member is no container level, but its frames and its value's Python
   // code take stack all the same.
   if (!stack_has_room()) return encode_failure(EncodeErrorKind::TooDeep);
-  // Reading the value may run Python code that drops the last other
-  // reference to the member, which names the type of a failure.
-  const PyRef hold = PyRef::borrow(member);
   DumpsState& state = layout.state();
   const PyRef value = enum_value(member, state);
   if (!value) return not_serializable(member);

@@ -16,9 +16,11 @@ bool has_plain_value(PyTypeObject* type, DumpsState& state) {
     return true;
   const TypeRegistry& types = state.types;
   if (type->tp_getattro != PyObject_GenericGetAttr || types.enum_value_descriptor == nullptr) return false;
+  const PyRef hold = PyRef::borrow(as_object(type));  // see class_attribute
+  const unsigned int version = state.plain_value_enums.tag(type, state.probe());
   if (ffi::class_attribute(type, types.name<"value">()) != types.enum_value_descriptor) return false;
   if (ffi::class_attribute(type, types.name<"_value_">()) != nullptr) return false;
-  state.plain_value_enums.remember(type, true, state.probe());
+  state.plain_value_enums.remember(type, version, true);
   return true;
 }
 
@@ -31,7 +33,10 @@ PyRef enum_value(PyObject* member, DumpsState& state) {
     PyObject** dict = ffi::instance_dict_slot(member);
     if (dict == nullptr && PyErr_Occurred()) return PyRef();
     if (dict != nullptr && *dict != nullptr) {
-      if (PyObject* value = PyDict_GetItemWithError(*dict, state.types.name<"_value_">())) return PyRef::borrow(value);
+      // A key of the dict may compare with Python code that replaces it.
+      const PyRef held = PyRef::borrow(*dict);
+      if (PyObject* value = PyDict_GetItemWithError(held.get(), state.types.name<"_value_">()))
+        return PyRef::borrow(value);
       if (PyErr_Occurred()) return PyRef();
     }
   }

@@ -25,9 +25,7 @@ T scalar_value(PyObject* obj) {
 EncodeStatus written(bool ok) { return ok ? EncodeStatus::ok() : python_error(); }
 
 EncodeStatus write_datetime64_scalar(PyObject* obj, const TypeRegistry& types, Options options, OutputBuffer& out) {
-  // The unit lookups may run Python code: the scalar is held until its
-  // value has been read.
-  const PyRef hold = PyRef::borrow(obj);
+  // The unit lookups may run Python code; the caller holds the scalar.
   DatetimeUnit unit;
   PyRef typestr;
   VELLUM_TRY(read_datetime_unit(obj, types, unit, typestr));

@@ -27,9 +27,8 @@ constexpr uint8_t GroupBytes[] = {4, 2, 2, 2, 6};
 }  // namespace
 
 EncodeStatus format_uuid(PyObject* uuid, DumpsState& state, Options, ScalarText& text) {
-  // The lookup may run Python code (a patched class) that drops the last
-  // other reference to uuid, which names the type of a failure.
-  const PyRef hold = PyRef::borrow(uuid);
+  // The lookup may run Python code (a patched class): the callers hold uuid,
+  // which names the type of a failure.
   const PyRef value = PyRef::steal(PyObject_GetAttr(uuid, state.types.name<"int">()));
   if (!value) return not_serializable(uuid);
   uint8_t bytes[16];
