@@ -66,6 +66,8 @@ make_sid() {
   in_sid_raw apt-get update -qq
   # shellcheck disable=SC2086
   in_sid_raw env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $want >/dev/null
+  # The downloaded packages (a quarter of the folder) are not needed again.
+  in_sid_raw apt-get clean
   echo "$want" >"$ready"
 }
 
