@@ -55,16 +55,20 @@ INTERPRETERS = 4
 # interpreter alone while the interpreters live).
 WORK = textwrap.dedent(
     """
-    import datetime, enum, json, vellum
+    import datetime, decimal, enum, json, vellum
     class Color(enum.Enum):
         RED = "red"
     doc = {{"interp": {n}, "cached_key": [1.5, "short", None, True], "when": datetime.datetime(2024, 1, 2,
-           tzinfo=datetime.timezone.utc), "color": Color.RED, "text": "é" * {n}, "big": 2 ** 63 + {n}}}
+           tzinfo=datetime.timezone.utc), "color": Color.RED, "text": "é" * {n}, "big": 2 ** 63 + {n},
+           "price": decimal.Decimal("1.50")}}
     for _ in range(300):
-        out = vellum.dumps(doc, option=vellum.OPT_SORT_KEYS | vellum.OPT_NON_STR_KEYS)
+        out = vellum.dumps(doc, option=vellum.OPT_SORT_KEYS | vellum.OPT_NON_STR_KEYS | vellum.OPT_DECIMAL)
         back = vellum.loads(out)
         assert back == json.loads(out), back
         assert back["color"] == "red" and back["when"] == "2024-01-02T00:00:00+00:00", back
+        # This interpreter's own Decimal type, both ways.
+        price = vellum.loads(out, parse_float=decimal.Decimal)["price"]
+        assert type(price) is decimal.Decimal and str(price) == "1.50", repr(price)
     try:
         vellum.loads(b"[1,")
     except vellum.JSONDecodeError as exc:
