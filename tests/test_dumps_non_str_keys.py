@@ -263,7 +263,18 @@ def test_key_conversion_that_clears_the_dict():
         data.update(snapshot)
 
 
-def test_value_that_clears_the_dict():
+@pytest.mark.parametrize(
+    "last_key,option,rest",
+    [
+        # Keys that need no Python code are written with their values as
+        # they are read, so the walk ends with the dict.
+        (3.5, KEYS, b"}"),
+        # An enum key, or sorting, has every member taken first.
+        (Kind.A, KEYS, b',"2":["' + b"x" * 64),
+        (3.5, KEYS | SORT, b',"2":["' + b"x" * 64),
+    ],
+)
+def test_value_that_clears_the_dict(last_key, option, rest):
     data = {}
 
     class Trigger:
@@ -276,9 +287,29 @@ def test_value_that_clears_the_dict():
 
     data[1] = Trigger()
     data[2] = ["x" * 64] * 10
-    data[3.5] = {"y": ["y" * 64] * 10}
-    for option in (KEYS, KEYS | SORT):
-        snapshot = dict(data)
-        out = vellum.dumps(data, default, option=option)
-        assert out.startswith(b'{"1":"t","2":["' + b"x" * 64)
-        data.update(snapshot)
+    data[last_key] = {"y": ["y" * 64] * 10}
+    out = vellum.dumps(data, default, option=option)
+    assert out.startswith(b'{"1":"t"' + rest)
+
+
+def test_keys_put_in_by_a_value():
+    # The keys read first need no Python code; a value's default replaces
+    # them with keys that do, which are converted (and held) as they come.
+    data = {}
+
+    class Trigger:
+        pass
+
+    def default(obj):
+        data.clear()
+        data["skipped"] = 0
+        data[Kind.A] = ["after"]
+        data[uuid.UUID(int=1)] = 2
+        gc.collect()
+        return "t"
+
+    data[1] = Trigger()
+    data[2] = 3
+    data[3] = 4
+    out = vellum.dumps(data, default, option=KEYS)
+    assert out == b'{"1":"t","a":["after"],"00000000-0000-0000-0000-000000000001":2}'
