@@ -15,8 +15,8 @@ namespace vellum {
 // fault in pages while they write, and finish copies it into a bytes object
 // of the exact size. An output that outgrows the kept block's bound moves
 // once into a bytes object of its own, which grows in place and is shrunk
-// at the end: copying it out again would cost more than the pages it faults
-// in.
+// at the end to a small slack (output_buffer.cpp says why): copying it out
+// again would cost more than the pages it faults in.
 class OutputBuffer {
  public:
   // A block of this size comes from the interpreter's small-object
@@ -72,7 +72,7 @@ class OutputBuffer {
 
  private:
   [[nodiscard]] bool grow(size_t needed);
-  [[nodiscard]] bool move_to_bytes(size_t capacity);
+  [[nodiscard]] bool move_to_bytes(size_t needed, size_t capacity);
   void drop_storage();
 
   ScratchBlocks& scratch_;

@@ -30,6 +30,10 @@ struct ScratchBlock {
 // none.
 struct ScratchBlocks {
   ScratchBlock kept[3];
+  // The size of the last output that outgrew the kept output block, while
+  // it stays within the C library's highest mmap threshold (0 otherwise):
+  // the next such output starts at that capacity (dumps/output_buffer.cpp).
+  size_t last_large_output;
 };
 
 // A block of at least `size` bytes (PyMem storage) outside the kept one, or
