@@ -10,6 +10,4 @@ struct LoadsState;
 // loads(obj, /), with the module's state of loads.
 PyObject* loads(LoadsState& state, PyObject* obj);
 
-inline constexpr const char LoadsDoc[] = "loads(obj, /)\n--\n\nDeserialize JSON to Python objects.";
-
 }  // namespace vellum

@@ -6,15 +6,15 @@
 namespace vellum {
 namespace {
 
-PyObject* new_decode_error_type() {
+PyObject* new_decode_error_type(const char* doc) {
   const PyRef base = PyRef::steal(import_type_attribute("json", "JSONDecodeError"));
-  return base ? PyErr_NewException("vellum.JSONDecodeError", base.get(), nullptr) : nullptr;
+  return base ? PyErr_NewExceptionWithDoc("vellum.JSONDecodeError", doc, base.get(), nullptr) : nullptr;
 }
 
 }  // namespace
 
-bool fill_loads_state(LoadsState& state) {
-  state.decode_error = new_decode_error_type();
+bool fill_loads_state(LoadsState& state, const char* decode_error_doc) {
+  state.decode_error = new_decode_error_type(decode_error_doc);
   if (state.decode_error == nullptr) return false;
   state.read_name = PyUnicode_InternFromString("read");
   if (state.read_name == nullptr) return false;

@@ -20,9 +20,9 @@ struct LoadsState {
   PyObject* empty_str;     // the interpreter's empty str
 };
 
-// False with an exception pending (release_loads_state then gives back what
-// was taken).
-bool fill_loads_state(LoadsState& state);
+// The exception type gets the docstring given. False with an exception
+// pending (release_loads_state then gives back what was taken).
+bool fill_loads_state(LoadsState& state, const char* decode_error_doc);
 
 // Gives back every reference, the cached strs included.
 void release_loads_state(LoadsState& state);

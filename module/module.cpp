@@ -10,6 +10,7 @@
 #include "dumps/fragment.hpp"
 #include "dumps/options.hpp"
 #include "loads/loads.hpp"
+#include "module/docstrings.hpp"
 #include "module/state.hpp"
 
 // The functions' calls: `self` is the module, whose state they pass down.
@@ -118,8 +119,8 @@ extern "C" VELLUM_EXPORT int vellum_init_exec(PyObject* module) {
   // A failure leaves its exception pending: the import fails with it rather
   // than hand out a half-filled module, whose state is released with it.
   ModuleState& state = module_state(module);
-  if (!fill_dumps_state(state.dumps) || !fill_loads_state(state.loads)) return -1;
-  state.dumps.types.fragment = vellum_fragmenttype_new(module);
+  if (!fill_dumps_state(state.dumps) || !fill_loads_state(state.loads, JSONDecodeErrorDoc)) return -1;
+  state.dumps.types.fragment = vellum_fragmenttype_new(module, FragmentDoc);
   if (state.dumps.types.fragment == nullptr) return -1;
   return add_attributes(module, state) ? 0 : -1;
 }
@@ -149,7 +150,7 @@ PyMODINIT_FUNC PyInit_vellum() {
     return nullptr;
   }
   *def = PyModuleDef{
-      PyModuleDef_HEAD_INIT, "vellum", nullptr, sizeof(vellum::ModuleState), nullptr, slots,
+      PyModuleDef_HEAD_INIT, "vellum", vellum::ModuleDoc, sizeof(vellum::ModuleState), nullptr, slots,
       vellum::module_traverse, vellum::module_clear, vellum::module_free,
   };
   return PyModuleDef_Init(def);

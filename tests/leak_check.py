@@ -304,6 +304,10 @@ def failure_kinds():
         # the arguments
         ("invalid option", lambda: vellum.dumps(1, option=4096), E),
         ("option of wrong type", lambda: vellum.dumps(1, option="1"), E),
+        # each way the failure's note shows the option
+        ("option beyond 64 bits", lambda: vellum.dumps(1, option=2**64), E),
+        ("option a long str", lambda: vellum.dumps(1, option="x" * 100), E),
+        ("option an object", lambda: vellum.dumps(1, option=object()), E),
         ("no argument", lambda: vellum.dumps(), E),
         ("too many arguments", lambda: vellum.dumps(1, None, None, None), E),
         ("unexpected keyword", lambda: vellum.dumps(1, indent=2), E),

@@ -164,4 +164,3 @@ def test_signature():
     assert vellum.loads.__text_signature__ == "(obj, /)"
     assert str(inspect.signature(vellum.loads)) == "(obj, /)"
     assert vellum.loads.__module__ == "vellum"
-    assert vellum.loads.__doc__ == "Deserialize JSON to Python objects."

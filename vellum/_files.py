@@ -30,13 +30,18 @@ _WHITESPACE_STR = (" ", "\t", "\r", "\n")
 
 
 def load(fp: Any, /) -> Any:
-    """The document of a file: fp.read() gives bytes (binary file) or str (text file)."""
+    """Parse the document that fp.read() returns: bytes from a binary file or
+    str from a text file."""
     return loads(fp.read())
 
 
 def dump(obj: Any, fp: Any, /, default: Callable[[Any], Any] | None = None,
          option: int | None = None) -> None:
-    """Write obj to a file as dumps gives it: str to a text file, bytes to any other."""
+    """Serialize obj as dumps does and write it to fp.
+
+    A text file (an io.TextIOBase) gets str; any other object with a write
+    method gets bytes, written in full even to an unbuffered file.
+    """
     writer(fp)(dumps(obj, default, option))
 
 
@@ -113,7 +118,12 @@ def is_blank(line: bytes | str) -> bool:
 
 
 def load_lines(fp: Iterable[bytes | str], /) -> Iterator[Any]:
-    """Each document of a JSON Lines file, one line at a time; blank lines are skipped."""
+    """Iterate the documents of JSON Lines, reading fp (a binary or text
+    file, or any iterable of lines as bytes or str) a line at a time.
+
+    Lines holding only whitespace are skipped. A bad line raises
+    JSONDecodeError with the line and column in the whole file.
+    """
     if isinstance(fp, (str, bytes, bytearray, memoryview)):
         # Iterating these gives characters or numbers, not lines.
         raise TypeError(f"load_lines reads a file or an iterable of lines, not {type(fp).__name__}: "
@@ -130,7 +140,12 @@ def _documents(lines: Iterable[bytes | str]) -> Iterator[Any]:
 
 def dump_lines(iterable: Iterable[Any], fp: Any, /, default: Callable[[Any], Any] | None = None,
                option: int | None = None) -> None:
-    """Write each object as one compact line of JSON Lines (see dump for the file kinds)."""
+    """Write each object of iterable to fp as one line of compact JSON (JSON
+    Lines), one at a time.
+
+    default and option as for dumps; OPT_INDENT_2, and a Fragment holding a
+    line break, raise JSONEncodeError. The files taken are those of dump.
+    """
     option = (option or 0) | OPT_APPEND_NEWLINE
     if option & OPT_INDENT_2:
         raise JSONEncodeError("OPT_INDENT_2 would spread a document over several lines")
