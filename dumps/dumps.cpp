@@ -119,7 +119,7 @@ bool decode_arguments(PyObject* const* args, Py_ssize_t nargsf, PyObject* kwname
   return true;
 }
 
-// 0 to 4095 as an exact int, or None.
+// 0 to MaxOptions as an exact int, or None.
 bool decode_options(PyObject* option, const TypeRegistry& types, Options& options) {
   options = 0;
   if (option == nullptr || option == Py_None) return true;

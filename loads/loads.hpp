@@ -7,7 +7,7 @@ namespace vellum {
 
 struct LoadsState;
 
-// loads(obj, /), with the module's state of loads.
-PyObject* loads(LoadsState& state, PyObject* obj);
+// loads(obj, /, *, parse_float=None), with the module's state of loads.
+PyObject* loads(LoadsState& state, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
 
 }  // namespace vellum

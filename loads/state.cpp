@@ -19,19 +19,26 @@ bool fill_loads_state(LoadsState& state, const char* decode_error_doc) {
   state.read_name = PyUnicode_InternFromString("read");
   if (state.read_name == nullptr) return false;
   state.empty_str = PyUnicode_New(0, 0);
-  return state.empty_str != nullptr;
+  if (state.empty_str == nullptr) return false;
+  state.parse_float_name = PyUnicode_InternFromString("parse_float");
+  if (state.parse_float_name == nullptr) return false;
+  state.decimal_type = import_type_attribute("decimal", "Decimal");
+  return state.decimal_type != nullptr;
 }
 
 void release_loads_state(LoadsState& state) {
   Py_CLEAR(state.decode_error);
   Py_CLEAR(state.read_name);
   Py_CLEAR(state.empty_str);
+  Py_CLEAR(state.parse_float_name);
+  Py_CLEAR(state.decimal_type);
   release_str_cache(state.keys);
   release_str_cache(state.values);
 }
 
 int traverse_loads_state(const LoadsState& state, visitproc visit, void* arg) {
   Py_VISIT(state.decode_error);
+  Py_VISIT(state.decimal_type);
   return 0;
 }
 

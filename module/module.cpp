@@ -18,8 +18,8 @@ extern "C" VELLUM_EXPORT PyObject* dumps(PyObject* module, PyObject* const* args
   return vellum::dumps(vellum::module_state(module).dumps, args, nargsf, kwnames);
 }
 
-extern "C" VELLUM_EXPORT PyObject* loads(PyObject* module, PyObject* obj) {
-  return vellum::loads(vellum::module_state(module).loads, obj);
+extern "C" VELLUM_EXPORT PyObject* loads(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
+  return vellum::loads(vellum::module_state(module).loads, args, nargsf, kwnames);
 }
 
 namespace vellum {
@@ -38,7 +38,8 @@ struct Function {
 const Function Functions[] = {
     {"dumps", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(::dumps)), METH_FASTCALL | METH_KEYWORDS,
      DumpsDoc},
-    {"loads", ::loads, METH_O, LoadsDoc},
+    {"loads", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(::loads)), METH_FASTCALL | METH_KEYWORDS,
+     LoadsDoc},
 };
 
 // Takes the value's reference, and reports a null value itself.

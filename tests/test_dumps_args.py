@@ -79,7 +79,7 @@ class Hostile:
         (True, "True"),
         (False, "False"),
         (-1, "-1"),
-        (4096, "4096"),
+        (8192, "8192"),
         (-(2**63), str(-(2**63))),
         (2**63, "an int of 64 bits or more"),
         (2**64, "an int of 64 bits or more"),
@@ -96,13 +96,13 @@ class Hostile:
     ids=lambda value: value if isinstance(value, str) else type(value).__name__,
 )
 def test_invalid_options(option, shown):
-    note = f"option given: {shown}; expected None or an int from 0 to 4095, OPT_ flags combined with |"
+    note = f"option given: {shown}; expected None or an int from 0 to 8191, OPT_ flags combined with |"
     for call in (lambda: vellum.dumps(1, option=option), lambda: vellum.dumps(1, None, option)):
         error = raised(call)
         assert (str(error), error.__notes__) == (INVALID, [note])
 
 
-@pytest.mark.parametrize("option", [0, 4095, None, 1, 2048])
+@pytest.mark.parametrize("option", [0, 8191, None, 1, 2048, 4096])
 def test_valid_options(option):
     assert vellum.dumps([], option=option).startswith(b"[]")
 

@@ -18,6 +18,7 @@ from .vellum import (
     JSONDecodeError as JSONDecodeError,
     JSONEncodeError as JSONEncodeError,
     OPT_APPEND_NEWLINE as OPT_APPEND_NEWLINE,
+    OPT_DECIMAL as OPT_DECIMAL,
     OPT_INDENT_2 as OPT_INDENT_2,
     OPT_NAIVE_UTC as OPT_NAIVE_UTC,
     OPT_NON_STR_KEYS as OPT_NON_STR_KEYS,
@@ -41,6 +42,7 @@ __all__ = [
     "JSONDecodeError",
     "JSONEncodeError",
     "OPT_APPEND_NEWLINE",
+    "OPT_DECIMAL",
     "OPT_INDENT_2",
     "OPT_NAIVE_UTC",
     "OPT_NON_STR_KEYS",
@@ -85,9 +87,9 @@ def dump(
     method gets bytes, written in full even to an unbuffered file.
     """
 
-def load(fp: _Reader, /) -> Any:
+def load(fp: _Reader, /, *, parse_float: Callable[[str], Any] | None = None) -> Any:
     """Parse the document that fp.read() returns: bytes from a binary file or
-    str from a text file."""
+    str from a text file. parse_float as for loads."""
 
 def dump_lines(
     iterable: Iterable[Any],
@@ -103,10 +105,16 @@ def dump_lines(
     line break, raise JSONEncodeError. The files taken are those of dump.
     """
 
-def load_lines(fp: Iterable[bytes | bytearray | memoryview | str], /) -> Iterator[Any]:
+def load_lines(
+    fp: Iterable[bytes | bytearray | memoryview | str],
+    /,
+    *,
+    parse_float: Callable[[str], Any] | None = None,
+) -> Iterator[Any]:
     """Iterate the documents of JSON Lines, reading fp (a binary or text
     file, or any iterable of lines as bytes or str) a line at a time.
 
     Lines holding only whitespace are skipped. A bad line raises
-    JSONDecodeError with the line and column in the whole file.
+    JSONDecodeError with the line and column in the whole file. parse_float
+    as for loads.
     """

@@ -28,12 +28,22 @@ def dumps(
     TypeError), with what default raised as its __cause__.
     """
 
-def loads(obj: bytes | bytearray | memoryview | str, /) -> Any:
+def loads(
+    obj: bytes | bytearray | memoryview | str,
+    /,
+    *,
+    parse_float: Callable[[str], Any] | None = None,
+) -> Any:
     """Parse one JSON document from bytes, bytearray, memoryview or str.
 
     Returns dict, list, str, int, float, bool or None. Input that is not
     valid JSON raises JSONDecodeError, whose msg, pos, lineno and colno say
     what is wrong and where; a file object raises TypeError (use load).
+    parse_float, if given, is called with the text (a str) of every number
+    that would otherwise be a float (a fraction, an exponent, or an integer
+    beyond 64 bits) and its result taken instead; decimal.Decimal keeps such
+    numbers exactly as written. An exception it raises ends the call as it
+    is.
     """
 
 @final
@@ -57,6 +67,7 @@ class JSONDecodeError(json.JSONDecodeError):
 JSONEncodeError = TypeError
 
 OPT_APPEND_NEWLINE: Final = 1024
+OPT_DECIMAL: Final = 4096
 OPT_INDENT_2: Final = 1
 OPT_NAIVE_UTC: Final = 2
 OPT_NON_STR_KEYS: Final = 4
