@@ -214,19 +214,26 @@ inline EncodeStatus write_converted_key(PyObject* key, DumpsState& state, Option
 
 // OPT_NON_STR_KEYS, in the dict's order, when no key's conversion can run
 // Python code or fail (all_keys_quiet): each member is written as it is
-// read, as the plain path does. A value's Python code may still put another
-// key in the dict; that key is converted as the two-pass path would.
+// read, as the plain path does. The two-pass path would have taken every
+// member before a value's Python code could change the dict; here a change
+// of its size or of its key table fails the call rather than write what is
+// left of it. A key swapped in at the same size is converted as the
+// two-pass path would.
 template <class Layout>
 EncodeStatus write_dict_quiet_keys(PyObject* dict, SerializeContext ctx, Layout& layout) {
   const Options options = key_options(state::options(ctx.state));
   DumpsState& state = layout.state();
   if (!layout.open_object()) return python_error();
+  const Py_ssize_t count = PyDict_GET_SIZE(dict);
+  const void* table = reinterpret_cast<PyDictObject*>(dict)->ma_keys;
   Py_ssize_t pos = 0;
   PyObject* key;
   PyObject* value;
   bool first = true;
-  for (Py_ssize_t remaining = PyDict_GET_SIZE(dict); remaining > 0 && ffi::compat::dict_next(dict, pos, key, value);
-       --remaining) {
+  for (Py_ssize_t remaining = count; remaining > 0; --remaining) {
+    if (!ffi::compat::dict_next(dict, pos, key, value) || PyDict_GET_SIZE(dict) != count ||
+        reinterpret_cast<PyDictObject*>(dict)->ma_keys != table) [[unlikely]]
+      return encode_failure(EncodeErrorKind::DictChanged);
     if (Py_TYPE(key) == &PyUnicode_Type) {
       Utf8View text;
       VELLUM_TRY(dict_key_utf8(key, text));

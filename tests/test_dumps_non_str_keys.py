@@ -264,17 +264,14 @@ def test_key_conversion_that_clears_the_dict():
 
 
 @pytest.mark.parametrize(
-    "last_key,option,rest",
+    "last_key,option",
     [
-        # Keys that need no Python code are written with their values as
-        # they are read, so the walk ends with the dict.
-        (3.5, KEYS, b"}"),
         # An enum key, or sorting, has every member taken first.
-        (Kind.A, KEYS, b',"2":["' + b"x" * 64),
-        (3.5, KEYS | SORT, b',"2":["' + b"x" * 64),
+        (Kind.A, KEYS),
+        (3.5, KEYS | SORT),
     ],
 )
-def test_value_that_clears_the_dict(last_key, option, rest):
+def test_value_that_clears_the_dict(last_key, option):
     data = {}
 
     class Trigger:
@@ -289,27 +286,67 @@ def test_value_that_clears_the_dict(last_key, option, rest):
     data[2] = ["x" * 64] * 10
     data[last_key] = {"y": ["y" * 64] * 10}
     out = vellum.dumps(data, default, option=option)
-    assert out.startswith(b'{"1":"t"' + rest)
+    assert out.startswith(b'{"1":"t","2":["' + b"x" * 64)
 
 
-def test_keys_put_in_by_a_value():
-    # The keys read first need no Python code; a value's default replaces
-    # them with keys that do, which are converted (and held) as they come.
+class Trigger:
+    def __init__(self, action):
+        self.action = action
+
+
+def run_trigger(obj):
+    obj.action()
+    gc.collect()
+    return "t"
+
+
+def refill(data, keys):
+    data.clear()
+    data.update(dict.fromkeys(keys, 0))
+
+
+# Keys that need no Python code are written with their values as they are
+# read; a value that changes the dict's size or key table under that walk
+# fails the call instead of writing what is left.
+@pytest.mark.parametrize(
+    "change",
+    [
+        lambda data: data.clear(),
+        lambda data: data.pop(3),
+        lambda data: data.__setitem__(4, 0),
+        lambda data: refill(data, ["a", "b", "c"]),
+    ],
+    ids=["clear", "pop", "add", "refill"],
+)
+@pytest.mark.parametrize("first_key", [1, "s"])
+def test_value_that_changes_a_quiet_dict(change, first_key):
+    data = {}
+    data[first_key] = Trigger(lambda: change(data))
+    data[2] = ["x" * 64] * 10
+    data[3] = {"y": ["y" * 64] * 10}
+    with pytest.raises(JSONEncodeError, match="^dict changed size during serialization$") as error:
+        vellum.dumps(data, run_trigger, option=KEYS)
+    assert error.value.__cause__ is None
+
+
+def test_value_that_changes_a_quiet_dict_last():
+    # Every member is written by then: nothing is left out.
+    data = {1: 0, 2: None}
+    data[2] = Trigger(lambda: data.clear())
+    assert vellum.dumps(data, run_trigger, option=KEYS) == b'{"1":0,"2":"t"}'
+
+
+def test_key_swapped_in_by_a_value():
+    # A key put in at the same size and in the same table needs Python code
+    # of its own; it is converted (and held) as it comes.
     data = {}
 
-    class Trigger:
-        pass
-
-    def default(obj):
-        data.clear()
-        data["skipped"] = 0
+    def swap():
+        del data[3]
         data[Kind.A] = ["after"]
-        data[uuid.UUID(int=1)] = 2
-        gc.collect()
-        return "t"
 
-    data[1] = Trigger()
+    data[1] = Trigger(swap)
     data[2] = 3
     data[3] = 4
-    out = vellum.dumps(data, default, option=KEYS)
-    assert out == b'{"1":"t","a":["after"],"00000000-0000-0000-0000-000000000001":2}'
+    out = vellum.dumps(data, run_trigger, option=KEYS)
+    assert out == b'{"1":"t","2":3,"a":["after"]}'
