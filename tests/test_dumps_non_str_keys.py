@@ -12,7 +12,7 @@ import pytest
 import vellum
 from vellum import JSONEncodeError
 
-from support import encode_error
+from support import Trigger, encode_error, run_trigger
 
 KEYS = vellum.OPT_NON_STR_KEYS
 SORT = vellum.OPT_SORT_KEYS
@@ -287,17 +287,6 @@ def test_value_that_clears_the_dict(last_key, option):
     data[last_key] = {"y": ["y" * 64] * 10}
     out = vellum.dumps(data, default, option=option)
     assert out.startswith(b'{"1":"t","2":["' + b"x" * 64)
-
-
-class Trigger:
-    def __init__(self, action):
-        self.action = action
-
-
-def run_trigger(obj):
-    obj.action()
-    gc.collect()
-    return "t"
 
 
 def refill(data, keys):
