@@ -17,6 +17,7 @@ import math
 import os
 import platform
 import re
+import resource
 import statistics
 import subprocess
 import sys
@@ -310,13 +311,20 @@ def check_loads(one: Callable, w: wl.Workload, expected: list) -> str | None:
 # --- timing --------------------------------------------------------------
 
 
-def timed(run: Callable, arg: Any, loops: int) -> float:
+def minor_faults() -> int:
+    return resource.getrusage(resource.RUSAGE_SELF).ru_minflt
+
+
+def timed(run: Callable, arg: Any, loops: int) -> tuple[float, int]:
+    """Seconds taken and minor page faults met by `loops` runs."""
     gc_on = gc.isenabled()
     gc.disable()
     try:
+        f0 = minor_faults()
         t0 = time.perf_counter()
         run(arg, loops)
-        return time.perf_counter() - t0
+        t1 = time.perf_counter()
+        return t1 - t0, minor_faults() - f0
     finally:
         if gc_on:
             gc.enable()
@@ -324,10 +332,10 @@ def timed(run: Callable, arg: Any, loops: int) -> float:
 
 def calibrate(run: Callable, arg: Any, target: float) -> int:
     """Loops per batch so that one batch takes about `target` seconds."""
-    t = min(timed(run, arg, 1) for _ in range(2))
+    t = min(timed(run, arg, 1)[0] for _ in range(2))
     if t * 20 < target:  # refine the estimate of fast calls
         loops = max(1, int(target / 10 / t))
-        t = timed(run, arg, loops) / loops
+        t = timed(run, arg, loops)[0] / loops
     return max(1, round(target / max(t, 1e-9)))
 
 
@@ -339,10 +347,15 @@ class Cell:
     run: Callable | None = None
     loops: int = 0
     times: list[float] = field(default_factory=list)  # seconds per call
+    faults: list[float] = field(default_factory=list)  # minor page faults per call
 
     @property
     def median(self) -> float:
         return statistics.median(self.times)
+
+    @property
+    def median_faults(self) -> float:
+        return statistics.median(self.faults)
 
 
 @dataclass
@@ -392,7 +405,9 @@ def bench_workload(w: wl.Workload, libs: list[Library], rounds: int, target: flo
             order = live[r % len(live):] + live[: r % len(live)] if live else []
             for name in order:
                 c = cells[name]
-                c.times.append(timed(c.run, arg, c.loops) / c.loops / w.calls)
+                seconds, faults = timed(c.run, arg, c.loops)
+                c.times.append(seconds / c.loops / w.calls)
+                c.faults.append(faults / c.loops / w.calls)
         for c in cells.values():
             c.run = None
         rows.append(Row(w, direction, cells))

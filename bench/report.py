@@ -23,6 +23,10 @@ def _time(s: float) -> str:
     return f"{s:.2f} s"
 
 
+def _faults(n: float) -> str:
+    return f"{n:.0f}" if n >= 10 or n == 0 else f"{n:.2g}"
+
+
 def fastest_peer(row) -> tuple[str, float] | None:
     """(name, ratio to vellum) of the quickest passing peer."""
     base = row.cells.get("vellum")
@@ -53,10 +57,11 @@ def markdown(rows, names: list[str], env: dict, memory) -> str:
         out += [
             "Median time per call for vellum; for each peer, its median time divided by vellum's "
             "(above 1.00x: vellum is faster). `-`: the library has no such direction; `n/a`: no "
-            "equivalent option; `FAIL`: output did not decode to the expected value (see notes).",
+            "equivalent option; `FAIL`: output did not decode to the expected value (see notes). "
+            "Faults: minor page faults per call (median over rounds), vellum's and the fastest peer's.",
             "",
-            "| workload | dir | size | vellum | " + " | ".join(peers) + " | fastest peer |",
-            "|---|---|---:|---:|" + "---:|" * len(peers) + "---|",
+            "| workload | dir | size | vellum | " + " | ".join(peers) + " | fastest peer | faults |",
+            "|---|---|---:|---:|" + "---:|" * len(peers) + "---|---:|",
         ]
         for row in rows:
             w = row.workload
@@ -81,8 +86,13 @@ def markdown(rows, names: list[str], env: dict, memory) -> str:
                 vcell = f"{vcell} FAIL[{len(notes)}]".strip()
             fp = fastest_peer(row)
             fcell = f"{fp[0]} {fp[1]:.2f}x" if fp else "-"
+            faults = "-"
+            if base.status == "ok":
+                faults = _faults(base.median_faults)
+                if fp:
+                    faults += " / " + _faults(row.cells[fp[0]].median_faults)
             out.append(f"| {w.name} | {row.direction} | {_size(w.size)} | {vcell} | "
-                       + " | ".join(cells) + f" | {fcell} |")
+                       + " | ".join(cells) + f" | {fcell} | {faults} |")
         out.append("")
         out.append("Workloads:")
         seen = set()

@@ -6,8 +6,11 @@
 #include <algorithm>
 #include <cstring>
 
+#include "core/ffi/compat_datetime.hpp"
 #include "core/ffi/compat_dict.hpp"
+#include "core/ffi/long.hpp"
 #include "core/pyref.hpp"
+#include "dumps/classify.hpp"
 #include "dumps/key_text.hpp"
 #include "dumps/scratch.hpp"
 #include "dumps/serializer.hpp"
@@ -142,6 +145,113 @@ struct ConvertedEntry {
   void release() { Py_DECREF(value); }
 };
 
+// Whether a key of the scalar row `row` has a text made without running
+// Python code that cannot fail: an int of at most 60 bits, a float, a bool,
+// None, a date, a time or a datetime that is naive or in
+// datetime.timezone.utc. (A UUID's text reads its `int` attribute, which a
+// patched class answers with Python code.)
+[[gnu::always_inline]] inline bool is_quiet_scalar_key(size_t row, PyObject* key, const TypeRegistry& types) {
+  switch (row) {
+    case scalar_row("int"):
+      return ffi::long_digit_count(ffi::as_long(key)) <= 2;
+    case scalar_row("bool"):
+    case scalar_row("NoneType"):
+    case scalar_row("float"):
+    case scalar_row("date"):
+      return true;
+    case scalar_row("datetime"):
+      return !ffi::compat::has_tzinfo(key) || PyDateTime_DATE_GET_TZINFO(key) == types.utc;
+    case scalar_row("time"):
+      return !ffi::compat::has_tzinfo(key);
+    default:
+      return false;
+  }
+}
+
+// The scalar row of a key's exact type (ScalarKindCount for none).
+[[gnu::always_inline]] inline size_t key_scalar_row(PyObject* key, const TypeRegistry& types, Options options) {
+  return scalar_row_of<false>(Py_TYPE(key), types, options, std::make_index_sequence<ScalarKindCount>{});
+}
+
+// Whether every key is an ASCII str or a quiet scalar: then no key's
+// conversion runs Python code or fails. `options` are key_options().
+inline bool all_keys_quiet(PyObject* dict, const TypeRegistry& types, Options options) {
+  Py_ssize_t pos = 0;
+  PyObject* key;
+  PyObject* value;
+  for (Py_ssize_t remaining = PyDict_GET_SIZE(dict); remaining > 0 && ffi::compat::dict_next(dict, pos, key, value);
+       --remaining) {
+    if (Py_TYPE(key) == &PyUnicode_Type ? !PyUnicode_IS_COMPACT_ASCII(key)
+                                        : !is_quiet_scalar_key(key_scalar_row(key, types, options), key, types))
+      return false;
+  }
+  return true;
+}
+
+// One key other than an exact str, converted straight onto the output: a
+// quiet scalar's text by its row's formatter, anything else through
+// key_to_text, held while it is converted.
+inline EncodeStatus write_converted_key(PyObject* key, DumpsState& state, Options options, OutputBuffer& out) {
+  // The commonest key type inline, as in the two-pass path.
+  if (Py_TYPE(key) == &PyLong_Type && ffi::long_digit_count(ffi::as_long(key)) <= 2) {
+    return write_text(out, TextStyle::Quoted, [&](ScalarText& text) __attribute__((always_inline)) {
+      return format_int(key, state, options, text);
+    });
+  }
+  const size_t row = key_scalar_row(key, state.types, options);
+  if (is_quiet_scalar_key(row, key, state.types)) [[likely]] {
+    const Formatter format = ScalarKinds[row].format;
+    return write_text(out, TextStyle::Quoted, [&](ScalarText& text) { return format(key, state, options, text); });
+  }
+  const PyRef hold = PyRef::borrow(key);
+  KeyTexts texts(state.scratch);
+  KeyText kind;
+  VELLUM_TRY(key_to_text(key, state, options, texts, kind));
+  const Utf8View text{texts.data(), texts.size()};
+  if (kind == KeyText::Escaped) return write_string(out, text) ? EncodeStatus::ok() : python_error();
+  return write_text(out, TextStyle::Quoted, copy_of(text));
+}
+
+// OPT_NON_STR_KEYS, in the dict's order, when no key's conversion can run
+// Python code or fail (all_keys_quiet): each member is written as it is
+// read, as the plain path does. The two-pass path would have taken every
+// member before a value's Python code could change the dict; here a change
+// of its size or of its key table fails the call rather than write what is
+// left of it. A key swapped in at the same size is converted as the
+// two-pass path would.
+template <class Layout>
+EncodeStatus write_dict_quiet_keys(PyObject* dict, SerializeContext ctx, Layout& layout) {
+  const Options options = key_options(state::options(ctx.state));
+  DumpsState& state = layout.state();
+  if (!layout.open_object()) return python_error();
+  const Py_ssize_t count = PyDict_GET_SIZE(dict);
+  const void* table = reinterpret_cast<PyDictObject*>(dict)->ma_keys;
+  Py_ssize_t pos = 0;
+  PyObject* key;
+  PyObject* value;
+  bool first = true;
+  for (Py_ssize_t remaining = count; remaining > 0; --remaining) {
+    if (!ffi::compat::dict_next(dict, pos, key, value) || PyDict_GET_SIZE(dict) != count ||
+        reinterpret_cast<PyDictObject*>(dict)->ma_keys != table) [[unlikely]]
+      return encode_failure(EncodeErrorKind::DictChanged);
+    if (Py_TYPE(key) == &PyUnicode_Type) {
+      Utf8View text;
+      VELLUM_TRY(dict_key_utf8(key, text));
+      VELLUM_TRY(write_member(text, value, first, ctx, layout));
+    } else {
+      if (!layout.before_key(first)) [[unlikely]]
+        return python_error();
+      VELLUM_TRY(write_converted_key(key, state, options, layout.out()));
+      if (!layout.before_value()) [[unlikely]]
+        return python_error();
+      VELLUM_TRY(serialize_item({value, ctx.default_, ctx.state}, layout));
+      layout.after_value();
+    }
+    first = false;
+  }
+  return layout.close_object() ? EncodeStatus::ok() : python_error();
+}
+
 // OPT_NON_STR_KEYS: every key is turned into text before anything of the
 // dict is written, then the members follow in the dict's order or sorted.
 // Converting a key may run Python code (an enum's value, a tzinfo) that
@@ -210,7 +320,12 @@ template <class Layout>
   if (PyDict_GET_SIZE(dict) == 0) return layout.empty_object() ? EncodeStatus::ok() : python_error();
   const PyRef hold = PyRef::borrow(dict);
   const SerializeContext members{dict, ctx.default_, s};
-  if (state::options(s) & OPT_NON_STR_KEYS) return write_dict_converted(dict, members, layout);
+  if (state::options(s) & OPT_NON_STR_KEYS) {
+    if (!(state::options(s) & OPT_SORT_KEYS) &&
+        all_keys_quiet(dict, layout.state().types, key_options(state::options(s))))
+      return write_dict_quiet_keys(dict, members, layout);
+    return write_dict_converted(dict, members, layout);
+  }
   if (state::options(s) & OPT_SORT_KEYS) return write_dict_sorted(dict, members, layout);
   return write_dict_plain(dict, members, layout);
 }

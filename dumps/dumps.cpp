@@ -158,7 +158,7 @@ PyObject* dumps(DumpsState& state, PyObject* const* args, Py_ssize_t nargsf, PyO
     return nullptr;
   }
 
-  OutputBuffer out;
+  OutputBuffer out(state.scratch);
   if (!out.create()) return nullptr;
   const EncodeStatus status = (options & OPT_INDENT_2) ? serialize_root<IndentLayout>(arguments, state, options, out)
                                                        : serialize_root<CompactLayout>(arguments, state, options, out);

@@ -32,6 +32,8 @@ const char* encode_error_text(EncodeErrorKind kind) {
       return "Dict integer key must be within 64-bit range";
     case EncodeErrorKind::KeyTypeUnsupported:
       return "Dict key must a type serializable with OPT_NON_STR_KEYS";
+    case EncodeErrorKind::DictChanged:
+      return "dict changed size during serialization";
     case EncodeErrorKind::ArrayMalformed:
       return "numpy array is malformed";
     case EncodeErrorKind::ArrayNotContiguous:

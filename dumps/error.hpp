@@ -24,6 +24,7 @@ enum class EncodeErrorKind : uint8_t {
   TimeWithTzinfo,
   KeyIntOver64Bits,
   KeyTypeUnsupported,
+  DictChanged,
   ArrayMalformed,
   ArrayNotContiguous,
   ArrayNotNativeEndian,

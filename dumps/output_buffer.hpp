@@ -1,4 +1,4 @@
-// dumps writes straight into the storage of the bytes object it returns.
+// dumps writes into a block kept between calls and copies the result out.
 #pragma once
 
 #include <cstddef>
@@ -6,27 +6,38 @@
 #include <cstring>
 
 #include "core/python.hpp"
+#include "dumps/scratch.hpp"
 
 namespace vellum {
 
+// The output is written into the module's kept output block (a scratch
+// block), so that calls of a size already seen neither allocate, map nor
+// fault in pages while they write, and finish copies it into a bytes object
+// of the exact size. An output that outgrows the kept block's bound moves
+// once into a bytes object of its own, which grows in place and is shrunk
+// at the end to a small slack (output_buffer.cpp says why): copying it out
+// again would cost more than the pages it faults in.
 class OutputBuffer {
  public:
-  // Small enough that the bytes object comes from the interpreter's own
-  // small-object allocator (requests up to 512 bytes), so that a short
-  // result is made, shrunk and freed without the C library's allocator.
-  static constexpr size_t InitialCapacity = 512 - (offsetof(PyBytesObject, ob_sval) + 1);
+  // A block of this size comes from the interpreter's small-object
+  // allocator: a nested call (from `default`), which finds the kept block
+  // taken, makes and frees its own without the C library's allocator.
+  static constexpr size_t InitialCapacity = 512;
 
-  OutputBuffer() = default;
+  explicit OutputBuffer(ScratchBlocks& scratch) : scratch_(scratch) {}
   OutputBuffer(const OutputBuffer&) = delete;
   OutputBuffer& operator=(const OutputBuffer&) = delete;
-  ~OutputBuffer() { Py_XDECREF(bytes_); }
+  ~OutputBuffer() {
+    if (block_.data != nullptr) scratch_give_back(scratch_, ScratchKind::Output, block_);
+    Py_XDECREF(bytes_);
+  }
 
   // False with MemoryError pending.
   [[nodiscard]] bool create() {
-    bytes_ = PyBytes_FromStringAndSize(nullptr, InitialCapacity);
-    if (bytes_ == nullptr) return false;
-    capacity_ = InitialCapacity;
-    data_ = storage();
+    block_ = scratch_take(scratch_, ScratchKind::Output, InitialCapacity);
+    if (block_.data == nullptr) return false;
+    capacity_ = block_.capacity;
+    data_ = static_cast<uint8_t*>(block_.data);
     return true;
   }
 
@@ -56,13 +67,18 @@ class OutputBuffer {
   }
 
   // The finished bytes object (new reference), or null with MemoryError
-  // pending. The buffer is empty afterwards.
+  // pending. Nothing may be written afterwards.
   PyObject* finish(bool append_newline);
 
  private:
-  uint8_t* storage() const { return reinterpret_cast<uint8_t*>(PyBytes_AS_STRING(bytes_)); }
   [[nodiscard]] bool grow(size_t needed);
+  [[nodiscard]] bool move_to_bytes(size_t needed, size_t capacity);
+  void drop_storage();
 
+  ScratchBlocks& scratch_;
+  // The storage: the output block while the output fits in what is kept,
+  // then a bytes object of its own.
+  ScratchBlock block_;
   PyObject* bytes_ = nullptr;
   uint8_t* data_ = nullptr;
   size_t length_ = 0;

@@ -7,17 +7,14 @@
 
 namespace vellum {
 
-ScratchBlock scratch_take(ScratchBlocks& blocks, ScratchKind kind, size_t size) {
-  ScratchBlock& slot = blocks.kept[static_cast<size_t>(kind)];
-  if (slot.data != nullptr && slot.capacity >= size) return std::exchange(slot, ScratchBlock{});
+ScratchBlock scratch_allocate(size_t size) {
   void* data = allocate_or_raise(size == 0 ? 1 : size);
   if (data == nullptr) return {};
   return {data, size};
 }
 
-void scratch_give_back(ScratchBlocks& blocks, ScratchKind kind, ScratchBlock block) {
-  ScratchBlock& slot = blocks.kept[static_cast<size_t>(kind)];
-  if (block.capacity > ScratchKeepMax || block.capacity <= slot.capacity) {
+void scratch_keep_larger(ScratchBlock& slot, ScratchKind kind, ScratchBlock block) {
+  if (block.capacity > ScratchKeepMax[static_cast<size_t>(kind)] || block.capacity <= slot.capacity) {
     PyMem_Free(block.data);
     return;
   }

@@ -265,6 +265,10 @@ def failure_kinds():
         if failed:
             raise failed[0]
 
+    def changing_dict():
+        changed = {1: shared, 2: ["x" * 20]}
+        vellum.dumps(changed, default=lambda obj: changed.clear(), option=keys)
+
     kinds = [
         # NotSerializable (holds the type), with and without a cause
         ("not serializable", lambda: vellum.dumps(shared), E),
@@ -295,6 +299,8 @@ def failure_kinds():
         ("non-str key", lambda: vellum.dumps({"a": 1, 2: 3}), E),
         ("non-str key, sorted", lambda: vellum.dumps({"a": 1, 2: 3}, option=sort), E),
         ("key type unsupported", lambda: vellum.dumps({1: [2], (3,): 4}, option=keys), E),
+        # DictChanged
+        ("dict changed under a one-pass walk", changing_dict, E),
         # TooDeep, at the limit and where the thread's stack ends
         ("list too deep", lambda: vellum.dumps(nested(255, 1)), E),
         ("dict too deep", lambda: vellum.dumps(nested(255, 1, lambda x: {"k": x})), E),

@@ -12,7 +12,7 @@ import pytest
 import vellum
 from vellum import JSONEncodeError
 
-from support import encode_error
+from support import Trigger, encode_error, run_trigger
 
 INDENT = vellum.OPT_INDENT_2
 
@@ -319,17 +319,6 @@ def test_references_unchanged():
         with pytest.raises(JSONEncodeError):
             vellum.dumps([child, Data(object(), name)])
     assert [sys.getrefcount(o) for o in tracked] == before
-
-
-class Trigger:
-    def __init__(self, action):
-        self.action = action
-
-
-def run_trigger(obj):
-    obj.action()
-    gc.collect()
-    return "t"
 
 
 @pytest.mark.parametrize("option", [0, INDENT, vellum.OPT_SORT_KEYS])

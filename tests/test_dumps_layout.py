@@ -1,4 +1,5 @@
 import json
+import tracemalloc
 
 import pytest
 
@@ -49,8 +50,9 @@ def test_append_newline():
 
 def boundary_sizes():
     sizes = []
-    # The buffer starts at 479 bytes (a 512-byte bytes object) and doubles.
-    for capacity in (479, 958, 1916, 1024, 2048, 3832, 4096, 8192, 16384, 65536, 1 << 20):
+    # The buffer starts at 512 bytes and doubles; past 4 MiB (the most that
+    # is kept between calls) the output moves into a bytes object of its own.
+    for capacity in (512, 1024, 2048, 4096, 8192, 16384, 65536, 1 << 20, 4 << 20, 8 << 20):
         sizes += [capacity - 2, capacity - 1, capacity, capacity + 1, capacity + 100]
     return sizes
 
@@ -63,6 +65,41 @@ def test_output_sizes_across_growth(size):
     items = ["x" * 7] * (size // 10)
     assert json.loads(vellum.dumps(items)) == items
     assert json.loads(vellum.dumps(items, option=INDENT)) == items
+
+
+@pytest.mark.not_hostile  # the hostile mode's own allocations would be counted
+@pytest.mark.parametrize("size,slack", [(100, 0), (300_000, 0), (3 << 20, 0), (5 << 20, 64 << 10)])
+@pytest.mark.parametrize("option", [0, NEWLINE])
+def test_result_has_no_slack(size, slack, option):
+    # Written into storage kept between calls and copied out: the result
+    # takes no more memory than its bytes. Past what is kept, shrunk to a
+    # slack of 64 KiB, which keeps the next call of that size off fresh
+    # mappings.
+    text = "a" * size
+    vellum.dumps(text, option=option)  # the kept storage grows to the size first
+    tracemalloc.start()
+    try:
+        out = vellum.dumps(text, option=option)
+        held = tracemalloc.get_traced_memory()[0]
+    finally:
+        tracemalloc.stop()
+    assert out == b'"' + text.encode() + b'"' + (b"\n" if option else b"")
+    assert held <= len(out) + slack + 64
+
+
+def test_nested_calls_write_their_own_output():
+    # `default` calls dumps while the outer call holds the kept storage.
+    def default(obj):
+        return vellum.dumps(["x" * obj.size, obj.size]).decode()
+
+    class Big:
+        def __init__(self, size):
+            self.size = size
+
+    obj = [Big(10), "y" * 70_000, Big(100_000), Big(5 << 20)]
+    out = json.loads(vellum.dumps(obj, default=default))
+    assert out[1] == "y" * 70_000
+    assert [json.loads(inner) for inner in (out[0], out[2], out[3])] == [["x" * n, n] for n in (10, 100_000, 5 << 20)]
 
 
 @pytest.mark.parametrize("pad", range(0, 300, 7))

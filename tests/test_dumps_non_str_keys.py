@@ -12,7 +12,7 @@ import pytest
 import vellum
 from vellum import JSONEncodeError
 
-from support import encode_error
+from support import Trigger, encode_error, run_trigger
 
 KEYS = vellum.OPT_NON_STR_KEYS
 SORT = vellum.OPT_SORT_KEYS
@@ -263,7 +263,15 @@ def test_key_conversion_that_clears_the_dict():
         data.update(snapshot)
 
 
-def test_value_that_clears_the_dict():
+@pytest.mark.parametrize(
+    "last_key,option",
+    [
+        # An enum key, or sorting, has every member taken first.
+        (Kind.A, KEYS),
+        (3.5, KEYS | SORT),
+    ],
+)
+def test_value_that_clears_the_dict(last_key, option):
     data = {}
 
     class Trigger:
@@ -276,9 +284,58 @@ def test_value_that_clears_the_dict():
 
     data[1] = Trigger()
     data[2] = ["x" * 64] * 10
-    data[3.5] = {"y": ["y" * 64] * 10}
-    for option in (KEYS, KEYS | SORT):
-        snapshot = dict(data)
-        out = vellum.dumps(data, default, option=option)
-        assert out.startswith(b'{"1":"t","2":["' + b"x" * 64)
-        data.update(snapshot)
+    data[last_key] = {"y": ["y" * 64] * 10}
+    out = vellum.dumps(data, default, option=option)
+    assert out.startswith(b'{"1":"t","2":["' + b"x" * 64)
+
+
+def refill(data, keys):
+    data.clear()
+    data.update(dict.fromkeys(keys, 0))
+
+
+# Keys that need no Python code are written with their values as they are
+# read; a value that changes the dict's size or key table under that walk
+# fails the call instead of writing what is left.
+@pytest.mark.parametrize(
+    "change",
+    [
+        lambda data: data.clear(),
+        lambda data: data.pop(3),
+        lambda data: data.__setitem__(4, 0),
+        lambda data: refill(data, ["a", "b", "c"]),
+    ],
+    ids=["clear", "pop", "add", "refill"],
+)
+@pytest.mark.parametrize("first_key", [1, "s"])
+def test_value_that_changes_a_quiet_dict(change, first_key):
+    data = {}
+    data[first_key] = Trigger(lambda: change(data))
+    data[2] = ["x" * 64] * 10
+    data[3] = {"y": ["y" * 64] * 10}
+    with pytest.raises(JSONEncodeError, match="^dict changed size during serialization$") as error:
+        vellum.dumps(data, run_trigger, option=KEYS)
+    assert error.value.__cause__ is None
+
+
+def test_value_that_changes_a_quiet_dict_last():
+    # Every member is written by then: nothing is left out.
+    data = {1: 0, 2: None}
+    data[2] = Trigger(lambda: data.clear())
+    assert vellum.dumps(data, run_trigger, option=KEYS) == b'{"1":0,"2":"t"}'
+
+
+def test_key_swapped_in_by_a_value():
+    # A key put in at the same size and in the same table needs Python code
+    # of its own; it is converted (and held) as it comes.
+    data = {}
+
+    def swap():
+        del data[3]
+        data[Kind.A] = ["after"]
+
+    data[1] = Trigger(swap)
+    data[2] = 3
+    data[3] = 4
+    out = vellum.dumps(data, run_trigger, option=KEYS)
+    assert out == b'{"1":"t","2":3,"a":["after"]}'

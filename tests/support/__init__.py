@@ -6,6 +6,7 @@ digits for singles and its own date strings for datetime64).
 The tests import it as `support` (pytest puts tests/ on the path); numpy is
 imported only by the functions that need it."""
 
+import gc
 import math
 
 import pytest
@@ -54,6 +55,23 @@ def encode_error(obj, **kwargs):
     with pytest.raises(JSONEncodeError) as info:
         vellum.dumps(obj, **kwargs)
     return info.value
+
+
+# ---------------------------------------------------------------- mutation
+
+
+class Trigger:
+    """For default=run_trigger: Python code run while dumps writes a
+    container, which may change it (a collection follows)."""
+
+    def __init__(self, action):
+        self.action = action
+
+
+def run_trigger(obj):
+    obj.action()
+    gc.collect()
+    return "t"
 
 
 # ---------------------------------------------------------------- numpy

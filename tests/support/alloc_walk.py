@@ -167,7 +167,11 @@ class Opaque:
 
 
 def default(obj):
-    return [obj.i, "from default é"]
+    # A nested call writes into storage of its own (the outer call holds the
+    # kept block), which grows.
+    import vellum
+
+    return [obj.i, "from default é", vellum.Fragment(vellum.dumps(["nested é"] * 60))]
 
 
 def fresh_document(i):
