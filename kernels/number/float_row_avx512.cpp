@@ -272,9 +272,17 @@ template <class Texts>
   Texts texts;
   for (size_t i = 0; i < n; i += Width) {
     const size_t count = n - i < Width ? n - i : Width;
-    alignas(64) Word words[Width] = {};
-    std::memcpy(words, src + sizeof(Word) * i, sizeof(Word) * count);
-    texts.convert(_mm512_load_si512(words));
+    __m512i block;
+    if (count == Width) {
+      block = _mm512_loadu_si512(src + sizeof(Word) * i);
+    } else {
+      alignas(64) Word last[Width] = {};
+      std::memcpy(last, src + sizeof(Word) * i, sizeof(Word) * count);
+      block = _mm512_load_si512(last);
+    }
+    alignas(64) Word words[Width];
+    _mm512_store_si512(words, block);
+    texts.convert(block);
     for (size_t l = 0; l < count; ++l) {
       if ((texts.scalar >> l) & 1) [[unlikely]] {
         dst = Texts::format(dst, words[l]);
