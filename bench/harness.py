@@ -9,6 +9,7 @@ fastest peer's time ratio to OUT/ratios.png. Progress goes to stderr.
 from __future__ import annotations
 
 import argparse
+import decimal
 import gc
 import importlib
 import json
@@ -45,6 +46,7 @@ class Call:
     args: str = ""
     suffix: str = ""
     arg: str = "x"  # the first argument's text (a peer's numpy input is x.tolist())
+    names: dict[str, Any] = field(default_factory=dict)  # further names the text uses
 
     @property
     def source(self) -> str:
@@ -57,7 +59,7 @@ class Library:
     module: str
     # flags -> Call, or None when the library has no equivalent option.
     dumps: Callable[[Any, frozenset], Call | None] | None
-    loads: Callable[[Any], Call] | None
+    loads: Callable[[Any, frozenset], Call | None] | None
     mod: Any = None
 
     def load(self) -> bool:
@@ -86,8 +88,8 @@ class Library:
     def dumps_call(self, flags: frozenset) -> Call | None:
         return self.dumps(self.mod, flags) if self.dumps else None
 
-    def loads_call(self) -> Call | None:
-        return self.loads(self.mod) if self.loads else None
+    def loads_call(self, flags: frozenset) -> Call | None:
+        return self.loads(self.mod, flags) if self.loads else None
 
 
 def _vellum_dumps(m, flags):
@@ -102,12 +104,14 @@ def _vellum_dumps(m, flags):
         opt |= m.OPT_INDENT_2
     if wl.NUMPY in flags:
         opt |= m.OPT_SERIALIZE_NUMPY
+    if wl.DECIMAL in flags:
+        opt |= m.OPT_DECIMAL
     return Call(m.dumps, f", option={opt}" if opt else "")
 
 
 def _stdlib_style_dumps(m, flags):
     # json and simplejson share the interface; compact unless indenting.
-    if wl.NATIVE_TYPES in flags:
+    if wl.NATIVE_TYPES in flags or wl.DECIMAL in flags and m.__name__ == "json":
         return None
     # numpy workloads are measured against json, msgspec, ujson and rapidjson.
     if wl.NUMPY in flags and m.__name__ == "simplejson":
@@ -119,11 +123,13 @@ def _stdlib_style_dumps(m, flags):
         args += ", separators=(',', ':')"
     if wl.SORT_KEYS in flags:
         args += ", sort_keys=True"
+    if wl.DECIMAL in flags:
+        args += ", use_decimal=True"
     return Call(m.dumps, args, ".encode()")
 
 
 def _ujson_dumps(m, flags):
-    if wl.NATIVE_TYPES in flags:
+    if wl.NATIVE_TYPES in flags or wl.DECIMAL in flags:
         return None
     args = ", ensure_ascii=False, escape_forward_slashes=False"
     if wl.INDENT_2 in flags:
@@ -141,7 +147,9 @@ def _rapidjson_dumps(m, flags):
         args += ", indent=2"
     if wl.SORT_KEYS in flags:
         args += ", sort_keys=True"
-    return Call(m.dumps, args, ".encode()")
+    if wl.DECIMAL in flags:
+        args += ", number_mode=NM_DECIMAL"
+    return Call(m.dumps, args, ".encode()", names={"NM_DECIMAL": m.NM_DECIMAL})
 
 
 def _msgspec_dumps(m, flags):
@@ -150,25 +158,56 @@ def _msgspec_dumps(m, flags):
     # Date-times, UUIDs, enums, dataclasses and int or datetime keys are
     # native, and a zero offset is written as Z.
     m = importlib.import_module("msgspec.json")
+    if wl.DECIMAL in flags:
+        # Decimals as numbers: an encoder option.
+        return Call(m.Encoder(decimal_format="number").encode)
     return Call(m.encode, ", order='sorted'" if wl.SORT_KEYS in flags else "")
 
 
-def _simdjson_loads(m):
+# loads, with the arguments that ask for Decimals under the decimal flag
+# (libraries without a Decimal mode are n/a there).
+def _decimal_loads(args: str):
+    def call(m, flags):
+        return Call(m.loads, args if wl.DECIMAL in flags else "", names={"Decimal": decimal.Decimal})
+
+    return call
+
+
+def _rapidjson_loads(m, flags):
+    return Call(m.loads, ", number_mode=NM_DECIMAL" if wl.DECIMAL in flags else "",
+                names={"NM_DECIMAL": m.NM_DECIMAL})
+
+
+def _msgspec_loads(m, flags):
+    m = importlib.import_module("msgspec.json")
+    return Call(m.Decoder(float_hook=decimal.Decimal).decode if wl.DECIMAL in flags else m.decode)
+
+
+def _jiter_loads(m, flags):
+    return Call(m.from_json, ", float_mode='decimal'" if wl.DECIMAL in flags else "")
+
+
+def _plain_loads(m, flags):
+    return None if wl.DECIMAL in flags else Call(m.loads)
+
+
+def _simdjson_loads(m, flags):
+    if wl.DECIMAL in flags:
+        return None
     # A reused parser, converting the whole document to Python objects.
     return Call(m.Parser().parse, ", True")
 
 
 def libraries() -> list[Library]:
     return [
-        Library("vellum", "vellum", _vellum_dumps, lambda m: Call(m.loads)),
-        Library("json", "json", _stdlib_style_dumps, lambda m: Call(m.loads)),
-        Library("msgspec", "msgspec", _msgspec_dumps,
-                lambda m: Call(importlib.import_module("msgspec.json").decode)),
-        Library("ujson", "ujson", _ujson_dumps, lambda m: Call(m.loads)),
-        Library("rapidjson", "rapidjson", _rapidjson_dumps, lambda m: Call(m.loads)),
-        Library("simplejson", "simplejson", _stdlib_style_dumps, lambda m: Call(m.loads)),
+        Library("vellum", "vellum", _vellum_dumps, _decimal_loads(", parse_float=Decimal")),
+        Library("json", "json", _stdlib_style_dumps, _decimal_loads(", parse_float=Decimal")),
+        Library("msgspec", "msgspec", _msgspec_dumps, _msgspec_loads),
+        Library("ujson", "ujson", _ujson_dumps, _plain_loads),
+        Library("rapidjson", "rapidjson", _rapidjson_dumps, _rapidjson_loads),
+        Library("simplejson", "simplejson", _stdlib_style_dumps, _decimal_loads(", use_decimal=True")),
         Library("simdjson", "simdjson", None, _simdjson_loads),
-        Library("jiter", "jiter", None, lambda m: Call(m.from_json)),
+        Library("jiter", "jiter", None, _jiter_loads),
     ]
 
 
@@ -181,7 +220,7 @@ def compile_call(call: Call, many: bool) -> tuple[Callable, Callable]:
     else:
         src += (f"def run(x, loops, f=f):\n    for _ in range(loops):\n"
                 f"        {call.source}\n")
-    ns: dict[str, Any] = {"f": call.func}
+    ns: dict[str, Any] = {**call.names, "f": call.func}
     exec(compile(src, f"<{call.source}>", "exec"), ns)
     return ns["one"], ns["run"]
 
@@ -315,8 +354,9 @@ class Row:
 
 def directions(w: wl.Workload) -> list[str]:
     """What a workload measures: dumps of its object, loads of its bytes
-    (plain documents only: the flags are dumps' options)."""
-    return ["dumps"] * (w.obj is not None) + ["loads"] * (w.data is not None and not w.flags)
+    (plain documents, or flags that loads understands: the others are dumps'
+    options)."""
+    return ["dumps"] * (w.obj is not None) + ["loads"] * (w.data is not None and w.flags <= wl.LOADS_FLAGS)
 
 
 def bench_workload(w: wl.Workload, libs: list[Library], rounds: int, target: float) -> list[Row]:
@@ -325,13 +365,14 @@ def bench_workload(w: wl.Workload, libs: list[Library], rounds: int, target: flo
         cells: dict[str, Cell] = {}
         expected = None
         if direction == "loads":
-            expected = [json.loads(d) for d in (w.data if w.many else [w.data])]
+            parse_float = decimal.Decimal if wl.DECIMAL in w.flags else None
+            expected = [json.loads(d, parse_float=parse_float) for d in (w.data if w.many else [w.data])]
         arg = w.obj if direction == "dumps" else w.data
         for lib in libs:
             if (lib.dumps if direction == "dumps" else lib.loads) is None:
                 cells[lib.name] = Cell("-")
                 continue
-            call = lib.dumps_call(w.flags) if direction == "dumps" else lib.loads_call()
+            call = lib.dumps_call(w.flags) if direction == "dumps" else lib.loads_call(w.flags)
             if call is None:
                 cells[lib.name] = Cell("n/a", "no equivalent option")
                 continue
@@ -380,7 +421,7 @@ if pid == 0:
     lib.load()
     if {mode!r} == "loads":
         arg = open({path!r}, "rb").read()
-        call = lib.loads_call()
+        call = lib.loads_call(frozenset())
     else:
         arg = workloads.memory_document({size})
         call = lib.dumps_call(frozenset())

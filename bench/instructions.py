@@ -67,7 +67,7 @@ def child(lib_name: str, corpus: Path, pattern: str | None, ops: int, tmp: str) 
             continue
         calls[w.name] = w.calls
         for direction in harness.directions(w):
-            call = lib.dumps_call(w.flags) if direction == "dumps" else lib.loads_call()
+            call = lib.dumps_call(w.flags) if direction == "dumps" else lib.loads_call(w.flags)
             if call is None:
                 continue
             if direction == "dumps" and lib.name != "vellum":

@@ -6,6 +6,7 @@ Every generator is seeded, so all libraries (and every run) see the same data.
 from __future__ import annotations
 
 import datetime
+import decimal
 import enum
 import json
 import random
@@ -27,6 +28,11 @@ UTC_Z = "utc_z"
 # numpy values: vellum writes them natively, the peers get plain Python
 # values (`peer_arg`).
 NUMPY = "serialize_numpy"
+# Numbers as decimal.Decimal, both ways: written exactly (vellum's
+# OPT_DECIMAL) and read exactly (each library's Decimal mode).
+DECIMAL = "decimal"
+# The flags a loads call understands; other flags are dumps' options.
+LOADS_FLAGS = frozenset({DECIMAL})
 
 
 @dataclass
@@ -328,6 +334,39 @@ def native_type_workloads(count: int = 100_000) -> list[Workload]:
     ]
 
 
+def _decimal_check(values: list) -> Callable[[bytes, str], str | None]:
+    def check(out: bytes, lib: str) -> str | None:
+        try:
+            got = json.loads(out, parse_float=decimal.Decimal)
+        except ValueError as e:
+            return f"invalid JSON: {e}"[:120]
+        # The same values, read exactly (an integral one may be written as an int).
+        if len(got) != len(values) or any(decimal.Decimal(g) != v for g, v in zip(got, values)):
+            return "values differ"
+        return None
+
+    return check
+
+
+def decimal_workloads(corpus_dir: Path, count: int = 100_000) -> list[Workload]:
+    """Decimals written exactly, and the float_array and canada documents
+    read with every number that is no int as a Decimal."""
+    floats = float_array(count)
+    # Each double's shortest text as a Decimal: 1 to 17 digits, wide exponents.
+    values = [decimal.Decimal(repr(x)) for x in floats.obj]
+    out = [Workload(f"decimal_{count // 1000}k", obj=values, flags=frozenset({DECIMAL}), check=_decimal_check(values),
+                    json_size=len(_compact(floats.obj)),
+                    note=f"{count} decimal.Decimal, the digits of float_array's doubles")]
+    documents = [(floats.name, floats.data)]
+    canada = corpus_dir / "canada.json"
+    if canada.exists():
+        documents.append(("canada", canada.read_bytes()))
+    for name, data in documents:
+        out.append(Workload(f"{name}+decimal", data=data, flags=frozenset({DECIMAL}),
+                            note="every number with a fraction or exponent read as decimal.Decimal"))
+    return out
+
+
 def synthetic_workloads() -> list[Workload]:
     return [
         small_documents(),
@@ -472,7 +511,7 @@ def numpy_workloads() -> list[Workload]:
 
 
 def all_workloads(corpus_dir: Path) -> list[Workload]:
-    return corpus_workloads(corpus_dir) + synthetic_workloads() + numpy_workloads()
+    return corpus_workloads(corpus_dir) + synthetic_workloads() + decimal_workloads(corpus_dir) + numpy_workloads()
 
 
 # --- memory document -----------------------------------------------------

@@ -57,7 +57,7 @@ template <bool AfterFastChain, size_t... Rows>
                                                    std::index_sequence<Rows...>) {
   size_t found = ScalarKindCount;
   (void)((!(AfterFastChain && ScalarKinds[Rows].in_fast_chain) &&
-          is_row_type<static_cast<uint8_t>(Rows)>(type, types) && !(options & ScalarKinds[Rows].passthrough) &&
+          is_row_type<static_cast<uint8_t>(Rows)>(type, types) && row_enabled<static_cast<uint8_t>(Rows)>(options) &&
           (found = Rows, true)) ||
          ...);
   return found;
@@ -69,7 +69,8 @@ Kind classify_numpy(PyTypeObject* type, TypeRegistry& types);
 
 // The kind of an object of this type, first match winning: the exact types
 // (str, list, dict, the scalar rows, tuple, Fragment); unless
-// OPT_PASSTHROUGH_SUBCLASS, subclasses of str, int, list and dict; enum
+// OPT_PASSTHROUGH_SUBCLASS, subclasses of str, int, list and dict, and of
+// Decimal under OPT_DECIMAL; enum
 // members; dataclass instances unless OPT_PASSTHROUGH_DATACLASS; numpy
 // scalars and arrays under OPT_SERIALIZE_NUMPY; anything else is Other.
 // `AfterFastChain`: the object missed serialize_item's chain of exact types,
@@ -92,6 +93,9 @@ template <bool AfterFastChain = false>
     if (flags & Py_TPFLAGS_LONG_SUBCLASS) return {ObjectKind::Scalar, scalar_row("int")};
     if (flags & Py_TPFLAGS_LIST_SUBCLASS) return {ObjectKind::List};
     if (flags & Py_TPFLAGS_DICT_SUBCLASS) return {ObjectKind::Dict};
+    constexpr uint8_t Decimal = scalar_row("Decimal");
+    if ((options & OPT_DECIMAL) && PyType_IsSubtype(type, as_type(types.scalar_types[Decimal])))
+      return {ObjectKind::Scalar, Decimal};
   }
   if (is_enum_type(type, types)) return {ObjectKind::Enum};
   if (!(options & OPT_PASSTHROUGH_DATACLASS)) {

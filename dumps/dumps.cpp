@@ -15,6 +15,49 @@ void raise_argument_error(const char* message) {
   }
 }
 
+// A note shows at most this many characters of a str.
+constexpr Py_ssize_t ShownLength = 40;
+
+// How a note shows a value that the caller gave: the repr of an exact int,
+// bool, float or str (a str's cut to ShownLength characters), which runs
+// none of the caller's code; any other value by its type's name. A new
+// reference, or null with an exception pending.
+PyObject* shown_value(PyObject* value) {
+  PyTypeObject* type = Py_TYPE(value);
+  if (type == &PyLong_Type) {
+    int overflow = 0;
+    const long long v = PyLong_AsLongLongAndOverflow(value, &overflow);
+    return overflow != 0 ? PyUnicode_FromString("an int of 64 bits or more") : PyUnicode_FromFormat("%lld", v);
+  }
+  if (type == &PyBool_Type || type == &PyFloat_Type) return PyObject_Repr(value);
+  // A keyword name may be a str subclass: its text is copied to a plain str.
+  if (PyUnicode_Check(value)) {
+    const PyRef cut = PyRef::steal(PyUnicode_Substring(value, 0, ShownLength));
+    if (!cut) return nullptr;
+    const bool longer = PyUnicode_GET_LENGTH(value) > ShownLength;
+    return PyUnicode_FromFormat(longer ? "%R..." : "%R", cut.get());
+  }
+  return PyUnicode_FromFormat("an object of type %s", type->tp_name);
+}
+
+// The message stays the text that callers match on; a note names what was
+// at fault (`format` takes the shown value as %U, then `more`). When the
+// note cannot be made, its failure (MemoryError) is raised instead.
+template <class... More>
+void raise_argument_error(const TypeRegistry& types, const char* message, const char* format, PyObject* value,
+                          More... more) {
+  const PyRef shown = PyRef::steal(shown_value(value));
+  const PyRef note = PyRef::steal(shown ? PyUnicode_FromFormat(format, shown.get(), more...) : nullptr);
+  if (!note) return;
+  raise_argument_error(message);
+  PyObject* error = PyErr_GetRaisedException();
+  if (PyRef::steal(PyObject_CallMethodOneArg(error, types.name<"add_note">(), note.get()))) {
+    PyErr_SetRaisedException(error);
+  } else {
+    Py_DECREF(error);
+  }
+}
+
 enum class Keyword { Default, Option, Other };
 
 // Identity with the interned names decides the common case; a name built at
@@ -61,9 +104,13 @@ bool decode_arguments(PyObject* const* args, Py_ssize_t nargsf, PyObject* kwname
     } else if (kw == Keyword::Default && n < 2) {
       out.default_ = args[n + i];
     } else {
-      raise_argument_error(kw == Keyword::Option    ? "dumps() got multiple values for argument: 'option'"
-                           : kw == Keyword::Default ? "dumps() got multiple values for argument: 'default'"
-                                                    : "dumps() got an unexpected keyword argument");
+      if (kw == Keyword::Other) {
+        raise_argument_error(types, "dumps() got an unexpected keyword argument", "unexpected keyword: %U",
+                             PyTuple_GET_ITEM(kwnames, i));
+      } else {
+        raise_argument_error(kw == Keyword::Option ? "dumps() got multiple values for argument: 'option'"
+                                                   : "dumps() got multiple values for argument: 'default'");
+      }
       return false;
     }
   }
@@ -72,8 +119,8 @@ bool decode_arguments(PyObject* const* args, Py_ssize_t nargsf, PyObject* kwname
   return true;
 }
 
-// 0 to 4095 as an exact int, or None.
-bool decode_options(PyObject* option, Options& options) {
+// 0 to MaxOptions as an exact int, or None.
+bool decode_options(PyObject* option, const TypeRegistry& types, Options& options) {
   options = 0;
   if (option == nullptr || option == Py_None) return true;
   if (Py_TYPE(option) == &PyLong_Type) {
@@ -85,7 +132,9 @@ bool decode_options(PyObject* option, Options& options) {
       return true;
     }
   }
-  raise_argument_error("Invalid opts");
+  raise_argument_error(types, "Invalid opts",
+                       "option given: %U; expected None or an int from 0 to %u, OPT_ flags combined with |", option,
+                       static_cast<unsigned>(MaxOptions));
   return false;
 }
 
@@ -100,7 +149,8 @@ EncodeStatus serialize_root(const Arguments& arguments, DumpsState& state, Optio
 PyObject* dumps(DumpsState& state, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
   Arguments arguments;
   Options options;
-  if (!decode_arguments(args, nargsf, kwnames, state.types, arguments) || !decode_options(arguments.option, options))
+  if (!decode_arguments(args, nargsf, kwnames, state.types, arguments) ||
+      !decode_options(arguments.option, state.types, options))
     return nullptr;
 
   if (!stack_has_room()) {

@@ -11,7 +11,4 @@ struct DumpsState;
 // module's state of dumps.
 PyObject* dumps(DumpsState& state, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
 
-inline constexpr const char DumpsDoc[] =
-    "dumps(obj, /, default=None, option=None)\n--\n\nSerialize Python objects to JSON.";
-
 }  // namespace vellum

@@ -53,12 +53,13 @@ extern "C" void vellum_fragment_dealloc(PyObject* self) {
   Py_TRASHCAN_END
 }
 
-extern "C" PyObject* vellum_fragmenttype_new(PyObject* module) {
+extern "C" PyObject* vellum_fragmenttype_new(PyObject* module, const char* doc) {
   PyType_Slot slots[] = {
       {Py_tp_new, reinterpret_cast<void*>(vellum_fragment_tp_new)},
       {Py_tp_dealloc, reinterpret_cast<void*>(vellum_fragment_dealloc)},
       {Py_tp_traverse, reinterpret_cast<void*>(fragment_traverse)},
       {Py_tp_clear, reinterpret_cast<void*>(fragment_clear)},
+      {Py_tp_doc, const_cast<char*>(doc)},
       {0, nullptr},
   };
   PyType_Spec spec = {

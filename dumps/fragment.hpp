@@ -18,9 +18,9 @@ struct Fragment {
 }  // namespace vellum
 
 extern "C" {
-// The Fragment type of `module` (a new reference; the type holds the
-// module), or null with an exception pending.
-VELLUM_EXPORT PyObject* vellum_fragmenttype_new(PyObject* module);
+// The Fragment type of `module`, with its docstring (a new reference; the
+// type holds the module), or null with an exception pending.
+VELLUM_EXPORT PyObject* vellum_fragmenttype_new(PyObject* module, const char* doc);
 VELLUM_EXPORT PyObject* vellum_fragment_tp_new(PyTypeObject* type, PyObject* args, PyObject* kwargs);
 VELLUM_EXPORT void vellum_fragment_dealloc(PyObject* self);
 }

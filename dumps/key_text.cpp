@@ -34,9 +34,14 @@ EncodeStatus convert(PyObject* key, DumpsState& state, Options options, KeyTexts
   const Kind found = classify(Py_TYPE(key), state, options);
   kind = KeyText::Escaped;
   switch (found.kind) {
-    case ObjectKind::Scalar:
+    case ObjectKind::Scalar: {
+      const ScalarKind& row = ScalarKinds[found.row];
+      // A text of any length goes through the escaper, which copies a
+      // scalar's text unchanged.
+      if (row.format == nullptr) return row.append_key(key, state, options, texts);
       kind = KeyText::Plain;
-      return texts.format(key, state, options, ScalarKinds[found.row].format);
+      return texts.format(key, state, options, row.format);
+    }
     case ObjectKind::Str:
     case ObjectKind::StrSubclass: {
       Utf8View text;

@@ -17,6 +17,7 @@
 #include "dumps/number.hpp"
 #include "dumps/options.hpp"
 #include "dumps/per_type/datetime.hpp"
+#include "dumps/per_type/decimal.hpp"
 #include "dumps/per_type/uuid.hpp"
 #include "dumps/text.hpp"
 
@@ -42,7 +43,8 @@ struct ScalarKind {
   TypeSource type;
   // The option that sends it to `default` instead (none: 0).
   Options passthrough;
-  // As a dict key: its text, quoted when the key is written.
+  // As a dict key: its text, quoted when the key is written. Null for a row
+  // whose text has no bound, which appends its key text itself.
   Formatter format;
   // As a value: whether its text is written as a JSON string.
   TextStyle style;
@@ -54,6 +56,10 @@ struct ScalarKind {
   // Attribute names its writers read (state.types.name<"...">()), interned
   // once per module.
   std::array<const char*, MaxRowNames> names{};
+  // The option without which it goes to `default` (none: 0).
+  Options opt_in = 0;
+  // As a dict key, for a row without a formatter: its text appended whole.
+  KeyAppender append_key = nullptr;
 };
 
 // A row whose value writer is its formatter's text in its style.
@@ -76,8 +82,18 @@ inline constexpr ScalarKind ScalarKinds[] = {
     {imported_type("_datetime", "date"), OPT_PASSTHROUGH_DATETIME, &format_date, TextStyle::Quoted, &write_date, false},
     {imported_type("_datetime", "time"), OPT_PASSTHROUGH_DATETIME, &format_time, TextStyle::Quoted, &write_time, false},
     {imported_type("uuid", "UUID"), 0, &format_uuid, TextStyle::Quoted, &write_uuid, false, {"int"}},
+    {imported_type("decimal", "Decimal"), 0, nullptr, TextStyle::Plain, &write_decimal, false, {}, OPT_DECIMAL,
+     &append_decimal_key},
 };
 inline constexpr size_t ScalarKindCount = std::size(ScalarKinds);
+
+// Whether the options let row Row take its type: asked for where the row
+// needs its option, and not sent to default.
+template <uint8_t Row>
+[[gnu::always_inline]] constexpr bool row_enabled(Options options) {
+  constexpr ScalarKind Kind = ScalarKinds[Row];
+  return (options & Kind.opt_in) == Kind.opt_in && !(options & Kind.passthrough);
+}
 
 // Not constexpr: calling it at compile time stops the build.
 uint8_t no_scalar_kind_has_this_type();

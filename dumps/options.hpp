@@ -19,9 +19,10 @@ inline constexpr Options OPT_PASSTHROUGH_SUBCLASS = 256;
 inline constexpr Options OPT_PASSTHROUGH_DATETIME = 512;
 inline constexpr Options OPT_APPEND_NEWLINE = 1024;
 inline constexpr Options OPT_PASSTHROUGH_DATACLASS = 2048;
+inline constexpr Options OPT_DECIMAL = 4096;
 inline constexpr Options OPT_SERIALIZE_DATACLASS = 0;
 inline constexpr Options OPT_SERIALIZE_UUID = 0;
-inline constexpr Options MaxOptions = 4095;
+inline constexpr Options MaxOptions = 8191;
 // Never one of the caller's: set by dumps in the options a dict key is
 // formatted under, so that a failure names the key.
 inline constexpr Options FormattingKey = MaxOptions + 1;
@@ -33,6 +34,7 @@ struct OptionConstant {
 };
 inline constexpr OptionConstant OptionConstants[] = {
     {"OPT_APPEND_NEWLINE", OPT_APPEND_NEWLINE},
+    {"OPT_DECIMAL", OPT_DECIMAL},
     {"OPT_INDENT_2", OPT_INDENT_2},
     {"OPT_NAIVE_UTC", OPT_NAIVE_UTC},
     {"OPT_NON_STR_KEYS", OPT_NON_STR_KEYS},

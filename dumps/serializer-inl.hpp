@@ -61,7 +61,7 @@ static_assert(rows_are_those_flagged(), "serialize_item tests every in_fast_chai
 // read from the layout only where a row needs it.
 template <uint8_t Row, class Layout>
 [[gnu::always_inline]] inline bool chain_takes(PyTypeObject* type, Layout& layout, Options options) {
-  return is_row_type<Row>(type, layout.state().types) && !(options & ScalarKinds[Row].passthrough);
+  return is_row_type<Row>(type, layout.state().types) && row_enabled<Row>(options);
 }
 template <uint8_t Row, class Layout>
 [[gnu::always_inline]] inline EncodeStatus chain_write(PyObject* obj, Layout& layout, Options options) {

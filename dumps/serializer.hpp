@@ -15,7 +15,7 @@
 namespace vellum {
 
 // Options and both depth counters in one word:
-// bits 0-11 options, 16-23 default-call depth, 24-31 container depth.
+// bits 0-12 options, 16-23 default-call depth, 24-31 container depth.
 namespace state {
 inline constexpr uint32_t DefaultDepthUnit = uint32_t{1} << 16;
 inline constexpr uint32_t ContainerDepthUnit = uint32_t{1} << 24;

@@ -84,6 +84,13 @@ struct DumpsState;
 // a failure. A dict key's is formatted with FormattingKey in the options.
 using Formatter = EncodeStatus (*)(PyObject* obj, DumpsState& state, Options options, ScalarText& text);
 
+// The key texts of one dict (dumps/key_text.hpp).
+class KeyTexts;
+
+// A scalar key whose text has no bound: appended to the dict's key texts
+// whole, or a failure. Formatted with FormattingKey in the options.
+using KeyAppender = EncodeStatus (*)(PyObject* obj, DumpsState& state, Options options, KeyTexts& texts);
+
 // A scalar value: its text on the output.
 using ValueWriter = EncodeStatus (*)(OutputBuffer& out, PyObject* obj, DumpsState& state, Options options);
 

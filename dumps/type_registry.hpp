@@ -14,11 +14,12 @@
 
 namespace vellum {
 
-// The names that the writers of other kinds than ScalarKinds' read, or that
-// dumps matches its keywords with; the rows' own names follow them.
+// The names that the writers of other kinds than ScalarKinds' read, that
+// dumps matches its keywords with, or that it calls on its argument errors;
+// the rows' own names follow them.
 inline constexpr const char* RegistryNames[] = {
     "value",     "_value_",    "__dict__",   "__dataclass_fields__", "__slots__", "_field_type",
-    "__array_struct__", "dtype", "descr", "default", "option",
+    "__array_struct__", "dtype", "descr", "default", "option", "add_note",
     // A name no class defines: 3.11 assigns a class its version tag through
     // a lookup (core/ffi/type_version.hpp).
     "__vellum_version_probe__",

@@ -94,6 +94,20 @@ class PyBuilder {
     return push(dict);
   }
 
+ protected:
+  // Takes the reference of `object`; false (releasing nothing) when it is
+  // null, the interpreter's exception pending.
+  [[gnu::always_inline]] bool push(PyObject* object) {
+    if (object == nullptr) [[unlikely]]
+      return false;
+    if (top_ == end_ && !grow()) [[unlikely]] {
+      Py_DECREF(object);
+      return false;
+    }
+    *top_++ = object;
+    return true;
+  }
+
  private:
   static constexpr size_t InlineSlots = 64;
   // Misses a document may have beyond its hits before its new texts stop
@@ -150,18 +164,6 @@ class PyBuilder {
     top_ = first - 1;
   }
 
-  // Takes the reference of `object`; false (releasing nothing) when it is
-  // null, the interpreter's exception pending.
-  [[gnu::always_inline]] bool push(PyObject* object) {
-    if (object == nullptr) [[unlikely]]
-      return false;
-    if (top_ == end_ && !grow()) [[unlikely]] {
-      Py_DECREF(object);
-      return false;
-    }
-    *top_++ = object;
-    return true;
-  }
   // Doubles the stack; false with MemoryError set.
   bool grow();
 
@@ -174,6 +176,64 @@ class PyBuilder {
   size_t value_hits_ = 0, value_misses_ = 0;
   bool invalid_utf8_ = false;
   PyObject* inline_[InlineSlots];
+};
+
+// loads' builder under parse_float: every number that would be a float is
+// the callable's result for its text, as a str. The callable is the
+// caller's code: it may raise (its exception then ends the call as it is),
+// call loads again or return anything, which the document then holds.
+class ParseFloatBuilder : public PyBuilder {
+ public:
+  // `parse_float` is borrowed: the caller's argument, held for the call.
+  ParseFloatBuilder(LoadsState& state, PyObject* parse_float)
+      : PyBuilder(state), parse_float_(parse_float), decimal_(parse_float == state.decimal_type) {}
+  ~ParseFloatBuilder() { Py_XDECREF(decimal_args_); }
+
+  bool real_text(const uint8_t* text, size_t size) {
+    PyObject* const str = ffi::ascii_str(text, size);
+    if (str == nullptr) return false;
+    PyObject* const value = decimal_ ? new_decimal(str) : call(str);
+    callable_raised_ = value == nullptr;
+    return push(value);
+  }
+
+  // Whether the callable raised (rather than the builder failing).
+  bool callable_raised() const { return callable_raised_; }
+
+ private:
+  // Takes the reference of `str`.
+  PyObject* call(PyObject* str) {
+    PyObject* const value = PyObject_CallOneArg(parse_float_, str);
+    Py_DECREF(str);
+    return value;
+  }
+
+  // Decimal(str), as the type's call makes it, with one argument tuple for
+  // every number while nothing else holds it (the constructor keeps no
+  // reference to its arguments, and runs no Python code). Takes the
+  // reference of `str`, which the tuple keeps until the next number.
+  PyObject* new_decimal(PyObject* str) {
+    if (decimal_args_ != nullptr && Py_REFCNT(decimal_args_) == 1) {
+      PyObject* const previous = PyTuple_GET_ITEM(decimal_args_, 0);
+      PyTuple_SET_ITEM(decimal_args_, 0, str);
+      Py_DECREF(previous);
+    } else {
+      Py_XDECREF(decimal_args_);
+      decimal_args_ = PyTuple_New(1);
+      if (decimal_args_ == nullptr) {
+        Py_DECREF(str);
+        return nullptr;
+      }
+      PyTuple_SET_ITEM(decimal_args_, 0, str);
+    }
+    PyTypeObject* const type = reinterpret_cast<PyTypeObject*>(parse_float_);
+    return type->tp_new(type, decimal_args_, nullptr);
+  }
+
+  PyObject* parse_float_;
+  PyObject* decimal_args_ = nullptr;
+  bool decimal_;
+  bool callable_raised_ = false;
 };
 
 }  // namespace vellum

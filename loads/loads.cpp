@@ -198,20 +198,26 @@ constexpr size_t CollectorPauseFrom = 4096;
 constexpr TextBuffer::Memory TextMemory{[](void* block, size_t size) { return PyMem_Realloc(block, size); },
                                         [](void* block) { PyMem_Free(block); }};
 
+// Whether a parse_float callable raised: its exception ends the call as it
+// is. (The plain builder calls no Python code.)
+bool callable_raised(const PyBuilder&) { return false; }
+bool callable_raised(const ParseFloatBuilder& builder) { return builder.callable_raised(); }
+
 // Runs the reader over the text; the result, or null with the exception set.
-PyObject* read(LoadsState& state, const InputText& text) {
+// `pause_collector`: no Python code runs during the read.
+template <class Builder>
+PyObject* read(LoadsState& state, const InputText& text, Builder& builder, bool pause_collector) {
   DecodeError error{};
   const ReaderInput input = text.reader_input(&error);
-  PyBuilder builder(state);
   TextBuffer buffer(TextMemory);
   // Every container built here is new and acyclic: a collection started by
-  // their allocations would only traverse them. No Python code runs before
-  // the collector is enabled again.
-  const bool pause = text.size() >= CollectorPauseFrom && PyGC_Disable();
+  // their allocations would only traverse them.
+  const bool pause = pause_collector && text.size() >= CollectorPauseFrom && PyGC_Disable();
   const bool ok = read_json(input, builder, buffer);
   if (pause) PyGC_Enable();
   if (ok) [[likely]]
     return builder.take_root();
+  if (callable_raised(builder)) return nullptr;
   // Byte input is validated only where the reader met a byte above 0x7F in
   // a string; invalid UTF-8 anywhere in it is still the failure reported,
   // whatever else went wrong.
@@ -225,9 +231,45 @@ PyObject* read(LoadsState& state, const InputText& text) {
   return nullptr;
 }
 
+void raise_argument_error(const char* message) { PyErr_SetString(PyExc_TypeError, message); }
+
+// loads(obj, /, *, parse_float=None): false with TypeError set otherwise.
+// The messages of a call without parse_float are those the interpreter
+// gave when loads took exactly one argument and no keywords.
+bool decode_arguments(const LoadsState& state, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames,
+                      PyObject*& obj, PyObject*& parse_float) {
+  const Py_ssize_t n = PyVectorcall_NARGS(nargsf);
+  const Py_ssize_t nkw = kwnames != nullptr ? PyTuple_GET_SIZE(kwnames) : 0;
+  parse_float = nullptr;
+  for (Py_ssize_t i = 0; i < nkw; ++i) {
+    PyObject* const name = PyTuple_GET_ITEM(kwnames, i);
+    // Keyword names are strs: identity decides the common case, equality
+    // one built at run time.
+    if (name != state.parse_float_name && PyUnicode_Compare(name, state.parse_float_name) != 0) {
+      raise_argument_error("vellum.loads() takes no keyword arguments");
+      return false;
+    }
+    parse_float = args[n + i];
+  }
+  if (n != 1) {
+    PyErr_Format(PyExc_TypeError, "vellum.loads() takes exactly one argument (%zd given)", n);
+    return false;
+  }
+  obj = args[0];
+  if (parse_float == Py_None) parse_float = nullptr;
+  if (parse_float != nullptr && !PyCallable_Check(parse_float)) {
+    PyErr_Format(PyExc_TypeError, "parse_float must be callable or None, not %s", Py_TYPE(parse_float)->tp_name);
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
-PyObject* loads(LoadsState& state, PyObject* obj) {
+PyObject* loads(LoadsState& state, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
+  PyObject* obj;
+  PyObject* parse_float;
+  if (!decode_arguments(state, args, nargsf, kwnames, obj, parse_float)) return nullptr;
   InputText text;
   switch (text.acquire(obj)) {
     case Acquired::Text:
@@ -251,7 +293,13 @@ PyObject* loads(LoadsState& state, PyObject* obj) {
   if (text.size() == 2) {
     if (PyObject* result = two_byte_document(state, text.data())) return result;
   }
-  return read(state, text);
+  if (parse_float == nullptr) {
+    PyBuilder builder(state);
+    return read(state, text, builder, true);
+  }
+  // Decimal's construction from a str runs no Python code, other callables may.
+  ParseFloatBuilder builder(state, parse_float);
+  return read(state, text, builder, parse_float == state.decimal_type);
 }
 
 }  // namespace vellum

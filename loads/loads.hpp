@@ -7,9 +7,7 @@ namespace vellum {
 
 struct LoadsState;
 
-// loads(obj, /), with the module's state of loads.
-PyObject* loads(LoadsState& state, PyObject* obj);
-
-inline constexpr const char LoadsDoc[] = "loads(obj, /)\n--\n\nDeserialize JSON to Python objects.";
+// loads(obj, /, *, parse_float=None), with the module's state of loads.
+PyObject* loads(LoadsState& state, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
 
 }  // namespace vellum

@@ -18,16 +18,18 @@ struct LoadsState {
   PyObject* decode_error;  // vellum.JSONDecodeError, derived from json.JSONDecodeError
   PyObject* read_name;     // "read", interned: the attribute a file object has
   PyObject* empty_str;     // the interpreter's empty str
+  PyObject* parse_float_name;  // "parse_float", interned: loads' keyword
+  PyObject* decimal_type;      // decimal.Decimal
 };
 
-// False with an exception pending (release_loads_state then gives back what
-// was taken).
-bool fill_loads_state(LoadsState& state);
+// The exception type gets the docstring given. False with an exception
+// pending (release_loads_state then gives back what was taken).
+bool fill_loads_state(LoadsState& state, const char* decode_error_doc);
 
 // Gives back every reference, the cached strs included.
 void release_loads_state(LoadsState& state);
 
-// Visits the exception type, the one object that can be part of a cycle.
+// Visits the types, the objects that can be part of a cycle.
 int traverse_loads_state(const LoadsState& state, visitproc visit, void* arg);
 
 }  // namespace vellum

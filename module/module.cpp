@@ -10,6 +10,7 @@
 #include "dumps/fragment.hpp"
 #include "dumps/options.hpp"
 #include "loads/loads.hpp"
+#include "module/docstrings.hpp"
 #include "module/state.hpp"
 
 // The functions' calls: `self` is the module, whose state they pass down.
@@ -17,8 +18,8 @@ extern "C" VELLUM_EXPORT PyObject* dumps(PyObject* module, PyObject* const* args
   return vellum::dumps(vellum::module_state(module).dumps, args, nargsf, kwnames);
 }
 
-extern "C" VELLUM_EXPORT PyObject* loads(PyObject* module, PyObject* obj) {
-  return vellum::loads(vellum::module_state(module).loads, obj);
+extern "C" VELLUM_EXPORT PyObject* loads(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
+  return vellum::loads(vellum::module_state(module).loads, args, nargsf, kwnames);
 }
 
 namespace vellum {
@@ -37,7 +38,8 @@ struct Function {
 const Function Functions[] = {
     {"dumps", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(::dumps)), METH_FASTCALL | METH_KEYWORDS,
      DumpsDoc},
-    {"loads", ::loads, METH_O, LoadsDoc},
+    {"loads", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(::loads)), METH_FASTCALL | METH_KEYWORDS,
+     LoadsDoc},
 };
 
 // Takes the value's reference, and reports a null value itself.
@@ -118,8 +120,8 @@ extern "C" VELLUM_EXPORT int vellum_init_exec(PyObject* module) {
   // A failure leaves its exception pending: the import fails with it rather
   // than hand out a half-filled module, whose state is released with it.
   ModuleState& state = module_state(module);
-  if (!fill_dumps_state(state.dumps) || !fill_loads_state(state.loads)) return -1;
-  state.dumps.types.fragment = vellum_fragmenttype_new(module);
+  if (!fill_dumps_state(state.dumps) || !fill_loads_state(state.loads, JSONDecodeErrorDoc)) return -1;
+  state.dumps.types.fragment = vellum_fragmenttype_new(module, FragmentDoc);
   if (state.dumps.types.fragment == nullptr) return -1;
   return add_attributes(module, state) ? 0 : -1;
 }
@@ -149,7 +151,7 @@ PyMODINIT_FUNC PyInit_vellum() {
     return nullptr;
   }
   *def = PyModuleDef{
-      PyModuleDef_HEAD_INIT, "vellum", nullptr, sizeof(vellum::ModuleState), nullptr, slots,
+      PyModuleDef_HEAD_INIT, "vellum", vellum::ModuleDoc, sizeof(vellum::ModuleState), nullptr, slots,
       vellum::module_traverse, vellum::module_clear, vellum::module_free,
   };
   return PyModuleDef_Init(def);

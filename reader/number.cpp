@@ -28,7 +28,7 @@ inline void set_real(JsonValue& out, uint64_t magnitude_bits, bool negative) {
 const uint8_t* convert_real(const uint8_t* end, const DecimalDigits& digits, bool negative, const uint8_t* start,
                             JsonValue& out, const ReaderInput& input) {
   const uint64_t bits = number::decimal_to_double(digits);
-  if (bits == number::InfinityBits) return fail(input, Infinity, start);
+  if (bits == number::InfinityBits && !input.unbounded_reals) return fail(input, Infinity, start);
   set_real(out, bits, negative);
   return end;
 }
@@ -217,8 +217,8 @@ const uint8_t* read_number_general(const uint8_t* start, JsonValue& out, const R
       if (p - digits < 18) x = x * 10 + (*p - '0');  // 19 or more digits are out of range anyway
     }
     if (p - digits >= 19) {
-      if (!exponent_negative) return fail(input, Infinity, start);
-      set_real(out, 0, negative);
+      if (!exponent_negative && !input.unbounded_reals) return fail(input, Infinity, start);
+      set_real(out, exponent_negative ? 0 : number::InfinityBits, negative);
       return p;
     }
     r.exponent += exponent_negative ? -x : x;

@@ -61,7 +61,7 @@ const uint8_t* read_number_near_end(const uint8_t* p, JsonValue& out, const Read
   uint8_t rest[2 * NumberReach] = {};
   const size_t n = std::min(static_cast<size_t>(input.end - p), NumberReach);
   std::memcpy(rest, p, n);
-  const ReaderInput near{rest, rest + n, rest + sizeof rest, input.error};
+  const ReaderInput near{rest, rest + n, rest + sizeof rest, input.error, input.unbounded_reals};
   const uint8_t* next = read_number(rest, out, near);
   if (next == nullptr) {
     input.error->position += static_cast<size_t>(p - input.begin);

@@ -10,11 +10,18 @@
 //   bool boolean(bool value);
 //   bool unsigned_int(uint64_t value);   // a non-negative integer literal
 //   bool signed_int(int64_t value);      // a negative integer literal, and -0
-//   bool real(double value);
+//   bool real(double value);            // every other number: a fraction, an
+//                                        // exponent, or beyond 64 bits
 //   bool string(const StringToken& s);   // a string value
 //   bool key(const StringToken& s);      // an object's key
 //   bool open_array();  bool close_array();
 //   bool open_object(); bool close_object();
+//
+// A builder may take the text of such a number instead of its double, as
+// written, checked against the grammar (the double is still computed), and
+// then also a real beyond the double's range:
+//
+//   bool real_text(const uint8_t* text, size_t size);
 //
 // A StringToken's text is valid only during the call that receives it.
 #pragma once
@@ -114,7 +121,12 @@ template <class Builder>
       switch (v.type_code()) {
         case tag::Unsigned: accepted = builder.unsigned_int(v.u64); break;
         case tag::Signed: accepted = builder.signed_int(v.i64); break;
-        default: accepted = builder.real(v.f64); break;
+        default:
+          if constexpr (requires { builder.real_text(p, size_t{}); })
+            accepted = builder.real_text(p, static_cast<size_t>(next - p));
+          else
+            accepted = builder.real(v.f64);
+          break;
       }
       break;
     }
@@ -272,8 +284,10 @@ void settle_failure(const ReaderInput& input);
 // valid UTF-8) and returns false; on success the record is untouched.
 // `buffer` receives unescaped text.
 template <class Builder>
-bool read_json(const ReaderInput& input, Builder& builder, TextBuffer& buffer) {
+bool read_json(const ReaderInput& given, Builder& builder, TextBuffer& buffer) {
   using namespace reader_detail;
+  ReaderInput input = given;
+  input.unbounded_reals = requires { builder.real_text(input.begin, size_t{}); };
   if (input.begin == input.end) return fail(input, ReadErrorCode::TruncatedInput, input.begin);
   const uint8_t* p = skip_space(input.begin);
   // Whitespace only: reported at the start, not at the end.

@@ -70,6 +70,9 @@ struct ReaderInput {
   const uint8_t* end;    // *end == 0
   const uint8_t* limit;  // > end: the first byte that must not be read
   DecodeError* error;
+  // A real beyond the double's range is read (as an infinity) instead of
+  // refused: set for a builder that takes reals as text.
+  bool unbounded_reals = false;
 
   // A failure at `at` (inside the text), reported as an offset into it.
   void fail(ReadErrorCode code, const char* message, const uint8_t* at) const {

@@ -14,6 +14,7 @@ import argparse
 import ctypes
 import dataclasses
 import datetime
+import decimal
 import enum
 import gc
 import io
@@ -132,13 +133,15 @@ def corpus_cases(corpus):
             Case(f"loads {name} str", lambda t=text: vellum.loads(t), iterations, watched=watched),
             Case(f"loads {name} bytearray", lambda b=mutable: vellum.loads(b), iterations, watched=(mutable,)),
             Case(f"loads {name} memoryview", lambda v=view: vellum.loads(v), iterations, watched=(view, data)),
+            Case(f"loads {name} parse_float=Decimal", lambda d=data: vellum.loads(d, parse_float=decimal.Decimal),
+                 iterations // 4 + 1, watched=watched),
         ]
         for label, option in [
             ("compact", 0),
             ("OPT_INDENT_2", vellum.OPT_INDENT_2),
             ("OPT_SORT_KEYS", vellum.OPT_SORT_KEYS),
             # OPT_STRICT_INTEGER refuses the documents' large ids.
-            ("every option but OPT_STRICT_INTEGER", 4095 & ~vellum.OPT_STRICT_INTEGER),
+            ("every option but OPT_STRICT_INTEGER", 8191 & ~vellum.OPT_STRICT_INTEGER),
         ]:
             cases.append(
                 Case(f"dumps {name} {label}", lambda d=doc, o=option: vellum.dumps(d, option=o), iterations,
@@ -207,6 +210,10 @@ class Member(enum.Enum):
 class Slotted:
     a: object
     b: object = None
+
+
+class Money(decimal.Decimal):
+    pass
 
 
 def failure_kinds():
@@ -301,9 +308,21 @@ def failure_kinds():
         ("UTC offset out of range, key", lambda: vellum.dumps({1: 2, far: 3}, option=keys | sort), E),
         ("UTC offset not a timedelta", lambda: vellum.dumps([not_delta]), E),
         ("UTC offset not a timedelta, key", lambda: vellum.dumps({not_delta: 1}, option=keys), E),
+        # Decimal: without OPT_DECIMAL (as a value and as a key), and written
+        # with it (values, keys of any length, what is not finite, subclasses)
+        ("Decimal without OPT_DECIMAL", lambda: vellum.dumps([decimal.Decimal("1.5")]), E),
+        ("Decimal key without OPT_DECIMAL", lambda: vellum.dumps({decimal.Decimal("1.5"): 1}, option=keys), E),
+        ("Decimal to default", lambda: vellum.dumps([decimal.Decimal("1.5")], str), None),
+        ("Decimal written", lambda: vellum.dumps([decimal.Decimal("-1.50E+30"), decimal.Decimal("NaN"), Money("2"),
+                                                  {decimal.Decimal("7" * 100): 1, decimal.Decimal("0.5"): 2}],
+                                                 option=vellum.OPT_DECIMAL | keys | sort), None),
         # the arguments
-        ("invalid option", lambda: vellum.dumps(1, option=4096), E),
+        ("invalid option", lambda: vellum.dumps(1, option=8192), E),
         ("option of wrong type", lambda: vellum.dumps(1, option="1"), E),
+        # each way the failure's note shows the option
+        ("option beyond 64 bits", lambda: vellum.dumps(1, option=2**64), E),
+        ("option a long str", lambda: vellum.dumps(1, option="x" * 100), E),
+        ("option an object", lambda: vellum.dumps(1, option=object()), E),
         ("no argument", lambda: vellum.dumps(), E),
         ("too many arguments", lambda: vellum.dumps(1, None, None, None), E),
         ("unexpected keyword", lambda: vellum.dumps(1, indent=2), E),
@@ -376,10 +395,25 @@ def loads_failure_cases():
         ("error in long input", b'{"a": "' + "é".encode() * 50000 + b'", "b": [1,]}', E),
         ("error in long str input", '{"a": "' + "é" * 50000 + '", "b": [1,]}', E),
     ]
+    def raising(text):
+        raise ValueError(text)
+
+    def interrupting(text):
+        raise KeyboardInterrupt
+
+    Decimal = decimal.Decimal
+    with_parse_float = [
+        ("parse_float raises", lambda: vellum.loads(b'[1, {"a": 2.5}]', parse_float=raising), ValueError),
+        ("parse_float interrupts", lambda: vellum.loads(b"[2.5]", parse_float=interrupting), KeyboardInterrupt),
+        ("parse_float not callable", lambda: vellum.loads(b"[2.5]", parse_float=1), TypeError),
+        ("parse_float, then invalid", lambda: vellum.loads(b'{"a": [1.5, 2.5e1, 1.]}', parse_float=Decimal), E),
+        ("parse_float, then invalid UTF-8", lambda: vellum.loads(b'[1.5, "\xff"]', parse_float=Decimal), E),
+        ("unexpected keyword", lambda: vellum.loads(b"[1.5]", parse_floats=Decimal), TypeError),
+    ]
     return [
         Case(f"loads fails: {name}", lambda d=data: vellum.loads(d), 5000, expect, (data,))
         for name, data, expect in inputs
-    ]
+    ] + [Case(f"loads fails: {name}", call, 5000, expect) for name, call, expect in with_parse_float]
 
 
 def small_success_cases():

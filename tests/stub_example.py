@@ -12,6 +12,7 @@ from typing import TYPE_CHECKING, Any
 import vellum
 from vellum import (
     OPT_APPEND_NEWLINE,
+    OPT_DECIMAL,
     OPT_INDENT_2,
     OPT_NAIVE_UTC,
     OPT_NON_STR_KEYS,
@@ -38,6 +39,7 @@ from vellum import (
 
 OPTIONS: list[int] = [
     OPT_APPEND_NEWLINE,
+    OPT_DECIMAL,
     OPT_INDENT_2,
     OPT_NAIVE_UTC,
     OPT_NON_STR_KEYS,
@@ -64,7 +66,7 @@ def main() -> None:
     combined = 0
     for flag in OPTIONS:
         combined |= flag
-    assert combined == 4095
+    assert combined == 8191
 
     out: bytes = dumps({"b": Decimal("1.5"), "a": [1, None]}, default=as_text,
                        option=OPT_SORT_KEYS | OPT_INDENT_2)
@@ -105,9 +107,17 @@ def main() -> None:
         assert list(load_lines(t)) == ["1.5"]
     assert list(load_lines([b"[1]\n", "\n", "[2]"])) == [[1], [2]]
 
+    exact: bytes = dumps([Decimal("1.50")], option=OPT_DECIMAL)
+    assert loads(exact, parse_float=Decimal) == [Decimal("1.50")]
+    assert loads(b"[0.5]", parse_float=str) == ["0.5"]
+    assert load(io.BytesIO(exact), parse_float=Decimal) == [Decimal("1.50")]
+    assert list(load_lines([exact], parse_float=Decimal)) == [[Decimal("1.50")]]
+
 
 def _rejected() -> None:
     loads(1)  # type: ignore[arg-type]
+    loads(b"1", Decimal)  # type: ignore[call-arg]
+    loads(b"1", parse_float=1)  # type: ignore[arg-type]
     dumps(obj=1)  # type: ignore[call-arg]
     dumps(1, option="2")  # type: ignore[arg-type]
     dumps(1, default=1)  # type: ignore[arg-type]

@@ -55,7 +55,7 @@ def test_import(failalloc_dir):
     "target",
     [
         "fragment", "dumps", "dumps-sorted", "dumps-types", "dumps-types-sorted", "dumps-failing",
-        "loads-bytes", "loads-str", "loads-large", "loads-wide", "loads-invalid",
+        "loads-bytes", "loads-str", "loads-large", "loads-wide", "loads-invalid", "loads-decimal",
     ],
 )
 def test_operation(failalloc_dir, target):

@@ -513,6 +513,40 @@ def test_long_digit_runs_that_read_exactly_are_written(text):
     assert "1" * 19 not in str(out.stdout) or text.startswith(b'["')
 
 
+# ---------------------------------------------------------------- --decimal
+
+EXACT_NUMBERS = (b'{"price": 19.990, "tiny": 1e-400, "huge": -2.5E+400, "pi": 3.14159265358979323846264338327950288,'
+                 b' "wide": [123456789012345678901234567890, -9223372036854775809], "n": [0, -0, 7, -0.0, 1.5e3]}')
+
+
+@pytest.mark.parametrize("flags,want", [
+    (["--compact"], b'{"price":19.990,"tiny":1E-400,"huge":-2.5E+400,"pi":3.14159265358979323846264338327950288,'
+                    b'"wide":[123456789012345678901234567890,-9223372036854775809],"n":[0,0,7,-0.0,1.5E+3]}\n'),
+    (["--compact", "--sort-keys"], b'{"huge":-2.5E+400,"n":[0,0,7,-0.0,1.5E+3],"pi":3.14159265358979323846264338327950288,'
+                                   b'"price":19.990,"tiny":1E-400,"wide":[123456789012345678901234567890,'
+                                   b'-9223372036854775809]}\n'),
+])
+def test_decimal_keeps_every_number_exactly(tmp_path, flags, want):
+    path = tmp_path / "in.json"
+    path.write_bytes(EXACT_NUMBERS)
+    for args in ([*flags, "--decimal", path], [*flags, "--decimal", "-"]):
+        out = run(*args, stdin=EXACT_NUMBERS)
+        assert (out.returncode, out.stderr) == (0, b"")
+        assert out.stdout == want
+    assert run("--decimal", "--check", path).returncode == 0
+    indented = run("--decimal", path)
+    assert json.loads(indented.stdout, parse_float=str) == json.loads(want, parse_float=str)
+    # Without it the wide integers are refused.
+    assert run("--compact", path).returncode == 1
+
+
+def test_decimal_json_lines(tmp_path):
+    text = b'[1.10, 123456789012345678901234567890]\n\n{"a": 2.000}\n'
+    out = run("--json-lines", "--decimal", "-", stdin=text)
+    assert (out.returncode, out.stderr) == (0, b"")
+    assert out.stdout == b'[1.10,123456789012345678901234567890]\n{"a":2.000}\n'
+
+
 # ---------------------------------------------------------------- help and version
 
 def test_version():
@@ -525,5 +559,6 @@ def test_help_lists_the_exit_statuses():
     assert out.returncode == 0
     text = out.stdout.decode()
     assert "memory map" not in text
+    assert "--decimal" in text and "decimal.Decimal" in text
     statuses = text[text.index("exit status:"):].split("\n")[1:]
     assert [s.split()[0] for s in statuses if s[:3].strip().isdigit() or s[:5].strip().isdigit()] == ["0", "1", "2", "130"]

@@ -516,6 +516,7 @@ def test_random_datetimes_agree_with_isoformat():
 # --- references and hostile time zones --------------------------------------
 
 
+@pytest.mark.not_hostile  # the hostile mode's finalizer and thread may hold references a while
 def test_offset_and_normalized_references_released():
     offset = dt.timedelta(hours=30)
     good = dt.timedelta(hours=2)

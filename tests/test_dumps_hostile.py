@@ -378,3 +378,65 @@ member.__dict__ = {Key(): None, **fields}
 sys.stdout.write(vellum.dumps([member]).decode())
 """
     assert output_of_fresh_interpreter(code) == "[1]"
+
+
+
+# A class whose order of bases leaves it out (nothing in it refers back to
+# it) is freed as soon as its last instance moves to another class: here
+# from the __eq__ of a namespace key that hashes like the name dumps looks
+# up, while the lookup is under way. The class must stay alive until dumps
+# is done with it.
+CLASS_FREED_PRELUDE = """
+import datetime as dt, sys, warnings, vellum
+warnings.simplefilter("ignore", RuntimeWarning)  # a key that is not a str
+armed = short_order = False
+def key_hashing_like(name, move):
+    class Key:
+        def __hash__(self): return hash(name)
+        def __eq__(self, other):
+            if armed: move()
+            return False
+    return Key()
+def class_left_out_of_its_order(base, namespace, order):
+    class Meta(type):
+        def mro(cls): return order if short_order else type.mro(cls)
+    cls = Meta("X", (base,), namespace)
+    return cls
+def shorten(cls):
+    global short_order
+    short_order = True
+    cls.__bases__ = cls.__bases__
+"""
+
+CLASS_FREED = {
+    # Looked up in its own namespace as a dataclass.
+    "dataclass namespace": ("""
+class Other:
+    __slots__ = ()
+    __dataclass_fields__ = {}
+def move(): doc[0].__class__ = Other
+X = class_left_out_of_its_order(object, {key_hashing_like("__dataclass_fields__", move): None,
+                                         "__dataclass_fields__": {}, "__slots__": ()}, (object,))
+shorten(X)
+doc = [X()]
+""", "[{}]"),
+    # A tzinfo's route, looked up through its bases.
+    "tzinfo route": ("""
+class Other(dt.tzinfo):
+    __slots__ = ()
+    def utcoffset(self, d): return dt.timedelta(hours=1)
+def move(): tz.__class__ = Other
+Base = type("Base", (dt.tzinfo,), {key_hashing_like("convert", move): None, "__slots__": ()})
+X = class_left_out_of_its_order(Base, {"__slots__": ()}, (Base, dt.tzinfo, object))
+shorten(X)
+tz = X()
+doc = [dt.datetime(2020, 1, 1, tzinfo=tz)]
+""", '["2020-01-01T00:00:00+01:00"]'),
+}
+
+
+@pytest.mark.parametrize("case", list(CLASS_FREED))
+def test_class_freed_while_it_is_looked_up(case):
+    code, written = CLASS_FREED[case]
+    code = CLASS_FREED_PRELUDE + code + "del X\narmed = True\nsys.stdout.write(vellum.dumps(doc).decode())\n"
+    assert output_of_fresh_interpreter(code) == written

@@ -251,6 +251,7 @@ def test_random_datetime64_values(unit, option):
         assert dumps(c, option) == text.encode()
 
 
+@pytest.mark.not_hostile  # the hostile mode's finalizer and thread may hold references a while
 def test_datetime64_reference_counts():
     ok, bad, unlisted = np.datetime64(5, "s"), np.datetime64(2932896, "D"), np.datetime64(1, "10s")
     arrays = [np.array([1], dtype="M8[s]"), np.array([2932896], dtype="M8[D]"), np.array([1], dtype="M8[10s]")]

@@ -1,8 +1,20 @@
+"""Fast, correct JSON for CPython, written in C++20.
+
+dumps(obj) serializes Python objects to UTF-8 JSON bytes and loads(data)
+parses bytes, bytearray, memoryview or str; dump and load do the same on
+files, dump_lines and load_lines on JSON Lines. option takes the OPT_ flags
+combined with |, and default a function for objects dumps cannot write.
+Fragment holds JSON that dumps copies unchanged. Failures raise
+JSONEncodeError (which is TypeError) or JSONDecodeError (a
+json.JSONDecodeError). python -m vellum checks and reformats JSON files.
+"""
+
 from .vellum import (
     Fragment,
     JSONDecodeError,
     JSONEncodeError,
     OPT_APPEND_NEWLINE,
+    OPT_DECIMAL,
     OPT_INDENT_2,
     OPT_NAIVE_UTC,
     OPT_NON_STR_KEYS,
@@ -27,6 +39,7 @@ __all__ = [
     "JSONDecodeError",
     "JSONEncodeError",
     "OPT_APPEND_NEWLINE",
+    "OPT_DECIMAL",
     "OPT_INDENT_2",
     "OPT_NAIVE_UTC",
     "OPT_NON_STR_KEYS",

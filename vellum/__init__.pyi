@@ -1,3 +1,14 @@
+"""Fast, correct JSON for CPython, written in C++20.
+
+dumps(obj) serializes Python objects to UTF-8 JSON bytes and loads(data)
+parses bytes, bytearray, memoryview or str; dump and load do the same on
+files, dump_lines and load_lines on JSON Lines. option takes the OPT_ flags
+combined with |, and default a function for objects dumps cannot write.
+Fragment holds JSON that dumps copies unchanged. Failures raise
+JSONEncodeError (which is TypeError) or JSONDecodeError (a
+json.JSONDecodeError). python -m vellum checks and reformats JSON files.
+"""
+
 from collections.abc import Callable, Iterable, Iterator
 from typing import Any, Protocol, type_check_only
 
@@ -7,6 +18,7 @@ from .vellum import (
     JSONDecodeError as JSONDecodeError,
     JSONEncodeError as JSONEncodeError,
     OPT_APPEND_NEWLINE as OPT_APPEND_NEWLINE,
+    OPT_DECIMAL as OPT_DECIMAL,
     OPT_INDENT_2 as OPT_INDENT_2,
     OPT_NAIVE_UTC as OPT_NAIVE_UTC,
     OPT_NON_STR_KEYS as OPT_NON_STR_KEYS,
@@ -30,6 +42,7 @@ __all__ = [
     "JSONDecodeError",
     "JSONEncodeError",
     "OPT_APPEND_NEWLINE",
+    "OPT_DECIMAL",
     "OPT_INDENT_2",
     "OPT_NAIVE_UTC",
     "OPT_NON_STR_KEYS",
@@ -68,10 +81,15 @@ def dump(
     default: Callable[[Any], Any] | None = None,
     option: int | None = None,
 ) -> None:
-    """Write obj to a file as dumps does: str to a text file, bytes to any other."""
+    """Serialize obj as dumps does and write it to fp.
 
-def load(fp: _Reader, /) -> Any:
-    """Parse the document that fp.read() returns (bytes or str)."""
+    A text file (an io.TextIOBase) gets str; any other object with a write
+    method gets bytes, written in full even to an unbuffered file.
+    """
+
+def load(fp: _Reader, /, *, parse_float: Callable[[str], Any] | None = None) -> Any:
+    """Parse the document that fp.read() returns: bytes from a binary file or
+    str from a text file. parse_float as for loads."""
 
 def dump_lines(
     iterable: Iterable[Any],
@@ -80,7 +98,23 @@ def dump_lines(
     default: Callable[[Any], Any] | None = None,
     option: int | None = None,
 ) -> None:
-    """Write each object as one compact line of JSON Lines."""
+    """Write each object of iterable to fp as one line of compact JSON (JSON
+    Lines), one at a time.
 
-def load_lines(fp: Iterable[bytes | bytearray | memoryview | str], /) -> Iterator[Any]:
-    """Iterate the documents of JSON Lines, a line at a time; blank lines are skipped."""
+    default and option as for dumps; OPT_INDENT_2, and a Fragment holding a
+    line break, raise JSONEncodeError. The files taken are those of dump.
+    """
+
+def load_lines(
+    fp: Iterable[bytes | bytearray | memoryview | str],
+    /,
+    *,
+    parse_float: Callable[[str], Any] | None = None,
+) -> Iterator[Any]:
+    """Iterate the documents of JSON Lines, reading fp (a binary or text
+    file, or any iterable of lines as bytes or str) a line at a time.
+
+    Lines holding only whitespace are skipped. A bad line raises
+    JSONDecodeError with the line and column in the whole file. parse_float
+    as for loads.
+    """

@@ -1,6 +1,6 @@
 """Validate and reformat JSON from the shell.
 
-    python -m vellum [--compact] [--sort-keys] [--json-lines] [--check] [--version] [INFILE [OUTFILE]]
+    python -m vellum [--compact] [--sort-keys] [--json-lines] [--decimal] [--check] [--version] [INFILE [OUTFILE]]
 
 Exit status: 0 on success, 1 when the input is not valid JSON or cannot be
 written back exactly, 2 when a file cannot be read or written or the
@@ -17,6 +17,7 @@ import stat
 import sys
 import tempfile
 from collections.abc import Callable, Iterator, Sequence
+from decimal import Decimal
 from typing import IO, Any, NoReturn
 
 import vellum
@@ -28,7 +29,8 @@ EXIT_STATUSES = """\
 exit status:
   0    success
   1    the input is not valid JSON, holds an integer beyond 64 bits (which
-       would not be written back exactly), or nests deeper than can be written
+       would not be written back exactly; --decimal keeps it), or nests
+       deeper than can be written
   2    a file cannot be read or written, or the arguments are wrong
   130  interrupted (Ctrl-C)"""
 
@@ -120,6 +122,17 @@ def _position(data: bytes, offset: int) -> tuple[int, int]:
 
 
 _INEXACT = "integer beyond 64 bits would not be written back exactly"
+
+
+def _exact(option: int) -> bool:
+    """Whether numbers are kept as written (--decimal): every number that
+    would be a float, wide integers included, is read as a Decimal and
+    written with its digits."""
+    return bool(option & vellum.OPT_DECIMAL)
+
+
+def _parse_float(option: int) -> type[Decimal] | None:
+    return Decimal if _exact(option) else None
 
 
 # ---------------------------------------------------------------- input
@@ -389,10 +402,10 @@ def _one_document(source: _Source, output: _Output | None, option: int) -> None:
     name = source.name
     data = source.read_all()
     try:
-        doc = vellum.loads(data)
+        doc = vellum.loads(data, parse_float=_parse_float(option))
     except vellum.JSONDecodeError as e:
         raise _Exit(1, [f"{name}:{e.lineno}:{e.colno}: {e.msg}"]) from None
-    at = _inexact_integer(data)
+    at = None if _exact(option) else _inexact_integer(data)
     if at is not None:
         line, col = _position(data, at)
         raise _Exit(1, [f"{name}:{line}:{col}: {_INEXACT}"])
@@ -417,11 +430,11 @@ def _json_lines(source: _Source, output: _Output | None, option: int) -> None:
         if is_blank(line):
             continue
         try:
-            doc = decode_line(line, number)
+            doc = decode_line(line, number, _parse_float(option))
         except vellum.JSONDecodeError as e:
             errors.append(f"{name}:{e.lineno}:{e.colno}: {e.msg}")
             continue
-        at = _inexact_integer(line)
+        at = None if _exact(option) else _inexact_integer(line)
         if at is not None:
             errors.append(f"{name}:{number}:{_position(line, at)[1]}: {_INEXACT}")
             continue
@@ -456,6 +469,11 @@ def _parser() -> argparse.ArgumentParser:
     p.add_argument("--json-lines", action="store_true",
                    help="one document per input line (blank lines are skipped); "
                    "written as one compact document per output line")
+    p.add_argument("--decimal", action="store_true",
+                   help="keep every number exactly: fractions, exponents and integers "
+                   "beyond 64 bits are read as decimal.Decimal and written with the same "
+                   "digits and exponent (1.10 stays 1.10; an exponent is written as 1E+5), "
+                   "where otherwise they pass through a float")
     p.add_argument("--check", action="store_true",
                    help="only validate: write nothing, report errors on standard "
                    "error, exit status 0 or 1")
@@ -473,6 +491,8 @@ def main(argv: Sequence[str] | None = None) -> int:
     option = vellum.OPT_APPEND_NEWLINE
     if args.sort_keys:
         option |= vellum.OPT_SORT_KEYS
+    if args.decimal:
+        option |= vellum.OPT_DECIMAL
     if not (args.compact or args.json_lines):
         option |= vellum.OPT_INDENT_2
     output: _Output | None = None

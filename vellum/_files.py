@@ -29,14 +29,19 @@ _WHITESPACE_BYTES = (b" ", b"\t", b"\r", b"\n")
 _WHITESPACE_STR = (" ", "\t", "\r", "\n")
 
 
-def load(fp: Any, /) -> Any:
-    """The document of a file: fp.read() gives bytes (binary file) or str (text file)."""
-    return loads(fp.read())
+def load(fp: Any, /, *, parse_float: Callable[[str], Any] | None = None) -> Any:
+    """Parse the document that fp.read() returns: bytes from a binary file or
+    str from a text file. parse_float as for loads."""
+    return loads(fp.read(), parse_float=parse_float)
 
 
 def dump(obj: Any, fp: Any, /, default: Callable[[Any], Any] | None = None,
          option: int | None = None) -> None:
-    """Write obj to a file as dumps gives it: str to a text file, bytes to any other."""
+    """Serialize obj as dumps does and write it to fp.
+
+    A text file (an io.TextIOBase) gets str; any other object with a write
+    method gets bytes, written in full even to an unbuffered file.
+    """
     writer(fp)(dumps(obj, default, option))
 
 
@@ -76,7 +81,7 @@ def _write_raw(fp: io.RawIOBase, data: bytes) -> None:
         view = view[n:]
 
 
-def decode_line(line: bytes | str, number: int) -> Any:
+def decode_line(line: bytes | str, number: int, parse_float: Callable[[str], Any] | None = None) -> Any:
     """The document of one JSON Lines line (its end of line included or not).
     A bad line raises JSONDecodeError with the lineno and colno of the file,
     taking `number` as the line's number."""
@@ -88,7 +93,7 @@ def decode_line(line: bytes | str, number: int) -> Any:
     elif line[-1:] == b"\n":
         text = line[:-1] if len(line) < 4096 else memoryview(line)[:-1]
     try:
-        return loads(text)
+        return loads(text, parse_float=parse_float)
     except JSONDecodeError as e:
         # The line holds no line break, so the error's column is the file's.
         raise in_file(e, number) from None
@@ -112,25 +117,37 @@ def is_blank(line: bytes | str) -> bool:
     return (not first or first in _WHITESPACE_BYTES) and _BLANK_BYTES.fullmatch(line) is not None
 
 
-def load_lines(fp: Iterable[bytes | str], /) -> Iterator[Any]:
-    """Each document of a JSON Lines file, one line at a time; blank lines are skipped."""
+def load_lines(fp: Iterable[bytes | str], /, *,
+               parse_float: Callable[[str], Any] | None = None) -> Iterator[Any]:
+    """Iterate the documents of JSON Lines, reading fp (a binary or text
+    file, or any iterable of lines as bytes or str) a line at a time.
+
+    Lines holding only whitespace are skipped. A bad line raises
+    JSONDecodeError with the line and column in the whole file. parse_float
+    as for loads.
+    """
     if isinstance(fp, (str, bytes, bytearray, memoryview)):
         # Iterating these gives characters or numbers, not lines.
         raise TypeError(f"load_lines reads a file or an iterable of lines, not {type(fp).__name__}: "
                         "split the text into lines, or wrap it in io.BytesIO or io.StringIO")
-    return _documents(fp)
+    return _documents(fp, parse_float)
 
 
-def _documents(lines: Iterable[bytes | str]) -> Iterator[Any]:
+def _documents(lines: Iterable[bytes | str], parse_float: Callable[[str], Any] | None) -> Iterator[Any]:
     for number, line in enumerate(lines, 1):
         if is_blank(line):
             continue
-        yield decode_line(line, number)
+        yield decode_line(line, number, parse_float)
 
 
 def dump_lines(iterable: Iterable[Any], fp: Any, /, default: Callable[[Any], Any] | None = None,
                option: int | None = None) -> None:
-    """Write each object as one compact line of JSON Lines (see dump for the file kinds)."""
+    """Write each object of iterable to fp as one line of compact JSON (JSON
+    Lines), one at a time.
+
+    default and option as for dumps; OPT_INDENT_2, and a Fragment holding a
+    line break, raise JSONEncodeError. The files taken are those of dump.
+    """
     option = (option or 0) | OPT_APPEND_NEWLINE
     if option & OPT_INDENT_2:
         raise JSONEncodeError("OPT_INDENT_2 would spread a document over several lines")

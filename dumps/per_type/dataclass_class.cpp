@@ -24,6 +24,7 @@ int own_namespace_has(PyTypeObject* type, PyObject* name) {
 // base's): the name resolves to a member descriptor.
 bool held_in_slot(PyTypeObject* type, PyObject* name) {
   if (!PyUnicode_CheckExact(name)) return false;
+  const PyRef hold = PyRef::borrow(as_object(type));  // see class_attribute
   PyObject* attribute = ffi::class_attribute(type, name);
   return attribute != nullptr && Py_TYPE(attribute) == &PyMemberDescr_Type;
 }
@@ -31,6 +32,7 @@ bool held_in_slot(PyTypeObject* type, PyObject* name) {
 // As own_namespace_has.
 int defines_own_slots(PyTypeObject* type, const TypeRegistry& types) {
   PyObject* const name = types.name<"__slots__">();
+  const PyRef hold = PyRef::borrow(as_object(type));  // see class_attribute
   if (ffi::class_attribute(type, name) == nullptr) return 0;
   return own_namespace_has(type, name);
 }
@@ -52,6 +54,10 @@ bool find_answers(PyTypeObject* type, const TypeRegistry& types, DataclassClass&
 int is_dataclass_type(PyTypeObject* type, DumpsState& state) {
   if (state.dataclass_classes.find(type) != nullptr) [[likely]]
     return 1;
+  // A namespace key's __eq__ may move the instance to another class, which
+  // can free this one: it is held until the answer is remembered (and so
+  // through find_answers' lookups).
+  const PyRef hold = PyRef::borrow(as_object(type));
   const int own = own_namespace_has(type, state.types.name<"__dataclass_fields__">());
   if (own != 1) return own;
   const unsigned int version = state.dataclass_classes.tag(type, state.probe());

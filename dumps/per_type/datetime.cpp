@@ -146,6 +146,8 @@ TzRoute route_of(PyObject* tz, DumpsState& state) {
   if (const TzRoute* known = state.tz_routes.find(type)) [[likely]]
     return *known;
   const TypeRegistry& types = state.types;
+  // The probes' lookups may free the class (see class_attribute).
+  const PyRef hold = PyRef::borrow(as_object(type));
   const unsigned int version = state.tz_routes.tag(type, state.probe());
   bool by_type = true;
   const std::pair<PyObject*, TzRoute> probes[] = {

@@ -16,6 +16,7 @@ bool has_plain_value(PyTypeObject* type, DumpsState& state) {
     return true;
   const TypeRegistry& types = state.types;
   if (type->tp_getattro != PyObject_GenericGetAttr || types.enum_value_descriptor == nullptr) return false;
+  const PyRef hold = PyRef::borrow(as_object(type));  // see class_attribute
   const unsigned int version = state.plain_value_enums.tag(type, state.probe());
   if (ffi::class_attribute(type, types.name<"value">()) != types.enum_value_descriptor) return false;
   if (ffi::class_attribute(type, types.name<"_value_">()) != nullptr) return false;

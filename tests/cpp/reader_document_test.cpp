@@ -49,6 +49,42 @@ TEST(ReaderDocument, Values) {
   }
 }
 
+// A builder that takes reals as text gets each one as written, the rest as
+// the plain builder does, and reals beyond the double's range too. (Its
+// words show a real's text as a string's, after an r.)
+class RealTextBuilder : public test::DescribeBuilder {
+ public:
+  bool real_text(const uint8_t* text, size_t size) {
+    const std::string w = "r" + std::string(reinterpret_cast<const char*>(text), size);
+    return string({reinterpret_cast<const uint8_t*>(w.data()), w.size(), true});
+  }
+};
+
+TEST(ReaderDocument, RealsAsText) {
+  const std::string padding(40, ' ');  // the first number far from the end, the last one near it
+  const LayoutCase cases[] = {
+      {"[1.50,-0.0,1e5,2,-3,0]", "[6 s'r1.50' s'r-0.0' s'r1e5' u2 i-3 u0"},
+      {"[18446744073709551616,-9223372036854775809,18446744073709551615]",
+       "[3 s'r18446744073709551616' s'r-9223372036854775809' u18446744073709551615"},
+      {"[1e400,-1E+99999999999999999999,1e-99999999999999999999,0.1e309]",
+       "[4 s'r1e400' s'r-1E+99999999999999999999' s'r1e-99999999999999999999' s'r0.1e309'"},
+      {"2.5E-3", "s'r2.5E-3'"},
+      {"1e309", "s'r1e309'"},
+  };
+  for (const auto& c : cases) {
+    for (const std::string& input : {c.input, c.input + padding}) {
+      SCOPED_TRACE(input);
+      DecodeError error{};
+      RealTextBuilder builder;
+      ASSERT_TRUE(test::read_exact(input, builder, error)) << error.message << " at " << error.position;
+      EXPECT_EQ(builder.words, c.records);
+    }
+  }
+  // The plain builder still refuses what a double cannot hold.
+  EXPECT_FALSE(read_text("[1e400]").ok);
+  EXPECT_STREQ(read_text("[1e400]").error.message, "number is infinity when parsed as double");
+}
+
 // The grammar's accept/reject rows, failures with their positions, are in
 // reader_grammar.hpp.
 

@@ -1,5 +1,6 @@
-"""Python-level fuzz target: loads on arbitrary bytes and str, dumps on
-generated object graphs with every option bit, hostile default functions,
+"""Python-level fuzz target: loads on arbitrary bytes and str (also with
+parse_float=Decimal), dumps on generated object graphs with every option
+bit, Decimals, hostile default functions,
 hostile dict keys, date-times, UUIDs, enums and dataclasses whose tzinfo,
 value and attribute code changes what is being written, and numpy arrays and
 scalars of every dtype, layout and byte order.
@@ -12,6 +13,7 @@ by libFuzzer.
 
 import dataclasses
 import datetime
+import decimal
 import enum
 import gc
 import json
@@ -66,8 +68,68 @@ def outside_vellum(value):
     return False
 
 
+def same_exact(oracle, value):
+    """The json module's reading with parse_float=Decimal and vellum's: the
+    same values, a Decimal with the same digits and exponent. An integer
+    beyond 64 bits, an int there, is a Decimal of exponent 0 here."""
+    if type(oracle) is decimal.Decimal or type(oracle) is int and not -(2**63) <= oracle < 2**64:
+        exponent = 0 if type(oracle) is int else oracle.as_tuple().exponent
+        return type(value) is decimal.Decimal and value == oracle and value.as_tuple().exponent == exponent
+    if type(oracle) is list:
+        return type(value) is list and len(value) == len(oracle) and all(map(same_exact, oracle, value))
+    if type(oracle) is dict:
+        return type(value) is dict and list(value) == list(oracle) and all(map(same_exact, oracle.values(),
+                                                                               value.values()))
+    return same(oracle, value)
+
+
+def check_decimal(doc, text):
+    """loads with parse_float=Decimal reads what the json module reads with
+    it, and refuses what loads refuses, except numbers a double cannot hold."""
+    try:
+        value = vellum.loads(doc, parse_float=decimal.Decimal)
+    except vellum.JSONDecodeError as exc:
+        try:
+            vellum.loads(doc)
+        except vellum.JSONDecodeError as plain:
+            # A number a double cannot hold is read: what follows it may fail.
+            past_infinity = plain.msg == "number is infinity when parsed as double" and exc.pos >= plain.pos
+            expect(str(exc) == str(plain) or past_infinity, "refused otherwise with parse_float", exc, plain)
+        else:
+            raise Finding("refused with parse_float only", exc) from None
+        return
+    except decimal.InvalidOperation as exc:
+        # Decimal refuses an exponent beyond its limits, under the json
+        # module too; invalid UTF-8 after the number leaves nothing to compare.
+        if text is None:
+            return
+        try:
+            json.loads(text, parse_float=decimal.Decimal)
+        except (decimal.InvalidOperation, RecursionError):
+            return
+        except ValueError:
+            pass
+        raise Finding("parse_float refused a number the json module's reads", exc) from None
+    expect(text is not None, "accepted invalid UTF-8 with parse_float")
+    try:
+        oracle = json.loads(text, parse_float=decimal.Decimal)
+    except RecursionError:
+        return
+    except ValueError as exc:
+        raise Finding("accepted with parse_float what the json module refuses", exc) from None
+    expect(same_exact(oracle, value), "read differently from the json module with parse_float")
+    # Written back with OPT_DECIMAL, it reads the same.
+    try:
+        again = vellum.loads(vellum.dumps(value, option=vellum.OPT_DECIMAL), parse_float=decimal.Decimal)
+    except vellum.JSONEncodeError as exc:  # past dumps' own nesting limit, or a 64-bit int
+        expect(str(exc) in ("Recursion limit reached", "Integer exceeds 64-bit range"), "could not write back", exc)
+        return
+    expect(same_exact(value, again), "round trip with OPT_DECIMAL changed the value")
+
+
 def check_loads(doc):
     text = doc if isinstance(doc, str) else doc.decode("utf-8", "surrogatepass") if valid_utf8(doc) else None
+    check_decimal(doc, text)
     try:
         value = vellum.loads(doc)
     except vellum.JSONDecodeError as exc:
@@ -145,6 +207,7 @@ class HostileKey(str):
         raise RuntimeError("compared")
 
 
+DECIMALS = ["0", "-0", "1.50", "-123456789.987654321", "1E+5", "9" * 40, "NaN", "-Infinity", "sNaN"]
 FRAGMENTS = [b"1", b'{"a":[1,2]}', b"[]", "\"é\"", b"", b"not json", "\ud800", 1, None, bytearray(b"[1]")]
 
 
@@ -296,7 +359,7 @@ class Graph:
     def value(self, depth=0):
         fdp = self.fdp
         self.budget -= 1
-        kind = fdp.ConsumeIntInRange(0, 23) if self.budget > 0 and depth < 300 else fdp.ConsumeIntInRange(0, 4)
+        kind = fdp.ConsumeIntInRange(0, 24) if self.budget > 0 and depth < 300 else fdp.ConsumeIntInRange(0, 4)
         if kind == 0:
             v = None
         elif kind == 1:
@@ -357,6 +420,13 @@ class Graph:
             self.exact = False
         elif kind == 22:
             v = array(fdp)
+            self.exact = False
+        elif kind == 23:  # written under OPT_DECIMAL, else through default
+            v = decimal.Decimal(fdp.PickValueInList(DECIMALS))
+            if v.is_finite():
+                v = v.scaleb(fdp.ConsumeIntInRange(-400, 400))
+            if fdp.ConsumeBool() and not v.is_snan():  # which cannot be hashed
+                v = {v: self.value(depth + 1)}
             self.exact = False
         else:
             v = [self.value(depth + 1)]
@@ -433,7 +503,7 @@ def check_dumps(fdp):
     graph = Graph(fdp)
     root = graph.value()
     Zone.victims = graph.made
-    options = fdp.ConsumeIntInRange(0, 4095)
+    options = fdp.ConsumeIntInRange(0, 8191)
     with_default = fdp.ConsumeBool()
     default = hostile_default(fdp, root, graph.made) if with_default else None
     try:

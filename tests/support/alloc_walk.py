@@ -6,11 +6,13 @@ from a process that has never initialised vellum), and "fragment", "dumps-*"
 and "loads-*" (in this process, so that leaked memory shows as a growth of
 the interpreter's allocated blocks): "dumps-types" writes every kind of
 value and of dict key, "dumps-failing" the same with an object that fails at
-the end. Needs the failalloc test extension on the path.
+the end; "loads-decimal" reads with parse_float=Decimal. Needs the
+failalloc test extension on the path.
 """
 
 import dataclasses
 import datetime
+import decimal
 import enum
 import functools
 import gc
@@ -63,7 +65,7 @@ def describe(error):
 
 def watched():
     # Objects the one-time initialisation takes references to.
-    return [uuid.UUID, enum.EnumMeta, dataclasses._FIELD, json.JSONDecodeError]
+    return [uuid.UUID, decimal.Decimal, enum.EnumMeta, dataclasses._FIELD, json.JSONDecodeError]
 
 
 def refcounts():
@@ -225,12 +227,13 @@ def shared_typed_values():
             "when": [datetime.datetime(2024, 1, 2, 3, 4, 5, 6, tzinfo=zone) for zone in (PARIS, INDIA)],
             "day": [datetime.date(2024, 1, 2), datetime.time(1, 2, 3, 4)],
             "id": uuid.UUID(int=12345),
+            "decimals": [decimal.Decimal("-1.50"), decimal.Decimal("1E+30"), decimal.Decimal("NaN")],
             "colors": [Color.RED, Color.ONE],
             "points": [Point("é", [1]), SlottedPoint(2, Color.RED)],
             "keys": {
                 1: "int", 2.5: "float", None: "none", True: "bool", datetime.date(2024, 1, 2): "date",
                 datetime.datetime(2024, 1, 2, 3, tzinfo=PARIS): "datetime", uuid.UUID(int=1): "uuid",
-                Color.RED: "enum",
+                Color.RED: "enum", decimal.Decimal("2.5"): "decimal",
             },
             "numpy": [
                 np.arange(4, dtype=np.int64).reshape(-1, 1), np.linspace(0, 1, 4, dtype=np.float32),
@@ -287,7 +290,7 @@ def loads_case(kind):
         return "{" + members + ', "deep": [[[{"x": "\\u00e9\\ud83d\\ude00"}]]]}'
 
     def data(i):
-        if kind == "bytes":
+        if kind in ("bytes", "decimal"):
             return text(i).encode()
         if kind == "str":
             return text(i)  # a new str, its UTF-8 form not yet made
@@ -305,11 +308,15 @@ def loads_case(kind):
                              f'"{"k" * 70}{i}": null}}'.encode())
         return (text(i)[:-1] + ",]").encode()  # "invalid": the error has to be built
 
+    # Every number with a fraction made by the callable: Decimal's
+    # construction allocates too.
+    call = functools.partial(vellum.loads, parse_float=decimal.Decimal) if kind == "decimal" else vellum.loads
+
     def prepare(i):
         # Expected from an equal input, which keeps the one under test new.
-        return (data(i),), attempt(vellum.loads, (data(i),))[0]
+        return (data(i),), attempt(call, (data(i),))[0]
 
-    return prepare, vellum.loads
+    return prepare, call
 
 
 def fragment_case():
@@ -417,7 +424,7 @@ def main(target):
     if target == "fragment":
         return walk_operation(*fragment_case())
     if target.startswith("dumps"):
-        typed = vellum.OPT_NON_STR_KEYS | vellum.OPT_SERIALIZE_NUMPY
+        typed = vellum.OPT_NON_STR_KEYS | vellum.OPT_SERIALIZE_NUMPY | vellum.OPT_DECIMAL
         sorted_ = vellum.OPT_SORT_KEYS | vellum.OPT_INDENT_2
         option, make = {
             "dumps": (0, fresh_document),

@@ -58,6 +58,8 @@ USE = textwrap.dedent(
 
 
 README = (ROOT / "README.md").read_text()
+# The target of a Markdown link or image.
+LINK = re.compile(r"\]\(([^)]*)\)")
 # The interpreters of the wheels, by version ("3.12"), and auditwheel.
 PYTHONS = {}
 for _path in os.environ.get("VELLUM_PYTHONS", sys.executable).split():
@@ -98,17 +100,22 @@ def check_installed(python, cwd):
     assert [d for d in meta["distributions"] if "vellum" in d] == [PROJECT["name"]]
     assert meta["license"] == "MIT"
     assert sorted(meta["requires_python"].split(",")) == ["<3.14", ">=3.11"]
-    assert meta["urls"] and all(", https://vellum.invalid/" in u for u in meta["urls"])
-    # The description the package index shows: every link and the chart are
-    # absolute, under the project's source address.
+    assert meta["urls"] == [f"{name}, {url}" for name, url in PROJECT["urls"].items()]
+    # The description the package index shows: the README, whose links name
+    # files of the repository, with each link under the source address.
     source = PROJECT["urls"]["Source"]
     assert meta["description_type"] == "text/markdown"
-    targets = re.findall(r"\]\(([^)]*)\)", meta["description"])
-    assert any(t.endswith(".png") for t in targets), targets
-    assert all(t.startswith(source) for t in targets), targets
+    assert meta["description"] == LINK.sub(lambda link: f"]({source}{link.group(1)})", README)
     (cwd / "in.json").write_text('{"b": [1, 2], "a": null}')
     assert run(python, ["-m", "vellum", "--compact", "--sort-keys", "in.json"], cwd) == '{"a":null,"b":[1,2]}\n'
     assert run(python, ["-m", "vellum", "--version"], cwd) == f"python -m vellum {PROJECT['version']}\n"
+
+
+def test_readme_links_name_files_of_the_repository():
+    targets = LINK.findall(README)
+    assert "bench/ratios.png" in targets and "HACKING.md" in targets, targets
+    for target in targets:
+        assert not re.match(r"[a-z]+:", target) and (ROOT / target).is_file(), target
 
 
 def test_a_wheel_for_every_interpreter_present():
