@@ -151,7 +151,8 @@ fuzz-python: build
 
 # The libFuzzer targets of the plain C++ layers (tests/fuzz/cpp: the reader,
 # its strings and numbers, escaping, the UTF-8 kernels, the number writers,
-# the half-precision widening), built with clang and both sanitizers, each
+# the float rows, the half-precision widening), built with clang and both
+# sanitizers, each
 # variant natively where the host runs it and against SIMDe everywhere.
 fuzz-cpp: deps
 	cmake -S . -B build/fuzz-cpp -DCMAKE_CXX_COMPILER=clang++ -DVELLUM_FUZZ=ON -DVELLUM_MODULE=OFF \
@@ -186,7 +187,8 @@ bench-cpp: deps
 	cmake --build build/bench -j$(JOBS)
 	for b in build/bench/bench/*_bench; do VELLUM_CORPUS=$(abspath $(CORPUS)) $$b; done
 
-# Every finite single formatted and read back (minutes; not part of CI).
+# Every finite single formatted and read back, and through every form of the
+# float rows (minutes; not part of CI).
 exhaustive: build/cpp/Makefile
 	cmake --build build/cpp -j$(JOBS) --target number_f32_exhaustive
 	build/cpp/tests/cpp/number_f32_exhaustive

@@ -41,7 +41,16 @@ out = {
     "numpy": None if numpy is None else [
         vellum.dumps(numpy.arange(65536, dtype=numpy.uint16).view(numpy.float16)[:n],
                      option=vellum.OPT_SERIALIZE_NUMPY).decode() for n in (65536, 65535, 65529, 7, 1)
-    ] + [vellum.dumps(numpy.float16(h), option=vellum.OPT_SERIALIZE_NUMPY).decode() for h in (0.1, -0.0, 65504)],
+    ] + [vellum.dumps(numpy.float16(h), option=vellum.OPT_SERIALIZE_NUMPY).decode() for h in (0.1, -0.0, 65504)]
+    # Rows of singles and doubles of any bits (NaNs, infinities, subnormals)
+    # and of short decimals, in runs that end inside and at block edges.
+    + [vellum.dumps(row[:n], option=vellum.OPT_SERIALIZE_NUMPY | indent).decode()
+       for bits, width in ((numpy.random.default_rng(5).integers(0, 2**64 - 1, 4099, dtype=numpy.uint64, endpoint=True), "8"),
+                           (numpy.random.default_rng(6).integers(0, 2**32, 4099, dtype=numpy.uint64), "4"))
+       for row in (bits.astype("u" + width).view("f" + width),
+                   (numpy.arange(4099) / 1000).astype("f" + width))
+       for n in (4099, 257, 256, 17, 16, 9, 8, 1)
+       for indent in (0, vellum.OPT_INDENT_2)],
 }
 for bad in (b'["abc\\x"]', b'"\\ud800"', b'[1, 2', b'\xff', "\u00e9\u00e9[1,]".encode()):
     try:

@@ -301,6 +301,25 @@ def test_many_dimensions():
     assert dumps(deep) == b"[" * 32 + b"0" + b"]" * 32
 
 
+@pytest.mark.parametrize("dtype", ["float64", "float32"])
+def test_float_rows_at_every_indentation(dtype):
+    # Rows of floats, from the first level to well past the deepest whose
+    # separator the row writer keeps on its stack (31 levels).
+    # Singles are written with their own shortest digits: the texts are the
+    # compact output's, the lines and indentation those of the same values
+    # as Python floats.
+    row = np.array([0.1, -2.5, 1e30, 3.0, 7e-9] * 7, dtype=dtype)
+    for depth in (1, 2, 30, 31, 32, 33, 40):
+        obj = row.reshape((1,) * (depth - 1) + row.shape)
+        got = dumps(obj, INDENT)
+        assert got.replace(b" ", b"").replace(b"\n", b"") == dumps(obj), depth
+        lines = vellum.dumps(obj.tolist(), option=INDENT).splitlines()
+        assert [len(line) - len(line.lstrip()) for line in got.splitlines()] == [
+            len(line) - len(line.lstrip()) for line in lines], depth
+        if dtype == "float64":
+            assert got == vellum.dumps(obj.tolist(), option=INDENT), depth
+
+
 def test_large_array_grows_the_output():
     array = np.full(300_000, -1234567890123.5)
     out = dumps(array)

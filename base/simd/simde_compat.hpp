@@ -9,6 +9,7 @@
 #include <cstring>
 
 namespace vellum::simd {
+using mask8 = simde__mmask8;
 using mask16 = simde__mmask16;
 using mask32 = simde__mmask32;
 using mask64 = simde__mmask64;
@@ -121,3 +122,41 @@ inline Vec quiet_nans(Vec v) {
 #define _mm_cvtph_ps(a) (vellum::simd::quiet_nans<simde__m128>(simde_mm_cvtph_ps(a)))
 #undef _mm256_cvtph_ps
 #define _mm256_cvtph_ps(a) (vellum::simd::quiet_nans<simde__m256>(simde_mm256_cvtph_ps(a)))
+
+// A masked gather of 64-bit words: only the selected lanes are read, as the
+// instruction does.
+namespace vellum::simd {
+inline simde__m512i masked_gather_u64(simde__m512i fallback, mask8 keep, simde__m512i index,
+                                      const void* base, int scale) {
+  int64_t lanes[8], at[8];
+  std::memcpy(lanes, &fallback, sizeof lanes);
+  std::memcpy(at, &index, sizeof at);
+  for (int i = 0; i < 8; ++i)
+    if ((keep >> i) & 1) std::memcpy(&lanes[i], static_cast<const uint8_t*>(base) + at[i] * scale, 8);
+  simde__m512i out;
+  std::memcpy(&out, lanes, sizeof out);
+  return out;
+}
+}  // namespace vellum::simd
+
+#ifndef _mm512_mask_i64gather_epi64
+#define _mm512_mask_i64gather_epi64(src, k, index, base, scale) \
+  (vellum::simd::masked_gather_u64((src), (k), (index), (base), (scale)))
+#endif
+
+// SIMDe 0.7.4 multiplies 64-bit lanes as signed integers, whose overflow is
+// undefined; the instruction keeps the low 64 bits of any product.
+namespace vellum::simd {
+inline simde__m512i mullo_u64(simde__m512i a, simde__m512i b) {
+  uint64_t x[8], y[8];
+  std::memcpy(x, &a, sizeof x);
+  std::memcpy(y, &b, sizeof y);
+  for (int i = 0; i < 8; ++i) x[i] *= y[i];
+  simde__m512i out;
+  std::memcpy(&out, x, sizeof out);
+  return out;
+}
+}  // namespace vellum::simd
+
+#undef _mm512_mullo_epi64
+#define _mm512_mullo_epi64(a, b) (vellum::simd::mullo_u64((a), (b)))

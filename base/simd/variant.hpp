@@ -45,6 +45,7 @@
 #include <immintrin.h>
 
 namespace vellum::simd {
+using mask8 = __mmask8;
 using mask16 = __mmask16;
 using mask32 = __mmask32;
 using mask64 = __mmask64;

@@ -16,6 +16,7 @@
 #include "dumps/serializer.hpp"
 #include "dumps/state.hpp"
 #include "dumps/text.hpp"
+#include "kernels/number/float_row.hpp"
 #include "kernels/number/half.hpp"
 
 namespace vellum {
@@ -78,13 +79,40 @@ EncodeStatus integer_row(const NumpyArrayView&, const uint8_t* row, size_t n, La
   });
 }
 
-// Flattened: the formatter is inlined into the loop, so that consecutive
-// conversions overlap instead of waiting on a call each.
+// The longest separator the float rows pass to the kernel (",\n" and 31
+// levels of indentation).
+inline constexpr size_t MaxSeparator = 64;
+
+// Floats go to the number kernel's row writer a run at a time, each text
+// followed by the separator the layout puts between elements; the separator
+// after the last element is taken back. Deeper rows give the kernel one
+// value at a time, after the layout's own prefix.
 template <class Layout, typename T>
-[[gnu::flatten]] EncodeStatus float_row(const NumpyArrayView&, const uint8_t* row, size_t n, Layout& layout) {
-  return write_row<MaxF64Text>(n, layout, [row](uint8_t* p, size_t i) {
-    return put_float(p, load<T>(row + i * sizeof(T)));
-  });
+EncodeStatus float_row(const NumpyArrayView&, const uint8_t* row, size_t n, Layout& layout) {
+  constexpr size_t MaxText = std::is_same_v<T, double> ? MaxF64Text : MaxF32Text;
+  const FloatRowFn write = std::is_same_v<T, double> ? float_row_routines.f64_row : float_row_routines.f32_row;
+  OutputBuffer& out = layout.out();
+  if (!layout.open_array()) [[unlikely]]
+    return python_error();
+  // Asked once the array is open: its own level counts in the indentation.
+  const size_t room = layout.element_prefix_room();
+  uint8_t bytes[MaxSeparator];
+  const bool deep = room > MaxSeparator;
+  const Separator separator{bytes, deep ? 0 : static_cast<size_t>(layout.put_element_prefix(bytes, false) - bytes)};
+  const size_t run_length = deep ? 1 : RunLength;
+  for (size_t i = 0; i < n;) {
+    const size_t run = n - i < run_length ? n - i : run_length;
+    if (!out.reserve(room + run * (MaxText + separator.size) + FloatOverhang)) [[unlikely]]
+      return python_error();
+    uint8_t* const start = out.cursor();
+    uint8_t* const first = i == 0 || deep ? layout.put_element_prefix(start, i == 0) : start;
+    uint8_t* p = write(first, row + i * sizeof(T), run, separator);
+    i += run;
+    if (i == n) p -= separator.size;
+    out.advance(static_cast<size_t>(p - start));
+  }
+  if (n != 0) layout.after_element();
+  return layout.close_array() ? EncodeStatus::ok() : python_error();
 }
 
 // true for the byte value 1, false for every other.

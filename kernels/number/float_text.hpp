@@ -71,38 +71,14 @@ inline uint8_t* write_exponent(uint8_t* p, int e) {
   return p + (word >> 56);
 }
 
-// Double layout of significand * 10^exponent (significand < 10^17, not
-// zero), fixed notation for first-digit exponents -5..15. The significand is
-// first widened to exactly 17 digits (padded with zeros): the first digit and
-// a 16-byte block of the others, which every layout stores whole and then
-// cuts to length; at most 16 bytes land past the returned end.
-inline uint8_t* write_decimal_17(uint8_t* dst, Decimal d) {
+// Double layout of a significand widened to exactly 17 digits (padded with
+// zeros): its first digit d1 (text), a 16-byte block of the others (text),
+// the count of significant digits and the first digit's exponent e; fixed
+// notation for e in -5..15. Every layout stores the block whole and then
+// cuts it to length: at most 16 bytes land past the returned end.
+inline uint8_t* place_decimal_17(uint8_t* dst, uint8_t d1, __m128i text, int digits, int e) {
   constexpr int FixedMin = -5;
   constexpr int FixedMax = 15;
-  uint64_t wide;
-  int e;  // exponent of the first digit
-  if (d.significand >= 1000000000000000u) {
-    // Most doubles: 16 or 17 digits, widened without a length search, and
-    // by a product rather than a choice, which the compiler would make a
-    // branch that random digits mispredict half of the time.
-    const uint64_t sixteen = d.significand < 10000000000000000u;
-    wide = d.significand * (1 + 9 * sixteen);
-    e = d.exponent + 16 - static_cast<int>(sixteen);
-  } else {
-    const int length = decimal_length(d.significand);
-    wide = d.significand * Pow10U64[17 - length];
-    e = d.exponent + length - 1;
-  }
-
-  // Both quotients straight from `wide`, so they run side by side.
-  const uint64_t upper9 = wide / 100000000;
-  const uint64_t first = wide / 10000000000000000u;
-  const uint8_t d1 = static_cast<uint8_t>('0' + first);
-  const __m128i values = sixteen_digit_values(static_cast<uint32_t>(upper9 - first * 100000000),
-                                              static_cast<uint32_t>(wide - upper9 * 100000000));
-  const int digits = 17 - trailing_zero_digits(values);
-  const __m128i text = _mm_add_epi8(values, _mm_set1_epi8('0'));
-
   if (static_cast<unsigned>(e - FixedMin) <= static_cast<unsigned>(FixedMax - FixedMin)) {
     if (e < 0) {
       // "0." and -e - 1 zeros (at most 5), then the digits.
@@ -141,29 +117,40 @@ inline uint8_t* write_decimal_17(uint8_t* dst, Decimal d) {
   return write_exponent(dst + (digits > 1 ? digits + 1 : 1), e);
 }
 
-// Single layout (significand < 10^9, not zero), fixed notation for -6..12,
-// as above with nine digits: the first and one word of eight.
-inline uint8_t* write_decimal_9(uint8_t* dst, Decimal d) {
-  constexpr int FixedMin = -6;
-  constexpr int FixedMax = 12;
+// Double layout of significand * 10^exponent (significand < 10^17, not
+// zero): widened to 17 digits, then placed.
+inline uint8_t* write_decimal_17(uint8_t* dst, Decimal d) {
   uint64_t wide;
-  int e;
-  if (d.significand >= 10000000u) {
-    // Normal singles: 8 or 9 digits.
-    const bool eight = d.significand < 100000000u;
-    wide = eight ? d.significand * 10 : d.significand;
-    e = d.exponent + 8 - eight;
+  int e;  // exponent of the first digit
+  if (d.significand >= 1000000000000000u) {
+    // Most doubles: 16 or 17 digits, widened without a length search, and
+    // by a product rather than a choice, which the compiler would make a
+    // branch that random digits mispredict half of the time.
+    const uint64_t sixteen = d.significand < 10000000000000000u;
+    wide = d.significand * (1 + 9 * sixteen);
+    e = d.exponent + 16 - static_cast<int>(sixteen);
   } else {
     const int length = decimal_length(d.significand);
-    wide = d.significand * Pow10U64[9 - length];
+    wide = d.significand * Pow10U64[17 - length];
     e = d.exponent + length - 1;
   }
-  const uint32_t first = static_cast<uint32_t>(wide / 100000000);
-  const uint8_t d1 = static_cast<uint8_t>('0' + first);
-  const uint64_t values = eight_digit_values(static_cast<uint32_t>(wide - uint64_t{first} * 100000000));
-  const int digits = 9 - trailing_zero_digits(values);
-  const uint64_t b = values + AsciiZeros;
 
+  // Both quotients straight from `wide`, so they run side by side.
+  const uint64_t upper9 = wide / 100000000;
+  const uint64_t first = wide / 10000000000000000u;
+  const uint8_t d1 = static_cast<uint8_t>('0' + first);
+  const __m128i values = sixteen_digit_values(static_cast<uint32_t>(upper9 - first * 100000000),
+                                              static_cast<uint32_t>(wide - upper9 * 100000000));
+  const int digits = 17 - trailing_zero_digits(values);
+  const __m128i text = _mm_add_epi8(values, _mm_set1_epi8('0'));
+  return place_decimal_17(dst, d1, text, digits, e);
+}
+
+// Single layout, fixed notation for -6..12, as above with nine digits: the
+// first and one word of eight (b, text).
+inline uint8_t* place_decimal_9(uint8_t* dst, uint8_t d1, uint64_t b, int digits, int e) {
+  constexpr int FixedMin = -6;
+  constexpr int FixedMax = 12;
   if (static_cast<unsigned>(e - FixedMin) <= static_cast<unsigned>(FixedMax - FixedMin)) {
     if (e < 0) {
       store_u64(dst, 0x303030303030'2E30u);  // "0." and up to six zeros
@@ -189,6 +176,27 @@ inline uint8_t* write_decimal_9(uint8_t* dst, Decimal d) {
   dst[1] = '.';
   store_u64(dst + 2, b);
   return write_exponent(dst + (digits > 1 ? digits + 1 : 1), e);
+}
+
+// Single layout of significand * 10^exponent (significand < 10^9, not zero).
+inline uint8_t* write_decimal_9(uint8_t* dst, Decimal d) {
+  uint64_t wide;
+  int e;
+  if (d.significand >= 10000000u) {
+    // Normal singles: 8 or 9 digits.
+    const bool eight = d.significand < 100000000u;
+    wide = eight ? d.significand * 10 : d.significand;
+    e = d.exponent + 8 - eight;
+  } else {
+    const int length = decimal_length(d.significand);
+    wide = d.significand * Pow10U64[9 - length];
+    e = d.exponent + length - 1;
+  }
+  const uint32_t first = static_cast<uint32_t>(wide / 100000000);
+  const uint8_t d1 = static_cast<uint8_t>('0' + first);
+  const uint64_t values = eight_digit_values(static_cast<uint32_t>(wide - uint64_t{first} * 100000000));
+  const int digits = 9 - trailing_zero_digits(values);
+  return place_decimal_9(dst, d1, values + AsciiZeros, digits, e);
 }
 
 template <class Layout, uint8_t* (*write_decimal)(uint8_t*, Decimal)>

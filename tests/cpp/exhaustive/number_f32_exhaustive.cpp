@@ -1,6 +1,7 @@
 // Every one of the 2^32 singles: format_f32 against the reference text of
-// the shortest std::to_chars digits. Not part of the unit tests (it runs for
-// minutes). Usage: number_f32_exhaustive [threads]
+// the shortest std::to_chars digits, and every form of the float rows (their
+// SIMDe builds included) against format_f32, byte for byte. Not part of the
+// unit tests (it runs for minutes). Usage: number_f32_exhaustive [threads]
 #include <atomic>
 #include <bit>
 #include <cmath>
@@ -12,7 +13,9 @@
 #include <thread>
 #include <vector>
 
+#include "kernels/number/float_row.hpp"
 #include "kernels/number/format.hpp"
+#include "tests/cpp/forms.hpp"
 #include "tests/cpp/exhaustive/number_reference.hpp"
 
 int main(int argc, char** argv) {
@@ -24,8 +27,25 @@ int main(int argc, char** argv) {
   std::atomic<uint64_t> checked{0};
   std::mutex print;
 
+  const auto rows = vellum::test::forms(vellum::float_row_forms, &vellum::FloatRowRoutines::f32_row);
+  std::printf("float row forms:");
+  for (const auto& form : rows) std::printf(" %s", form.name.c_str());
+  std::printf("\n");
+
   auto work = [&] {
     uint8_t buf[64];
+    constexpr size_t Block = 4096;
+    constexpr uint8_t Comma = ',';
+    const vellum::Separator separator{&Comma, 1};
+    std::vector<uint32_t> block(Block);
+    std::string want_row;
+    std::vector<uint8_t> row(Block * (vellum::MaxF32Text + 1) + vellum::FloatOverhang);
+    auto fail = [&](const std::string& what) {
+      if (failures.fetch_add(1) < 20) {
+        std::lock_guard<std::mutex> lock(print);
+        std::printf("%s\n", what.c_str());
+      }
+    };
     for (;;) {
       const uint64_t begin = next.fetch_add(Chunk);
       if (begin >= Total) return;
@@ -37,11 +57,39 @@ int main(int argc, char** argv) {
         const uint8_t* end = vellum::format_f32(buf, v);
         const std::string want = vellum_test::reference_text(v);
         if (static_cast<size_t>(end - buf) != want.size() || std::memcmp(buf, want.data(), want.size()) != 0) {
-          if (failures.fetch_add(1) < 20) {
-            std::lock_guard<std::mutex> lock(print);
-            std::printf("0x%08llx: got %.*s, want %s\n", static_cast<unsigned long long>(b),
+          char line[128];
+          std::snprintf(line, sizeof line, "0x%08llx: got %.*s, want %s", static_cast<unsigned long long>(b),
                         static_cast<int>(end - buf), reinterpret_cast<const char*>(buf), want.c_str());
-          }
+          fail(line);
+        }
+      }
+      // Every bit pattern, infinities and NaNs too, in rows of Block values.
+      for (uint64_t b = begin; b < begin + Chunk; b += Block) {
+        want_row.clear();
+        for (size_t i = 0; i < Block; ++i) {
+          block[i] = static_cast<uint32_t>(b + i);
+          const uint8_t* end = vellum::format_f32(buf, std::bit_cast<float>(block[i]));
+          want_row.append(reinterpret_cast<const char*>(buf), static_cast<size_t>(end - buf));
+          want_row += ',';
+        }
+        for (const auto& form : rows) {
+          const uint8_t* end = form.routine(row.data(), reinterpret_cast<const uint8_t*>(block.data()), Block, separator);
+          if (static_cast<size_t>(end - row.data()) != want_row.size() ||
+              std::memcmp(row.data(), want_row.data(), want_row.size()) != 0)
+            for (size_t i = 0; i < Block; ++i) {
+              // Name the first value that differs.
+              uint8_t one[64];
+              const uint8_t* e1 = form.routine(one, reinterpret_cast<const uint8_t*>(&block[i]), 1, separator);
+              const uint8_t* e2 = vellum::format_f32(buf, std::bit_cast<float>(block[i]));
+              if (e1 - one != e2 - buf + 1 || std::memcmp(one, buf, static_cast<size_t>(e2 - buf)) != 0) {
+                char line[160];
+                std::snprintf(line, sizeof line, "0x%08x: row form %s wrote %.*s, format_f32 %.*s", block[i],
+                              form.name.c_str(), static_cast<int>(e1 - one), reinterpret_cast<const char*>(one),
+                              static_cast<int>(e2 - buf), reinterpret_cast<const char*>(buf));
+                fail(line);
+                break;
+              }
+            }
         }
       }
       checked += local;

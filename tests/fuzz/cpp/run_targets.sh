@@ -24,8 +24,9 @@ declare -A extra=(
   [utf8_routines]="$corpus -len_control=0"
   [number_format]=""
   [number_half]="-len_control=0"
+  [number_float_row]="-len_control=0"
 )
-targets=(reader_document reader_string reader_number escape_string utf8_routines number_format number_half)
+targets=(reader_document reader_string reader_number escape_string utf8_routines number_format number_half number_float_row)
 
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 failed=()
