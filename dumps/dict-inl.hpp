@@ -12,6 +12,7 @@
 #include "core/pyref.hpp"
 #include "dumps/classify.hpp"
 #include "dumps/key_text.hpp"
+#include "dumps/per_type/datetime.hpp"
 #include "dumps/scratch.hpp"
 #include "dumps/serializer.hpp"
 #include "dumps/state.hpp"
@@ -179,11 +180,21 @@ inline bool all_keys_quiet(PyObject* dict, const TypeRegistry& types, Options op
   Py_ssize_t pos = 0;
   PyObject* key;
   PyObject* value;
+  // Keys mostly share a type: its row is looked up once per run of it.
+  PyTypeObject* row_type = nullptr;
+  size_t row = ScalarKindCount;
   for (Py_ssize_t remaining = PyDict_GET_SIZE(dict); remaining > 0 && ffi::compat::dict_next(dict, pos, key, value);
        --remaining) {
-    if (Py_TYPE(key) == &PyUnicode_Type ? !PyUnicode_IS_COMPACT_ASCII(key)
-                                        : !is_quiet_scalar_key(key_scalar_row(key, types, options), key, types))
-      return false;
+    PyTypeObject* type = Py_TYPE(key);
+    if (type == &PyUnicode_Type) {
+      if (!PyUnicode_IS_COMPACT_ASCII(key)) return false;
+      continue;
+    }
+    if (type != row_type) {
+      row = key_scalar_row(key, types, options);
+      row_type = type;
+    }
+    if (!is_quiet_scalar_key(row, key, types)) return false;
   }
   return true;
 }
@@ -196,6 +207,15 @@ inline EncodeStatus write_converted_key(PyObject* key, DumpsState& state, Option
   if (Py_TYPE(key) == &PyLong_Type && ffi::long_digit_count(ffi::as_long(key)) <= 2) {
     return write_text(out, TextStyle::Quoted, [&](ScalarText& text) __attribute__((always_inline)) {
       return format_int(key, state, options, text);
+    });
+  }
+  // Then naive datetimes, whose text needs none of the formatter's offset steps.
+  constexpr uint8_t Datetime = scalar_row("datetime");
+  if (is_row_type<Datetime>(Py_TYPE(key), state.types) && row_enabled<Datetime>(options) &&
+      !ffi::compat::has_tzinfo(key)) {
+    return write_text(out, TextStyle::Quoted, [&](ScalarText& text) __attribute__((always_inline)) {
+      text.end = put_naive_datetime(text.data, key, options);
+      return EncodeStatus::ok();
     });
   }
   const size_t row = key_scalar_row(key, state.types, options);

@@ -254,6 +254,10 @@ EncodeStatus format_datetime(PyObject* dt, DumpsState& state, Options options, S
   return EncodeStatus::ok();
 }
 
+uint8_t* put_naive_datetime(uint8_t* p, PyObject* dt, Options options) {
+  return put_datetime(p, dt, naive_offset(options), options);
+}
+
 EncodeStatus write_date(OutputBuffer& out, PyObject* date, DumpsState& state, Options options) {
   return write_formatted<&format_date, TextStyle::Quoted>(out, date, state, options);
 }

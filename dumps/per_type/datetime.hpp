@@ -24,6 +24,10 @@ EncodeStatus format_date(PyObject* date, DumpsState& state, Options options, Sca
 EncodeStatus format_time(PyObject* time, DumpsState& state, Options options, ScalarText& text);
 EncodeStatus format_datetime(PyObject* datetime, DumpsState& state, Options options, ScalarText& text);
 
+// A datetime without tzinfo (the caller checked): its text at p, offset as
+// the options say; runs no Python code and cannot fail. Returns the end.
+uint8_t* put_naive_datetime(uint8_t* p, PyObject* datetime, Options options);
+
 // The same as values: the text, quoted, on the output.
 EncodeStatus write_date(OutputBuffer& out, PyObject* date, DumpsState& state, Options options);
 EncodeStatus write_time(OutputBuffer& out, PyObject* time, DumpsState& state, Options options);
