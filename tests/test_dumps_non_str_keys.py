@@ -263,6 +263,26 @@ def test_key_conversion_that_clears_the_dict():
         data.update(snapshot)
 
 
+def test_aware_key_after_naive_ones_is_converted_first():
+    # Keys of one type are still told apart one by one: the zone's code
+    # sends the dict through the path that takes every member first.
+    data = {}
+
+    class Clearing(dt.tzinfo):
+        def utcoffset(self, when):
+            data.clear()
+            gc.collect()
+            return dt.timedelta(hours=1)
+
+    data[dt.datetime(2024, 1, 2)] = ["a" * 64] * 10
+    data[dt.datetime(2024, 1, 3)] = ["b" * 64] * 10
+    data[dt.datetime(2024, 1, 4, tzinfo=Clearing())] = ["c" * 64] * 10
+    data[dt.datetime(2024, 1, 5)] = ["d" * 64] * 10
+    # (Written one by one, the dict would fail as changed under the walk.)
+    out = vellum.dumps(data, option=KEYS)
+    assert b'"2024-01-04T00:00:00+01:00":["' + b"c" * 64 in out
+
+
 @pytest.mark.parametrize(
     "last_key,option",
     [
