@@ -245,14 +245,14 @@ EncodeStatus write_dict_quiet_keys(PyObject* dict, SerializeContext ctx, Layout&
   DumpsState& state = layout.state();
   if (!layout.open_object()) return python_error();
   const Py_ssize_t count = PyDict_GET_SIZE(dict);
-  const void* table = reinterpret_cast<PyDictObject*>(dict)->ma_keys;
+  const void* table = ffi::compat::dict_key_table(dict);
   Py_ssize_t pos = 0;
   PyObject* key;
   PyObject* value;
   bool first = true;
   for (Py_ssize_t remaining = count; remaining > 0; --remaining) {
     if (!ffi::compat::dict_next(dict, pos, key, value) || PyDict_GET_SIZE(dict) != count ||
-        reinterpret_cast<PyDictObject*>(dict)->ma_keys != table) [[unlikely]]
+        ffi::compat::dict_key_table(dict) != table) [[unlikely]]
       return encode_failure(EncodeErrorKind::DictChanged);
     if (Py_TYPE(key) == &PyUnicode_Type) {
       Utf8View text;

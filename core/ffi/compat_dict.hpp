@@ -89,6 +89,10 @@ static_assert(offsetof(PyDictObject, ma_keys) == 32 && offsetof(PyDictObject, ma
 #endif
 }
 
+// The dict's key table: another one once keys outgrow it, after a clear or
+// a rebuild, so a walk can tell that its dict changed under it.
+inline const void* dict_key_table(PyObject* dict) { return reinterpret_cast<const PyDictObject*>(dict)->ma_keys; }
+
 // A new dict with room for n members without resizing.
 inline PyObject* dict_presized(Py_ssize_t n) { return _PyDict_NewPresized(n); }
 
